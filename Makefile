@@ -1,0 +1,40 @@
+# svfit: `make demo` and `make test` set everything up themselves.
+BUILD ?= build
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+
+.PHONY: all setup build test run demo bench sanitize clean
+
+all: build
+
+setup:
+	@bash tools/setup.sh
+
+$(BUILD)/CMakeCache.txt: | setup
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo $(CMAKE_FLAGS) >/dev/null
+
+build: setup $(BUILD)/CMakeCache.txt
+	@cmake --build $(BUILD) -j $(JOBS) -- --no-print-directory
+
+test: build
+	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+run: build
+	@cd data/sample && ../../$(BUILD)/src/driver/app/svfit
+
+demo: build
+	@bash tools/demo.sh $(BUILD)
+
+bench: build
+	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)
+	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b" --benchmark_min_time=0.01 || exit 1; done
+
+# The whole test suite once more under AddressSanitizer and UndefinedBehaviorSanitizer.
+sanitize: setup
+	@cmake -S . -B build-sanitize -DCMAKE_BUILD_TYPE=Debug -DSVFIT_SANITIZE=ON >/dev/null
+	@cmake --build build-sanitize -j $(JOBS)
+	@cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --output-on-failure -j $(JOBS)
+
+clean:
+	rm -rf $(BUILD) build-sanitize
