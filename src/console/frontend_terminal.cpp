@@ -178,7 +178,19 @@ class TerminalFrontend final : public Frontend {
     wtimeout(stdscr, timeoutMs);
     wint_t ch = 0;
     const int rc = wget_wch(stdscr, &ch);
-    if (rc != ERR) Handle(c, rc, ch);
+    if (rc != ERR) {
+      Handle(c, rc, ch);
+    } else if (timeoutMs < 0) {
+      // A blocking read that fails: the terminal is gone (hang-up without
+      // the signal). End like a closed window instead of spinning.
+      pollfd p{STDIN_FILENO, POLLIN, 0};
+      if (::poll(&p, 1, 0) < 0 || (p.revents & (POLLHUP | POLLERR | POLLNVAL)) ||
+          ++failedReads_ > 100) {
+        Exit(c, 1);
+      }
+      return;
+    }
+    failedReads_ = 0;
     Poll(c);
   }
 
@@ -393,6 +405,7 @@ class TerminalFrontend final : public Frontend {
   bool pending_ = false;
   bool hint_ = false;
   int buttons_ = 0;
+  int failedReads_ = 0;  // blocking reads in a row that returned nothing
   std::chrono::steady_clock::time_point lastPresent_{};
 };
 
