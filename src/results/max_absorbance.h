@@ -18,4 +18,9 @@ namespace svfit::results {
 // bounded-cell models and A_max is asked.
 void SetCommonMaxAbsorbance(AnalysisState& st, bool proposeAndAsk);
 
+// The cut once after loading (scans::FinishLoading): SetCommonMaxAbsorbance
+// without asking, then the largest used value (origMaxValue, shown in the
+// later proposal) and the value range of the plots (minValue, maxValue).
+void ApplyLoadingCut(AnalysisState& st);
+
 }  // namespace svfit::results

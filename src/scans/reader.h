@@ -7,7 +7,8 @@
 //   FinishLoading(st) the steps after loading: radial range of a simultaneous
 //                     load, title lines, 3000 rpm contour subtraction, data
 //                     offset, bottom-point cut, outlier correction, the
-//                     series bookkeeping and the loading-time cut at the common
+//                     series bookkeeping and the default radii;
+//   results::ApplyLoadingCut(st) then cuts every scan at the common
 //                     near-bottom radius and maximal absorbance.
 // A 3000 rpm file is read alone: LoadSeries returns kFile3000Done and the
 // driver resumes the run options at the load-mode question.
