@@ -165,8 +165,8 @@ void Pump(bool wait) {
 }
 
 bool WantWindow() {
-  if (g_kind == GraphicsFrontend::kHeadless || IsScriptFrontend()) return false;
-  if (g_kind == GraphicsFrontend::kWindow) return true;
+  if (g_kind != GraphicsFrontend::kAuto) return g_kind == GraphicsFrontend::kWindow;
+  if (IsScriptFrontend()) return false;
   const char* x = std::getenv("DISPLAY");
   const char* wl = std::getenv("WAYLAND_DISPLAY");
   return (x && *x) || (wl && *wl);
@@ -249,6 +249,19 @@ bool WritePng(const std::string& path) {
   cairo_surface_t* s = cairo_image_surface_create_for_data(
       reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(pix->data())), CAIRO_FORMAT_RGB24, w, h, w * 4);
   const bool ok = cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
+  cairo_surface_destroy(s);
+  return ok;
+}
+
+bool SaveWindowScreenshot(const std::string& path) {
+  if (!g_w.win) return false;
+  Paint();
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, g_w.w, g_w.h);
+  cairo_surface_flush(s);
+  const bool read = SDL_RenderReadPixels(g_w.ren, nullptr, SDL_PIXELFORMAT_RGB888, cairo_image_surface_get_data(s),
+                                         cairo_image_surface_get_stride(s)) == 0;
+  cairo_surface_mark_dirty(s);
+  const bool ok = read && cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(s);
   return ok;
 }

@@ -203,6 +203,14 @@ std::vector<int> DrawnScans(const AnalysisState& st) {
   return scans;
 }
 
+double ResidualExtension(double maxResidual, double unitsPerPixel, int bandUnit) {
+  if (!(maxResidual > 0)) return 2;
+  if (maxResidual * 2 / unitsPerPixel >= bandUnit) return unitsPerPixel * bandUnit / maxResidual;
+  double ext = 2;
+  for (double e = 4; e <= 128 && maxResidual * e / unitsPerPixel < bandUnit; e *= 2) ext = e;
+  return ext;
+}
+
 bool PointThinner::Take(int x, int y) {
   if (have_ && std::abs(x - lastX_) < gap_ && std::abs(y - lastY_) < gap_) return false;
   have_ = true;

@@ -46,6 +46,11 @@ void DrawOrdinate(const ScreenLayout& lay, const AxisScale& scale);
 // in steps of plotStep (positions of scanSequence), as scan numbers.
 std::vector<int> DrawnScans(const AnalysisState& st);
 
+// Magnification of the residual band: the largest of 2, 4, ..., 128 for
+// which the largest residual stays below the band unit b [pixels]; when even
+// 2 is too much, the factor that makes the largest residual reach b.
+double ResidualExtension(double maxResidual, double unitsPerPixel, int bandUnit);
+
 // Fill-circle data points with the 7-pixel (or given) thinning rule.
 class PointThinner {
  public:

@@ -258,12 +258,7 @@ AxisScale DrawFitPlot(AnalysisState& st) {
     const int bandTop = lay.bottomLine - lay.bandHeight, zero = bandTop + lay.bandHeight / 2;
     const int b = lay.bandHeight * 2 / 5;
     const double upp = conc.UnitsPerPixel();
-    double ext = 2;
-    if (resMax > 0) {
-      if (resMax * 2 / upp >= b) ext = upp * b / resMax;
-      else
-        for (double e = 4; e <= 128 && resMax * e / upp < b; e *= 2) ext = e;
-    }
+    const double ext = ResidualExtension(resMax, upp, b);
     for (int i = 1; i <= traces; ++i) {
       const int s = scans[static_cast<std::size_t>(i) - 1];
       for (int j = st.scanFirstPoint[s]; j <= st.scanLastPoint[s]; ++j) {
