@@ -23,6 +23,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <map>
 #include <tuple>
@@ -353,6 +354,11 @@ void OpenGraphics(int& driver, int& mode, std::string_view) {
   g_s = Surface{};
   g_s.pix.assign(static_cast<std::size_t>(kWidth) * kHeight, 0);
   g_s.open = true;
+  static bool hooked = false;
+  if (!hooked) {
+    std::atexit([] { frontend::CloseWindow(); });  // the window goes with the program
+    hooked = true;
+  }
   frontend::OpenWindow(kWidth, kHeight);
   ShowGraphics(2);
   driver = 9;

@@ -183,7 +183,6 @@ bool OpenWindow(int w, int h) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // Ctrl-C belongs to the console
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     g_w.sdlStarted = true;
-    std::atexit([] { SDL_Quit(); });
   }
   g_w.win = SDL_CreateWindow("svfit Graphics", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h,
                              SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
@@ -209,6 +208,10 @@ void CloseWindow() {
   g_w.tex = nullptr;
   g_w.ren = nullptr;
   g_w.win = nullptr;
+  // The display connection is not kept while no window is open: the next
+  // OpenGraphics starts SDL's video again.
+  if (g_w.sdlStarted) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  g_w.sdlStarted = false;
 }
 
 void ShowWindow(bool visible) {
