@@ -91,9 +91,9 @@ TEST_F(Viewer, ShiftMovesFifteenPixels) {
 
 TEST_F(Viewer, CrosshairNeverLeavesThePlotArea) {
   const ScreenLayout lay = MakeScreenLayout();
-  ASSERT_TRUE(Run(Left(400) + "A" + kFinish, {'N'}));
+  ASSERT_TRUE(Run(Left(250) + "A" + kFinish, {'N'}));
   EXPECT_DOUBLE_EQ(st.startRadius, scale.Radius(lay.left + 1));
-  ASSERT_TRUE(Run(Right(1200) + Up(300) + "A" + kFinish, {'N'}));
+  ASSERT_TRUE(Run(Right(700) + Up(210) + "A" + kFinish, {'N'}));
   EXPECT_DOUBLE_EQ(st.startRadius, scale.Radius(lay.right - 1));
   const std::string t = gr::TestTranscript();
   EXPECT_NE(t.rfind("[cross OD = " + gr::FormatF(scale.Value(1), 0, 4)), std::string::npos);
@@ -121,7 +121,7 @@ TEST_F(Viewer, EndRadiusIsAtMost7Point3) {
   wide.xMin = 6.0;
   wide.xSpan = 1.6;  // the right edge stands for 7.6 cm
   scale = wide;
-  ASSERT_TRUE(Run(Right(2000) + "E" + kFinish, {'N'}));
+  ASSERT_TRUE(Run(Right(700) + "E" + kFinish, {'N'}));
   EXPECT_DOUBLE_EQ(st.endRadius, 7.3);
   EXPECT_NEAR(st.bottomMarked, 7.6, 0.01);
 }
