@@ -129,7 +129,7 @@ struct AnalysisState {
   int seqLast = 0;                    // last used position in scanSequence
   int omittedCount = 0;               // scans removed by option A
   int curScan = 0;                    // scan under work
-  int maxPointIndex = 0;              // largest scanLastPoint over the used scans
+  int maxPointCount = 0;              // largest scanLastPoint over the used scans
   int maxPointScan = 0;               // first scan that has it
 
   // ---- Scan header values (the last file's stay for the report) ------------
