@@ -81,13 +81,13 @@ void SetCommonMaxAbsorbance(AnalysisState& st, bool proposeAndAsk) {
   }
 
   // 6. The longest used scan.
-  st.maxPointIndex = 0;
+  st.maxPointCount = 0;
   st.maxPointScan = 0;
   for (int p = st.seqFirst; p <= st.seqLast; ++p) {
     const int j = st.scanSequence[p];
-    if (st.scanLastPoint[j] > st.maxPointIndex ||
-        (st.scanLastPoint[j] == st.maxPointIndex && j < st.maxPointScan)) {
-      st.maxPointIndex = st.scanLastPoint[j];
+    if (st.scanLastPoint[j] > st.maxPointCount ||
+        (st.scanLastPoint[j] == st.maxPointCount && j < st.maxPointScan)) {
+      st.maxPointCount = st.scanLastPoint[j];
       st.maxPointScan = j;
     }
   }
@@ -96,7 +96,7 @@ void SetCommonMaxAbsorbance(AnalysisState& st, bool proposeAndAsk) {
   for (int j = 1; j <= st.scanCount; ++j) {
     std::uint16_t* mark = st.pointMultiplicity[j];
     const int last = st.scanLastPoint[j];
-    const int clearTo = std::max(st.scanPointCount[j], st.maxPointIndex);
+    const int clearTo = std::max(st.scanPointCount[j], st.maxPointCount);
     for (int i = 1; i <= last; ++i) mark[i] = 1;
     for (int i = last + 1; i <= clearTo; ++i) mark[i] = 0;
   }
@@ -106,7 +106,7 @@ void SetCommonMaxAbsorbance(AnalysisState& st, bool proposeAndAsk) {
   for (int p = st.seqFirst; p <= st.seqLast; ++p) {
     const int j = st.scanSequence[p];
     const std::uint16_t* mark = st.pointMultiplicity[j];
-    for (int i = 1; i <= st.maxPointIndex; ++i) st.pointScanCount[static_cast<std::size_t>(i)] += mark[i];
+    for (int i = 1; i <= st.maxPointCount; ++i) st.pointScanCount[static_cast<std::size_t>(i)] += mark[i];
   }
 
   // 9. Σv² and the number of fitted points.

@@ -12,7 +12,7 @@
 namespace svfit::results {
 
 // Recomputes every scan's last used point from the near-bottom radius and
-// A_max, then maxPointIndex, pointMultiplicity, pointScanCount, sumSqData and
+// A_max, then maxPointCount, pointMultiplicity, pointScanCount, sumSqData and
 // pointTotal. With proposeAndAsk off (loading) nothing is printed or asked and
 // the stored A_max is used; with it on (option L) a value is proposed for the
 // bounded-cell models and A_max is asked.

@@ -497,7 +497,7 @@ void AppendPointCountList(const AnalysisState& st, ReportText& out) {
   out.Text("\x1b\x0c\n");
   out.Text(out.indent());
   std::size_t onLine = 0;
-  for (int i = 1; i <= std::min(st.maxPointIndex, kMaxPoints); ++i) {
+  for (int i = 1; i <= std::min(st.maxPointCount, kMaxPoints); ++i) {
     const int count = st.pointScanCount[i];
     if (count == 0) continue;
     if (onLine >= 66 && out.toPrinter()) {

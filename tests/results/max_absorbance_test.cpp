@@ -86,7 +86,7 @@ TEST_F(MaxAbsorbance, MultiplicityCountsAndSums) {
   // value 0.02·(i − 1) <= 0.3 up to i = 16.
   EXPECT_EQ(st.scanLastPoint[1], 16);
   EXPECT_EQ(st.scanLastPoint[2], 16);
-  EXPECT_EQ(st.maxPointIndex, 16);
+  EXPECT_EQ(st.maxPointCount, 16);
   EXPECT_EQ(st.maxPointScan, 1);
   EXPECT_EQ(st.pointMultiplicity[1][16], 1);
   EXPECT_EQ(st.pointMultiplicity[1][17], 0);

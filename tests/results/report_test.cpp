@@ -254,7 +254,7 @@ TEST(OptionDLists, RiNoiseRelativeToMeanSevenPerPrinterLine) {
 
 TEST(OptionDLists, PointCountsWrapAfterSixtySixColumns) {
   auto st = MakeFittedState('C');
-  st->maxPointIndex = 40;
+  st->maxPointCount = 40;
   for (int i = 1; i <= 40; ++i) st->pointScanCount[i] = i % 10 == 0 ? 0 : 100 + i;
   st->pointScanCount[1] = 7;
   ReportText out(true);
