@@ -138,17 +138,14 @@ void PrintHeaderValues(const AnalysisState& st) {
   console::WriteLn("running time (sec) : " + FormatF(st.runTime, 6, 0));
 }
 
-void Halt(const LoadHooks& hooks) {
+// A file with more points than a scan can hold stops the program.
+[[noreturn]] void Halt() {
   console::ClearScreen();
   console::SetTextColor(console::kLightMagenta);
   console::WriteLn("to much data points !");
   console::SetTextColor(console::kWhite);
   console::ReadLine();
-  if (hooks.halt) {
-    hooks.halt(kHaltCode);
-  } else {
-    console::ConsoleHalt(kHaltCode);
-  }
+  console::ConsoleHalt(kHaltCode);
 }
 
 void NoteUnreadable(const std::string& path, const std::string& why) {
@@ -456,10 +453,7 @@ LoadOutcome LoadSeries(AnalysisState& st, const LoadHooks& hooks) {
       continue;
     }
     const FileResult result = LoadFile(st, s, hooks);
-    if (result == FileResult::kTooManyPoints) {
-      Halt(hooks);
-      return LoadOutcome::kHalted;
-    }
+    if (result == FileResult::kTooManyPoints) Halt();
     if (result == FileResult::kEndLoading) break;
     if (result == FileResult::kAccepted && st.use3000) {
       Evaluate3000(st);

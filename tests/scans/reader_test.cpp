@@ -15,7 +15,6 @@ namespace {
 
 using testing::AbsorbanceRun;
 using testing::Flat;
-using testing::Halted;
 using testing::InterferenceRun;
 using testing::kAbsHeader;
 using testing::Load;
@@ -67,10 +66,12 @@ TEST_F(Reader, OnePointMoreHaltsWithTheMessage) {
   try {
     Load(st, dir.file("00001.ra2"), "\r");
     FAIL() << "no halt";
-  } catch (const Halted& h) {
+  } catch (const console::ConsoleExited& h) {
     EXPECT_NE(h.code, 0);
   }
-  EXPECT_NE(console::TestTranscript().find("to much data points !"), std::string::npos);
+  // The screen was cleared: the message stands in row 1, in colour 13.
+  EXPECT_EQ(console::ScreenRow(1).substr(0, 21), "to much data points !");
+  EXPECT_EQ(console::ScreenAttribute(1, 1) & 0x0F, console::kLightMagenta);
 }
 
 // ---- End and skip conditions -----------------------------------------------------

@@ -20,7 +20,6 @@
 namespace svfit::scans {
 namespace {
 
-using testing::Halted;
 using testing::Point;
 using testing::ScanText;
 using testing::TempDir;
@@ -165,7 +164,7 @@ TEST(Robustness, MutatedFilesInASeriesAreSkippedOrLoadSoundly) {
         LoadOutcome outcome = LoadOutcome::kNothingLoaded;
         try {
           outcome = testing::Load(st, dir.file("00001" + ext), "E");
-        } catch (const Halted&) {
+        } catch (const console::ConsoleExited&) {
           continue;  // more than 2800 points: the fatal stop, observed
         }
         SCOPED_TRACE(base.name + " mutation " + std::to_string(kind) + " placement " +
