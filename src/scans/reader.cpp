@@ -24,6 +24,7 @@
 
 #include "console/crt.h"
 #include "console/format.h"
+#include "scans/cleaning.h"
 #include "scans/scan_file.h"
 
 namespace svfit::scans {
@@ -659,7 +660,7 @@ void FinishLoading(AnalysisState& st, const LoadHooks& hooks) {
   if (st.lastBottomPoint == 'Y' || st.outlierCorrection == 'Y') {
     for (int s = 1; s <= st.scanCount; ++s) BottomPointCut(st, s);
   }
-  // The outlier correction joins here once the fit's normal equations are in.
+  if (st.outlierCorrection == 'Y') CorrectOutliers(st, y0);
 
   // 7. The series bookkeeping and the default radii.
   for (int p = 1; p <= st.scanCount; ++p) st.scanSequence[p] = p;
