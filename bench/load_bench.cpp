@@ -2,7 +2,7 @@
 // 2800 points each (three columns, CRLF, about 80 MB) is written to a
 // temporary directory and loaded simultaneously; the figures are the wall
 // times of the loading loop and of the steps after it. Target: loading under
-// 2 s.
+// 2 s. The steps after loading run with the outlier correction on.
 #include <unistd.h>
 
 #include <chrono>
@@ -66,6 +66,7 @@ int main() {
   auto t0 = std::chrono::steady_clock::now();
   const auto outcome = svfit::scans::LoadSeries(st);
   const double load = Seconds(t0);
+  st.outlierCorrection = 'Y';  // bottom-point cut and outlier correction included
   t0 = std::chrono::steady_clock::now();
   svfit::scans::FinishLoading(st);
   svfit::results::ApplyLoadingCut(st);
@@ -74,7 +75,7 @@ int main() {
   long points = 0;
   for (int s = 1; s <= st.scanCount; ++s) points += st.scanPointCount[s];
   std::printf("load_bench: %d files x %d points (%ld points): loading %.3f s (target < 2 s), "
-              "after loading %.3f s\n",
+              "after loading (with outlier correction) %.3f s\n",
               st.scanCount, st.scanCount ? st.scanPointCount[1] : 0, points, load, finish);
   std::filesystem::remove_all(pattern);
   return outcome == svfit::scans::LoadOutcome::kLoaded && st.scanCount == svfit::kMaxScans ? 0 : 1;
