@@ -284,10 +284,24 @@ TEST(ScanSeries, ExistingFilesAreNotOverwrittenUnlessAsked) {
   EXPECT_THROW(writeSeries(series, (second / "sub").string(), false), std::runtime_error);
 }
 
+// Splits at blanks as a shell does, keeping "double-quoted" text together.
 CommandLine parseLine(const std::string& line) {
-  std::istringstream in(line);
   std::vector<std::string> args;
-  for (std::string a; in >> a;) args.push_back(a);
+  std::string word;
+  bool quoted = false, any = false;
+  for (char ch : line + ' ') {
+    if (ch == '"') {
+      quoted = !quoted;
+      any = true;
+    } else if (ch == ' ' && !quoted) {
+      if (any) args.push_back(word);
+      word.clear();
+      any = false;
+    } else {
+      word += ch;
+      any = true;
+    }
+  }
   return parseCommandLine(args);
 }
 
@@ -358,6 +372,53 @@ TEST(SimCommandLine, BadInputIsNamedPlainly) {
             std::string::npos);
 }
 
+// The committed sample runs are what tools/sim/make_sample.sh makes: the
+// same command lines here, compared line by line (values to the last printed
+// digit, since libm may round an exponential differently on another machine).
+void expectSampleMatches(const std::string& folder, const std::string& commandLine) {
+  const fs::path dir = fs::path(SVFIT_SOURCE_DIR) / "data" / "sample" / folder;
+  if (!fs::exists(dir)) GTEST_SKIP() << "no sample data at " << dir;
+  const Series series = simulateSeries(parseLine(commandLine).spec);
+  std::size_t files = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) files += entry.path().extension() != "";
+  EXPECT_EQ(files, series.files.size());
+  for (const ScanFile& f : series.files) {
+    const std::string stored = slurp(dir / f.name);
+    ASSERT_FALSE(stored.empty()) << f.name;
+    const ParsedScan a = parse(stored), b = parse(f.text);
+    EXPECT_TRUE(a.crlfOnly);
+    EXPECT_EQ(a.title, b.title);
+    EXPECT_EQ(a.header, b.header) << f.name;
+    ASSERT_EQ(a.value.size(), b.value.size()) << f.name;
+    for (std::size_t j = 0; j < a.value.size(); ++j) {
+      EXPECT_EQ(a.radius[j], b.radius[j]);
+      EXPECT_NEAR(a.value[j], b.value[j], 1e-5 * std::abs(b.value[j]) + 1e-12) << f.name;
+    }
+  }
+}
+
+TEST(SampleData, AbsorbanceRunMatchesItsRecipe) {
+  expectSampleMatches(
+      "abs",
+      "--absorbance --cell 2 --title \"svfit-sim 4.4S+6.8S 0.8OD\" "
+      "--component s=4.4,M=66000,c=0.6 --component s=6.8,M=132000,c=0.2 "
+      "--vbar 0.73 --density 1.0 --temperature 20 --rpm 50000 --accel-time 240 "
+      "--meniscus 6.05 --bottom 7.2 --r-start 5.95 --r-end 7.25 --step 0.003 "
+      "--first 600 --interval 360 --scans 30 --slit-time 40 "
+      "--noise 0.004 --baseline 0.01 --ceiling 3.0 --wavelength 280 --seed 20240501");
+}
+
+TEST(SampleData, InterferenceRunMatchesItsRecipe) {
+  expectSampleMatches(
+      "ip",
+      "--interference --cell 4 --title \"Sample\" --component s=4.4,M=66000,c=3.0 "
+      "--vbar 0.73 --density 1.0 --temperature 20 --rpm 50000 --accel-time 240 "
+      "--meniscus 6.12 --bottom 7.2 --r-start 6.0 --r-end 7.22 "
+      "--first 600 --interval 660 --scans 16 "
+      "--noise 0.005 --ti-noise 0.02 --ri-noise 0.1 --ceiling 12 --wavelength 675 "
+      "--seed 20240502");
+}
+
 TEST(SimTool, HelpAndBadOptionsExitCodes) {
   const std::string tool = SVFIT_BINARY_DIR "/tools/sim/svfit-sim";
   if (!fs::exists(tool)) GTEST_SKIP() << "svfit-sim not built at " << tool;
@@ -370,7 +431,7 @@ TEST(SimTool, HelpAndBadOptionsExitCodes) {
        {"--component", "--vbar", "--density", "--rpm", "--accel-time", "--temperature",
         "--meniscus", "--bottom", "--interference", "--cell", "--wavelength", "--title",
         "--r-start", "--r-end", "--step", "--first", "--interval", "--scans", "--slit-time",
-        "--noise", "--ri-noise", "--ti-noise", "--baseline", "--max-od", "--seed", "--out",
+        "--noise", "--ri-noise", "--ti-noise", "--baseline", "--ceiling", "--seed", "--out",
         "--first-file", "--force", "--tolerance", "--quiet"})
     EXPECT_NE(text.find(option), std::string::npos) << option;
   const std::string quiet = " 2> " + (out / "err.txt").string();

@@ -205,8 +205,7 @@ std::string checkSpec(const SeriesSpec& spec) {
     return "noise levels must not be negative";
   if (!std::isfinite(spec.baseline)) return "the base line is not a number";
   if (!(spec.ceiling >= 0 && std::isfinite(spec.ceiling)))
-    return "the absorbance ceiling must not be negative";
-  if (!absorbance && spec.ceiling > 0) return "a ceiling applies to absorbance scans only";
+    return "the ceiling must not be negative";
   if (!(spec.tolerance > 0 && spec.tolerance <= 0.01))
     return "the tolerance must lie above 0 and at most 0.01";
   return "";
@@ -248,7 +247,7 @@ Series simulateSeries(const SeriesSpec& spec) {
       double value = series.signal[i][j] + spec.baseline + series.tiProfile[j] +
                      series.riOffsets[i];
       if (spec.noise > 0) value += spec.noise * noiseRandom.gaussian();
-      // The photometer cannot read through the pile-up at the bottom.
+      // The optics cannot follow the steep pile-up at the bottom.
       if (spec.ceiling > 0) value = std::min(value, spec.ceiling);
       text += absorbance ? absorbanceLine(series.radii[j], value, spec.noise)
                          : interferenceLine(series.radii[j], value);

@@ -45,7 +45,7 @@ struct SeriesSpec {
   double riNoise = 0;             // sd of the per-scan offset [data units]
   double tiNoise = 0;             // rms of the fixed smooth radial profile [data units]
   double baseline = 0;            // constant added to every value [data units]
-  double ceiling = 0;             // absorbance: readings above it are written as it; 0: none [OD]
+  double ceiling = 0;             // readings above it are written as it; 0: none [data units]
   std::uint64_t seed = 1;         // of all random numbers
   int firstFileNumber = 1;        // number of the first file name
   double tolerance = 1e-5;        // of the Lamm solution, relative to the loading

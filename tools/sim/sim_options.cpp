@@ -153,7 +153,7 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       spec.tiNoise = number();
     } else if (name == "--baseline") {
       spec.baseline = number();
-    } else if (name == "--max-od") {
+    } else if (name == "--ceiling") {
       spec.ceiling = number();
     } else if (name == "--slit-time") {
       spec.secondsPerCm = number();
@@ -260,8 +260,8 @@ Noise (in data units, 0 = none):
   --ti-noise SD    one smooth random radial profile added to every scan
                    (time independent), scaled to this rms (0)
   --baseline B     constant added to every value (0)
-  --max-od A       absorbance: readings above A are written as A, the
-                   photometer's ceiling at the bottom pile-up (no ceiling)
+  --ceiling V      readings above V are written as V: the optics cannot
+                   follow the steep pile-up at the bottom (no ceiling)
   --seed N         of all random numbers; the same seed gives the same
                    files (1)
 
