@@ -80,11 +80,9 @@ TEST_F(Viewer, CrosshairStartsAt350By200AndMovesOnePixelPerArrow) {
 }
 
 TEST_F(Viewer, ShiftMovesFifteenPixels) {
-  gr::StartTestConsole("");
-  gr::PostMouse(0, 0, 0, true);
-  if (!gr::ShiftDown()) GTEST_SKIP() << "this console does not record a shift state";
-  gr::StartTestConsole(Right(2) + "A" + kFinish);
-  gr::PostMouse(0, 0, 0, true);
+  gr::StartTestConsole("A" + kFinish);
+  gr::PostExtendedKey(gr::kScanRight, true);  // queued keys come before the scripted ones
+  gr::PostExtendedKey(gr::kScanRight, true);
   GraphViewer(st, {'N'}, scale);
   EXPECT_DOUBLE_EQ(st.startRadius, scale.Radius(380));
 }
@@ -146,7 +144,6 @@ TEST_F(Viewer, FinishingKeyIsASetting) {
 TEST_F(Viewer, StartValuesCountComponents) {
   st.markedS = {};
   st.markedAmp = {};
-  st.markedCount = 0;
   st.meniscusMarked = 5.95;
   ASSERT_TRUE(Run("1" + Right(30) + "1" + "2" + kFinish, {'B', true}));
   EXPECT_EQ(st.markedCount, 2);  // S1 set twice counts once
