@@ -36,6 +36,6 @@ int main(int argc, char** argv) {
   svfit::AnalysisState st;
   svfit::console::StartConsole("svfit");
   svfit::driver::RunDriver(st);
-  svfit::console::FinishConsole();
-  return 0;
+  // The user chose to finish: end at once, without waiting for Escape.
+  svfit::console::ConsoleHalt(0);
 }

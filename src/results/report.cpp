@@ -176,7 +176,12 @@ void FileNumberList(const AnalysisState& st, ReportText& out) {
     }
     line += item;
     if (line.size() == width) {
-      out.Line(line);
+      // A full console row wraps by itself: a line end would leave an empty row.
+      if (out.toPrinter()) {
+        out.Line(line);
+      } else {
+        out.Text(line);
+      }
       line.clear();
       if (++lines == 2) return;
     }
