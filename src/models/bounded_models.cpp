@@ -52,10 +52,53 @@ T correction(double value, double slope, const T& epsRaw) {
   if constexpr (std::is_same_v<T, double>) {
     return value;
   } else {
-    T c(value);
-    for (std::size_t i = 0; i < c.d.size(); ++i) c.d[i] = slope * epsRaw.d[i];
-    return c;
+    return T(value, slope * epsRaw.d);
   }
+}
+
+// Arguments of the bottom trace (see unitBounded).
+template <class T>
+struct BottomArgs {
+  T bp, zb1, zb2, zb3, exp2, exp3, twoOverEb;
+};
+template <class T>
+SVFIT_INLINE BottomArgs<T> bottomArgs(const T& eps, const T& rho2, const T& A, const T& B,
+                                      const T& q, const T& xb, const T& tau2) {
+  const T w = 2.0 * xb * (eps * A * (q - 1.0) + 1.0) - 2.0;
+  const T eb = eps * rho2 * (eps * B * (q - 1.0) + 1.0);
+  const T g = 2.0 * sqrt(eb * tau2);
+  const T bp = 1.0 + eb / 2.0;
+  const T bm = 1.0 - eb / 2.0;
+  const T zb1 = (bm * tau2 - w) / g;
+  const T zb2 = -(bm * tau2 + w) / g;
+  const T zb3 = -(bp * tau2 + w) / g;
+  return {bp, zb1, zb2, zb3, bm * w / eb, tau2 / 2.0 + w / eb, 2.0 / eb};
+}
+
+// Far from the bottom every part of T_b is negligible (model_common.h): the
+// trace is then 0, decided on plain values.
+template <class T>
+SVFIT_INLINE bool bottomVanishes(const BottomArgs<T>& a) {
+  return val(a.zb1) > kNegligibleErfcZ && vanishes(val(a.exp2), val(a.zb2)) &&
+         vanishes(val(a.exp3), val(a.zb3));
+}
+
+template <class T>
+SVFIT_INLINE T bottomTrace(const T& eps, const T& rho2, const T& A, const T& B, const T& q,
+                           const T& xb, const T& tau2) {
+  if constexpr (!std::is_same_v<T, double>) {
+    if (bottomVanishes(bottomArgs(val(eps), val(rho2), val(A), val(B), val(q), val(xb),
+                                  val(tau2)))) {
+      return T(0.0);
+    }
+  }
+  const BottomArgs<T> a = bottomArgs(eps, rho2, A, B, q, xb, tau2);
+  if constexpr (std::is_same_v<T, double>) {
+    if (bottomVanishes(a)) return 0.0;
+  }
+  const T K2Erfc = ad::expErfc(a.exp2, a.zb2) * a.twoOverEb;
+  const T K3Erfc = ad::expErfc(a.exp3, a.zb3) * a.twoOverEb;
+  return a.bp * K3Erfc - erfc(a.zb1) - K2Erfc;
 }
 
 // Boundary and bottom traces of component k.
@@ -70,7 +113,7 @@ T correction(double value, double slope, const T& epsRaw) {
 // P[1] c0, P[2] s·ω²_first, P[3] base line, P[4] r_m, P[5] r_b [cm], P[6] slope
 // [data units/cm], P[7] D or M; N: components 2..4 at P[8..10], P[11..13], P[14..16].
 template <class T, bool kModelN>
-BoundedUnit<T> unitBounded(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
+SVFIT_INLINE BoundedUnit<T> unitBounded(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
   const double epsFloor = kModelN ? 1e-4 : 5e-5;
   const double t = slitTime(sc, val(v.r));
   const T& rb = v.extra;
@@ -96,19 +139,7 @@ BoundedUnit<T> unitBounded(const Vars<T>& v, int k, const ModelParams& p, const 
   T Tm = erfc(z0);
   if constexpr (kModelN) Tm = Tm + meniscusTerms(eps, q, y);
 
-  // Bottom trace.
-  const T w = 2.0 * xb * (eps * A * (q - 1.0) + 1.0) - 2.0;
-  const T eb = eps * rho2 * (eps * B * (q - 1.0) + 1.0);
-  const T g = 2.0 * sqrt(eb * tau2);
-  const T bp = 1.0 + eb / 2.0;
-  const T bm = 1.0 - eb / 2.0;
-  const T zb1 = (bm * tau2 - w) / g;
-  const T zb2 = -(bm * tau2 + w) / g;
-  const T zb3 = -(bp * tau2 + w) / g;
-  const T K2Erfc = ad::expErfc(bm * w / eb, zb2) * (2.0 / eb);
-  const T K3Erfc = ad::expErfc(tau2 / 2.0 + w / eb, zb3) * (2.0 / eb);
-  const T Tb = bp * K3Erfc - erfc(zb1) - K2Erfc;
-
+  const T Tb = bottomTrace(eps, rho2, A, B, q, xb, tau2);
   const T twoE = 2.0 * E;
   return {Tm / twoE, Tb / twoE, val(Tm), val(Tb), val(q), val(eps)};
 }
@@ -142,7 +173,7 @@ double linearTerm(const ModelParams& p, const ScanContext& sc, double r) {
 }
 
 template <bool kModelN>
-double concBounded(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+SVFIT_INLINE double concBounded(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
                    TraceState* traces) {
   deriv.fill(0.0);
   double sum = 0, sumTm = 0, sumTb = 0, lastQ = 1, lastEps = 0;
@@ -169,7 +200,7 @@ double concBounded(const ModelParams& p, const ScanContext& sc, double r, ModelD
 }
 
 template <bool kModelN>
-double valueBounded(const ModelParams& p, const ScanContext& sc, double r, PartialTraces* parts) {
+SVFIT_INLINE double valueBounded(const ModelParams& p, const ScanContext& sc, double r, PartialTraces* parts) {
   double sum = 0, boundary = 0, bottom = 0;
   const int components = componentsOf<kModelN>(p);
   for (int k = 1; k <= components; ++k) {
@@ -186,7 +217,7 @@ double valueBounded(const ModelParams& p, const ScanContext& sc, double r, Parti
 }
 
 template <bool kModelN>
-double gradBounded(const ModelParams& p, const ScanContext& sc, double r) {
+SVFIT_INLINE double gradBounded(const ModelParams& p, const ScanContext& sc, double r) {
   double sum = 0;
   const int components = componentsOf<kModelN>(p);
   for (int k = 1; k <= components; ++k) {
@@ -200,22 +231,22 @@ double gradBounded(const ModelParams& p, const ScanContext& sc, double r) {
 
 }  // namespace
 
-double concR(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+SVFIT_HOT double concR(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
              TraceState* traces) {
   return concBounded<false>(p, sc, r, deriv, traces);
 }
-double valueR(const ModelParams& p, const ScanContext& sc, double r, PartialTraces* parts) {
+SVFIT_HOT double valueR(const ModelParams& p, const ScanContext& sc, double r, PartialTraces* parts) {
   return valueBounded<false>(p, sc, r, parts);
 }
 double gradR(const ModelParams& p, const ScanContext& sc, double r) {
   return gradBounded<false>(p, sc, r);
 }
 
-double concN(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+SVFIT_HOT double concN(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
              TraceState* traces) {
   return concBounded<true>(p, sc, r, deriv, traces);
 }
-double valueN(const ModelParams& p, const ScanContext& sc, double r, PartialTraces* parts) {
+SVFIT_HOT double valueN(const ModelParams& p, const ScanContext& sc, double r, PartialTraces* parts) {
   return valueBounded<true>(p, sc, r, parts);
 }
 double gradN(const ModelParams& p, const ScanContext& sc, double r) {

@@ -36,7 +36,7 @@ constexpr int kFujitaExtra = 5;  // k of the S/M layout
 //   G = √(Et·eps·(E0 − Et))·e^(−z²)/√(π·ρ)/(√r_m + √ρ)
 // P[1] c0, P[2] s·ω²_first [1/s], P[3] base line, P[4] r_m [cm], P[5] D or M.
 template <class T>
-T unitH(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
+SVFIT_INLINE T unitH(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
   const double t = slitTime(sc, val(v.r));
   const T sw = v.s * sc.omega2;
   const T tau = tau2Of(v.s, sc.omega2, t) / 2.0;
@@ -66,7 +66,7 @@ T unitH(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
 //   z = (τ − ln(r/r_m))·r_m/2 / √((t_s + t0)·D)
 // P[1] c0, P[2] s·ω²_first, P[3] base line, P[4] r_m, P[5] D or M.
 template <class T>
-T unitP(const Vars<T>& v, int, const ModelParams&, const ScanContext& sc) {
+SVFIT_INLINE T unitP(const Vars<T>& v, int, const ModelParams&, const ScanContext& sc) {
   const double ts = sc.time;
   const T tau = tau2Of(v.s, sc.omega2, ts) / 2.0;
   const T a = (tau - log(v.r / v.rm)) * v.rm / 2.0;
@@ -87,7 +87,7 @@ T unitP(const Vars<T>& v, int, const ModelParams&, const ScanContext& sc) {
 // P[1] c0, P[2] s0·ω²_first, P[3] base line, P[4] r_m, P[5] k [1/data unit],
 // P[6] D or M.
 template <class T>
-T unitS(const Vars<T>& v, int comp, const ModelParams& p, const ScanContext& sc) {
+SVFIT_INLINE T unitS(const Vars<T>& v, int comp, const ModelParams& p, const ScanContext& sc) {
   const double t = slitTime(sc, val(v.r));
   const T& k = v.extra;
   const T tau2 = tau2Of(v.s, sc.omega2, t);
@@ -116,48 +116,48 @@ auto fujita = [](int) { return fujitaSlots(); };
 }  // namespace
 
 // ---- H --------------------------------------------------------------------
-double concH(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+SVFIT_HOT double concH(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
              TraceState*) {
   return concComponents<3>(p, r, deriv, 1, single, 0,
-                           [&](const auto& v, int k) { return unitH(v, k, p, sc); });
+                           [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitH(v, k, p, sc); });
 }
-double valueH(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
+SVFIT_HOT double valueH(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
   return valueComponents(p, r, 1, single, 0,
-                         [&](const auto& v, int k) { return unitH(v, k, p, sc); });
+                         [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitH(v, k, p, sc); });
 }
 double gradH(const ModelParams& p, const ScanContext& sc, double r) {
   return gradComponents(p, r, 1, single, 0,
-                        [&](const auto& v, int k) { return unitH(v, k, p, sc); });
+                        [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitH(v, k, p, sc); });
 }
 
 // ---- P --------------------------------------------------------------------
-double concP(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+SVFIT_HOT double concP(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
              TraceState*) {
   return concComponents<3>(p, r, deriv, 1, single, 0,
-                           [&](const auto& v, int k) { return unitP(v, k, p, sc); });
+                           [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitP(v, k, p, sc); });
 }
-double valueP(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
+SVFIT_HOT double valueP(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
   return valueComponents(p, r, 1, single, 0,
-                         [&](const auto& v, int k) { return unitP(v, k, p, sc); });
+                         [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitP(v, k, p, sc); });
 }
 double gradP(const ModelParams& p, const ScanContext& sc, double r) {
   return gradComponents(p, r, 1, single, 0,
-                        [&](const auto& v, int k) { return unitP(v, k, p, sc); });
+                        [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitP(v, k, p, sc); });
 }
 
 // ---- S --------------------------------------------------------------------
-double concS(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+SVFIT_HOT double concS(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
              TraceState*) {
   return concComponents<4>(p, r, deriv, 1, fujita, kFujitaExtra,
-                           [&](const auto& v, int k) { return unitS(v, k, p, sc); });
+                           [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitS(v, k, p, sc); });
 }
-double valueS(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
+SVFIT_HOT double valueS(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
   return valueComponents(p, r, 1, fujita, kFujitaExtra,
-                         [&](const auto& v, int k) { return unitS(v, k, p, sc); });
+                         [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitS(v, k, p, sc); });
 }
 double gradS(const ModelParams& p, const ScanContext& sc, double r) {
   return gradComponents(p, r, 1, fujita, kFujitaExtra,
-                        [&](const auto& v, int k) { return unitS(v, k, p, sc); });
+                        [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitS(v, k, p, sc); });
 }
 
 }  // namespace svfit::models::detail
