@@ -36,10 +36,22 @@ struct NormalSystem {
   // Position of element (i, j) of the packed triangle, 1 <= i <= j <= n.
   int at(int i, int j) const;
 
+  // The caller fills freeCount (setSize), normMatrix, normRhs, dampWeight and
+  // lambda first. None of the operations reports an error; n = 0 does nothing.
+
+  // scaleExp from the damped diagonal (scale 1/√v, or 1e50 when v <= 1e-100),
+  // cholPacked = S·(A + λ·diag(X))·S, solveVec = S·B.
   void scaleAndDamp();
+  // cholPacked = U with C = UᵀU, in place. A pivot <= 0 becomes 1e-100.
   void factorPacked();
+  // solveVec = C⁻¹·solveVec with the factor U.
   void solvePacked();
+  // r = B − A·z with the undamped A and z = stepVec; solveVec = S·r, and when
+  // storeInWeights also dampWeight = r. Solving again and adding S·y to z is
+  // one step of refinement towards the undamped solution.
   void residualRefine(bool storeInWeights);
+  // stepVec_i = sigma·2^e_i·√((C⁻¹)_ii) from the factor U: the standard
+  // deviations of the unscaled variables.
   void stdDevFromFactor(double sigma);
 };
 
