@@ -5,6 +5,8 @@
 // components, 16 parameters) and S, serial and on every core.
 //
 // Usage: model_bench [scans] [points]   (defaults 700 2800)
+#include <time.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cmath>
@@ -13,7 +15,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <time.h>
 
 #include "driver/state.h"
 #include "models/catalogue.h"
@@ -107,8 +108,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.rfind("--", 0) == 0) continue;  // options of the benchmark runner
-    if (scans == 700 && i == 1) scans = std::clamp(std::atoi(argv[i]), 1, kMaxScans);
-    else points = std::clamp(std::atoi(argv[i]), 20, kMaxPoints);
+    if (scans == 700 && i == 1)
+      scans = std::clamp(std::atoi(argv[i]), 1, kMaxScans);
+    else
+      points = std::clamp(std::atoi(argv[i]), 20, kMaxPoints);
   }
   auto st = std::make_unique<AnalysisState>();
   auto sums = std::make_unique<PassSums>();

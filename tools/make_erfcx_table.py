@@ -87,10 +87,12 @@ def main():
     print("inline constexpr int kErfcxIntervals = %d;" % INTERVALS)
     print("inline constexpr int kErfcxDegree = %d;" % DEGREE)
     print("inline constexpr double kErfcxTableEnd = %d.0;" % X_TABLE_END)
+    print("// clang-format off")
     print("inline constexpr double kErfcxTable[kErfcxIntervals][kErfcxDegree + 1] = {")
     for coef in rows:
         print("    {" + ", ".join("%.17g" % c for c in coef) + "},")
     print("};")
+    print("// clang-format on")
     print()
     print(ERFCX_FUNCTION)
     print("}  // namespace svfit::models::detail")

@@ -38,12 +38,12 @@ constexpr int kSlopeIndex = 6;   // slope of the linear term
 // The traces of one component: per unit c0 (T/(2E)) and raw (for the test).
 template <class T>
 struct BoundedUnit {
-  T boundary;        // T_m/(2E)
-  T bottom;          // T_b/(2E)
+  T boundary;          // T_m/(2E)
+  T bottom;            // T_b/(2E)
   double rawBoundary;  // T_m
   double rawBottom;    // T_b
   double q;
-  double eps;        // floored eps of this component
+  double eps;  // floored eps of this component
 };
 
 // A correction value at the unfloored eps with its derivative through eps.
@@ -69,10 +69,13 @@ SVFIT_INLINE BottomArgs<T> bottomArgs(const T& eps, const T& rho2, const T& A, c
   const T g = 2.0 * sqrt(eb * tau2);
   const T bp = 1.0 + eb / 2.0;
   const T bm = 1.0 - eb / 2.0;
-  const T zb1 = (bm * tau2 - w) / g;
-  const T zb2 = -(bm * tau2 + w) / g;
-  const T zb3 = -(bp * tau2 + w) / g;
-  return {bp, zb1, zb2, zb3, bm * w / eb, tau2 / 2.0 + w / eb, 2.0 / eb};
+  const T invG = 1.0 / g;
+  const T invEb = 1.0 / eb;
+  const T zb1 = (bm * tau2 - w) * invG;
+  const T zb2 = -(bm * tau2 + w) * invG;
+  const T zb3 = -(bp * tau2 + w) * invG;
+  const T wOverEb = w * invEb;
+  return {bp, zb1, zb2, zb3, bm * wOverEb, tau2 / 2.0 + wOverEb, 2.0 * invEb};
 }
 
 // Far from the bottom every part of T_b is negligible (model_common.h): the
@@ -87,8 +90,8 @@ template <class T>
 SVFIT_INLINE T bottomTrace(const T& eps, const T& rho2, const T& A, const T& B, const T& q,
                            const T& xb, const T& tau2) {
   if constexpr (!std::is_same_v<T, double>) {
-    if (bottomVanishes(bottomArgs(val(eps), val(rho2), val(A), val(B), val(q), val(xb),
-                                  val(tau2)))) {
+    if (bottomVanishes(
+            bottomArgs(val(eps), val(rho2), val(A), val(B), val(q), val(xb), val(tau2)))) {
       return T(0.0);
     }
   }
@@ -113,16 +116,18 @@ SVFIT_INLINE T bottomTrace(const T& eps, const T& rho2, const T& A, const T& B, 
 // P[1] c0, P[2] s·ω²_first, P[3] base line, P[4] r_m, P[5] r_b [cm], P[6] slope
 // [data units/cm], P[7] D or M; N: components 2..4 at P[8..10], P[11..13], P[14..16].
 template <class T, bool kModelN>
-SVFIT_INLINE BoundedUnit<T> unitBounded(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
+SVFIT_INLINE BoundedUnit<T> unitBounded(const Vars<T>& v, int k, const ModelParams& p,
+                                        const ScanContext& sc) {
   const double epsFloor = kModelN ? 1e-4 : 5e-5;
   const double t = slitTime(sc, val(v.r));
   const T& rb = v.extra;
   const T tau2 = tau2Of(v.s, sc.omega2, t);
   const T E = exp(tau2);
   const T q = sqrt(E);
+  const T invRb = 1.0 / rb;
   const T y = v.r / v.rm - 1.0;
-  const T xb = v.r / rb;
-  const T rho2 = sq(v.rm / rb);
+  const T xb = v.r * invRb;
+  const T rho2 = sq(v.rm * invRb);
   const T epsRaw = epsRatio(v.s, v.D, v.rm, sc.omega2, p, k);
   const T eps = floored(epsRaw, epsFloor);
   const T A = correction(sc.corrA[k], sc.corrADeriv[k], epsRaw);
@@ -140,8 +145,8 @@ SVFIT_INLINE BoundedUnit<T> unitBounded(const Vars<T>& v, int k, const ModelPara
   if constexpr (kModelN) Tm = Tm + meniscusTerms(eps, q, y);
 
   const T Tb = bottomTrace(eps, rho2, A, B, q, xb, tau2);
-  const T twoE = 2.0 * E;
-  return {Tm / twoE, Tb / twoE, val(Tm), val(Tb), val(q), val(eps)};
+  const T halfInvE = 0.5 / E;
+  return {Tm * halfInvE, Tb * halfInvE, val(Tm), val(Tb), val(q), val(eps)};
 }
 
 // One step of the validity test (see the head of the file).
@@ -167,14 +172,14 @@ int componentsOf(const ModelParams& p) {
   return kModelN ? boundedComponents(p.paramCount) : 1;
 }
 
-template <bool kModelN>
-double linearTerm(const ModelParams& p, const ScanContext& sc, double r) {
+// (r − linearRefRadius)·P[6], the term linear in r [data units].
+SVFIT_INLINE double linearTerm(const ModelParams& p, const ScanContext& sc, double r) {
   return (r - sc.linearRefRadius) * p.P[kSlopeIndex];
 }
 
 template <bool kModelN>
-SVFIT_INLINE double concBounded(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-                   TraceState* traces) {
+SVFIT_INLINE double concBounded(const ModelParams& p, const ScanContext& sc, double r,
+                                ModelDeriv& deriv, TraceState* traces) {
   deriv.fill(0.0);
   double sum = 0, sumTm = 0, sumTb = 0, lastQ = 1, lastEps = 0;
   const int components = componentsOf<kModelN>(p);
@@ -196,11 +201,12 @@ SVFIT_INLINE double concBounded(const ModelParams& p, const ScanContext& sc, dou
   if (traces != nullptr) {
     validityStep(*traces, sumTm, sumTb, r, r / p.P[4] - 1.0, lastQ, lastEps, sc.meniscusCorr);
   }
-  return sum + p.P[3] + linearTerm<kModelN>(p, sc, r);
+  return sum + p.P[3] + linearTerm(p, sc, r);
 }
 
 template <bool kModelN>
-SVFIT_INLINE double valueBounded(const ModelParams& p, const ScanContext& sc, double r, PartialTraces* parts) {
+SVFIT_INLINE double valueBounded(const ModelParams& p, const ScanContext& sc, double r,
+                                 PartialTraces* parts) {
   double sum = 0, boundary = 0, bottom = 0;
   const int components = componentsOf<kModelN>(p);
   for (int k = 1; k <= components; ++k) {
@@ -213,7 +219,7 @@ SVFIT_INLINE double valueBounded(const ModelParams& p, const ScanContext& sc, do
     bottom += c0 * u.bottom;
   }
   if (parts != nullptr) *parts = PartialTraces{boundary, bottom};
-  return sum + p.P[3] + linearTerm<kModelN>(p, sc, r);
+  return sum + p.P[3] + linearTerm(p, sc, r);
 }
 
 template <bool kModelN>
@@ -232,10 +238,11 @@ SVFIT_INLINE double gradBounded(const ModelParams& p, const ScanContext& sc, dou
 }  // namespace
 
 SVFIT_HOT double concR(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState* traces) {
+                       TraceState* traces) {
   return concBounded<false>(p, sc, r, deriv, traces);
 }
-SVFIT_HOT double valueR(const ModelParams& p, const ScanContext& sc, double r, PartialTraces* parts) {
+SVFIT_HOT double valueR(const ModelParams& p, const ScanContext& sc, double r,
+                        PartialTraces* parts) {
   return valueBounded<false>(p, sc, r, parts);
 }
 double gradR(const ModelParams& p, const ScanContext& sc, double r) {
@@ -243,10 +250,11 @@ double gradR(const ModelParams& p, const ScanContext& sc, double r) {
 }
 
 SVFIT_HOT double concN(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState* traces) {
+                       TraceState* traces) {
   return concBounded<true>(p, sc, r, deriv, traces);
 }
-SVFIT_HOT double valueN(const ModelParams& p, const ScanContext& sc, double r, PartialTraces* parts) {
+SVFIT_HOT double valueN(const ModelParams& p, const ScanContext& sc, double r,
+                        PartialTraces* parts) {
   return valueBounded<true>(p, sc, r, parts);
 }
 double gradN(const ModelParams& p, const ScanContext& sc, double r) {

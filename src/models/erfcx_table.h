@@ -8,6 +8,7 @@ namespace svfit::models::detail {
 inline constexpr int kErfcxIntervals = 100;
 inline constexpr int kErfcxDegree = 7;
 inline constexpr double kErfcxTableEnd = 50.0;
+// clang-format off
 inline constexpr double kErfcxTable[kErfcxIntervals][kErfcxDegree + 1] = {
     {0, 0, 0, 0, 0, 0, 0, 0},
     {0, 0, 0, 0, 0, 0, 0, 0},
@@ -110,6 +111,7 @@ inline constexpr double kErfcxTable[kErfcxIntervals][kErfcxDegree + 1] = {
     {0.93481333942870792, 0.041825072659560647, 0.0010592561386399391, 1.9090757890646124e-05, 2.5195076904753894e-07, 2.4076722430319167e-09, 1.5557946448910294e-11, 5.197144968804805e-14},
     {0.97771701335885031, 0.044001877145660874, 0.0011180644281072953, 2.0122950662996659e-05, 2.6422431276516784e-07, 2.5021064552832144e-09, 1.5919137497797449e-11, 5.1207456758667255e-14},
 };
+// clang-format on
 
 // exp(x²)·erfc(x) for x ≥ 0: the table below 50 (Estrin's scheme, short
 // dependency chains), the asymptotic series (1/(x√π))·(1 − u + 3u² − 15u³ +

@@ -152,62 +152,74 @@ auto fujita = [](int) { return fujitaSlots(); };
 
 // ---- C --------------------------------------------------------------------
 SVFIT_HOT double concC(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+                       TraceState*) {
   return concComponents<3>(p, r, deriv, faxenComponents(p.paramCount), faxen, 0,
-                           [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitC(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitC(v, k, p, sc); });
 }
 SVFIT_HOT double valueC(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
   return valueComponents(p, r, faxenComponents(p.paramCount), faxen, 0,
-                         [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitC(v, k, p, sc); });
+                         [&](const auto& v, int k)
+                             SVFIT_LAMBDA_INLINE { return unitC(v, k, p, sc); });
 }
 double gradC(const ModelParams& p, const ScanContext& sc, double r) {
   return gradComponents(p, r, faxenComponents(p.paramCount), faxen, 0,
-                        [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitC(v, k, p, sc); });
+                        [&](const auto& v, int k)
+                            SVFIT_LAMBDA_INLINE { return unitC(v, k, p, sc); });
 }
 
 // ---- O --------------------------------------------------------------------
 SVFIT_HOT double concO(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+                       TraceState*) {
   return concComponents<3>(p, r, deriv, 1, single, 0,
-                           [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitO(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitO(v, k, p, sc); });
 }
 SVFIT_HOT double valueO(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
-  return valueComponents(p, r, 1, single, 0,
-                         [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitO(v, k, p, sc); });
+  return valueComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitO(v, k, p, sc);
+  });
 }
 double gradO(const ModelParams& p, const ScanContext& sc, double r) {
-  return gradComponents(p, r, 1, single, 0,
-                        [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitO(v, k, p, sc); });
+  return gradComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitO(v, k, p, sc);
+  });
 }
 
 // ---- D --------------------------------------------------------------------
 SVFIT_HOT double concD(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+                       TraceState*) {
   return concComponents<3>(p, r, deriv, 1, single, 0,
-                           [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitD(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitD(v, k, p, sc); });
 }
 SVFIT_HOT double valueD(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
-  return valueComponents(p, r, 1, single, 0,
-                         [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitD(v, k, p, sc); });
+  return valueComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitD(v, k, p, sc);
+  });
 }
 double gradD(const ModelParams& p, const ScanContext& sc, double r) {
-  return gradComponents(p, r, 1, single, 0,
-                        [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitD(v, k, p, sc); });
+  return gradComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitD(v, k, p, sc);
+  });
 }
 
 // ---- M --------------------------------------------------------------------
 SVFIT_HOT double concM(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+                       TraceState*) {
   return concComponents<4>(p, r, deriv, 1, fujita, kFujitaExtra,
-                           [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitM(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitM(v, k, p, sc); });
 }
 SVFIT_HOT double valueM(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
   return valueComponents(p, r, 1, fujita, kFujitaExtra,
-                         [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitM(v, k, p, sc); });
+                         [&](const auto& v, int k)
+                             SVFIT_LAMBDA_INLINE { return unitM(v, k, p, sc); });
 }
 double gradM(const ModelParams& p, const ScanContext& sc, double r) {
   return gradComponents(p, r, 1, fujita, kFujitaExtra,
-                        [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitM(v, k, p, sc); });
+                        [&](const auto& v, int k)
+                            SVFIT_LAMBDA_INLINE { return unitM(v, k, p, sc); });
 }
 
 }  // namespace svfit::models::detail

@@ -24,7 +24,7 @@
 namespace svfit::models::ad {
 
 inline constexpr double kTwoOverSqrtPi = 1.1283791670955126;  // 2/√π
-inline constexpr double kMaxExpArg = 709.0;  // exp of more overflows double
+inline constexpr double kMaxExpArg = 709.0;                   // exp of more overflows double
 // exp(−z²) is 0 in double beyond this |z| (e^−745 underflows completely).
 inline constexpr double kGaussZeroZ = 27.3;
 

@@ -39,16 +39,11 @@ struct Vars {
   T s, D, rm, extra, r;
 };
 
-template <class T>
-SVFIT_INLINE T constantOf(double x) {
-  return T(x);
-}
-
 // s, D (or D = s·dPerS from a molar mass), r_m, the extra parameter (index 0 =
 // none) and r for component k.
 template <class T, Kind K>
-SVFIT_INLINE Vars<T> seedVars(const ModelParams& p, const ComponentSlots& slots, int k, int extraIndex,
-                 double r) {
+SVFIT_INLINE Vars<T> seedVars(const ModelParams& p, const ComponentSlots& slots, int k,
+                              int extraIndex, double r) {
   const double s = p.P[slots.s];
   const bool massGiven = p.molMassGiven[k];
   const double D = massGiven ? s * p.dPerS[k] : p.P[slots.dOrM];
@@ -97,7 +92,7 @@ constexpr int boundedComponents(int paramCount) {
 // Adds c0·u (u the component's value per unit c0) to value and derivatives.
 template <class T>
 SVFIT_INLINE void addComponent(double c0, const T& u, const ComponentSlots& slots, int extraIndex,
-                  ModelDeriv& deriv) {
+                               ModelDeriv& deriv) {
   deriv[slots.c0] = u.v;
   deriv[slots.s] += c0 * u.d[kLaneS];
   deriv[slots.dOrM] += c0 * u.d[kLaneD];
@@ -124,7 +119,8 @@ SVFIT_INLINE T tau2Of(const T& s, double omega2, double t) {
 // derivative structure is the same: with D = s·dPerS it has no s term).
 // Not floored.
 template <class T>
-SVFIT_INLINE T epsRatio(const T& s, const T& D, const T& rm, double omega2, const ModelParams& p, int k) {
+SVFIT_INLINE T epsRatio(const T& s, const T& D, const T& rm, double omega2, const ModelParams& p,
+                        int k) {
   T eps = 2.0 * D / (s * omega2 * ad::sq(rm));
   if (p.molMassGiven[k]) {
     const double rmv = val(rm);
@@ -173,9 +169,13 @@ SVFIT_INLINE MeniscusArgs<T> meniscusArgs(const T& eps, const T& q, const T& y) 
   const T b = 1.0 + eps / 2.0;
   const T m = 2.0 * (q - 1.0);
   const T n = 2.0 * ad::sqrt(eps * m);
-  const T za = (m * a + 2.0 * y) / n;
-  const T zb = (m * b + 2.0 * y) / n;
-  return {b, za, zb, 2.0 * a * y / eps, (2.0 * y + (eps / 2.0) * m) / eps, 2.0 / eps};
+  const T invN = 1.0 / n;
+  const T invEps = 1.0 / eps;
+  const T za = (m * a + 2.0 * y) * invN;
+  const T zb = (m * b + 2.0 * y) * invN;
+  const T expA = 2.0 * a * y * invEps;        // exponent of Ka
+  const T expB = 2.0 * y * invEps + m / 2.0;  // exponent of Kb: (2y + (eps/2)·m)/eps
+  return {b, za, zb, expA, expB, 2.0 * invEps};
 }
 template <class T>
 SVFIT_INLINE T meniscusTerms(const T& eps, const T& q, const T& y) {
@@ -227,7 +227,7 @@ SVFIT_INLINE T fujitaRatio(const T& N0, const T& xMinusH, const T& w, const T& z
     T rest{};             // ±erfcx(|z|)
   };
   // F(u) = exp(u²)·erfc(u); F1 = F(z1), F2 = F(−z2).
-  auto split = [](const T& u) {
+  auto split = [](const T& u) SVFIT_LAMBDA_INLINE {
     Split f;
     if (val(u) >= 0) {
       f.rest = erfcx(u);
@@ -244,7 +244,7 @@ SVFIT_INLINE T fujitaRatio(const T& N0, const T& xMinusH, const T& w, const T& z
   if (f1.active) S = val(f1.expo);
   if (f2.active) S = std::max(S, val(f2.expo));
   const double scale = std::exp(-S);
-  auto scaled = [&](const Split& f) {
+  auto scaled = [&](const Split& f) SVFIT_LAMBDA_INLINE {
     T r = f.rest * scale;
     if (f.active) r = r + 2.0 * ad::exp(f.expo - S);
     return r;
@@ -257,8 +257,8 @@ SVFIT_INLINE T fujitaRatio(const T& N0, const T& xMinusH, const T& w, const T& z
 // Σ over components of c0·unit + base line, with every derivative: unit(v, k)
 // is the component's value per unit c0 for the seeded variables v.
 template <int L, class SlotsFn, class UnitFn>
-SVFIT_INLINE double concComponents(const ModelParams& p, double r, ModelDeriv& deriv, int components,
-                      SlotsFn slotsOf, int extraIndex, UnitFn unit) {
+SVFIT_INLINE double concComponents(const ModelParams& p, double r, ModelDeriv& deriv,
+                                   int components, SlotsFn slotsOf, int extraIndex, UnitFn unit) {
   deriv.fill(0.0);
   double sum = 0;
   for (int k = 1; k <= components; ++k) {
@@ -275,7 +275,7 @@ SVFIT_INLINE double concComponents(const ModelParams& p, double r, ModelDeriv& d
 
 template <class SlotsFn, class UnitFn>
 SVFIT_INLINE double valueComponents(const ModelParams& p, double r, int components, SlotsFn slotsOf,
-                       int extraIndex, UnitFn unit) {
+                                    int extraIndex, UnitFn unit) {
   double sum = 0;
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = slotsOf(k);
@@ -287,7 +287,7 @@ SVFIT_INLINE double valueComponents(const ModelParams& p, double r, int componen
 
 template <class SlotsFn, class UnitFn>
 SVFIT_INLINE double gradComponents(const ModelParams& p, double r, int components, SlotsFn slotsOf,
-                      int extraIndex, UnitFn unit) {
+                                   int extraIndex, UnitFn unit) {
   double sum = 0;
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = slotsOf(k);
@@ -308,9 +308,9 @@ SVFIT_INLINE double gradComponents(const ModelParams& p, double r, int component
 #endif
 
 // Declarations of the model functions of the catalogue.
-#define SVFIT_MODEL_FUNCTIONS(X)                                                         \
+#define SVFIT_MODEL_FUNCTIONS(X)                                                            \
   double conc##X(const ModelParams&, const ScanContext&, double, ModelDeriv&, TraceState*); \
-  double value##X(const ModelParams&, const ScanContext&, double, PartialTraces*);         \
+  double value##X(const ModelParams&, const ScanContext&, double, PartialTraces*);          \
   double grad##X(const ModelParams&, const ScanContext&, double);
 SVFIT_MODEL_FUNCTIONS(H)
 SVFIT_MODEL_FUNCTIONS(P)

@@ -18,8 +18,8 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cmath>
 #include <cassert>
+#include <cmath>
 #include <thread>
 #include <vector>
 
@@ -208,8 +208,7 @@ void archibaldMasses(AnalysisState& st) {
   const ScanModel sm(st, scan);
   const double* P = st.param.data();
   // M = g/(c'·r)·R·T/((1 − v̄ρ)·ω²), R = 8.316e7 erg/(mol·K), ω² of the first scan.
-  const double factor =
-      8.316e7 * (273.15 + st.temperature) / (1.0 - st.psvRho[1]) / st.omega2First;
+  const double factor = 8.316e7 * (273.15 + st.temperature) / (1.0 - st.psvRho[1]) / st.omega2First;
   // A zero difference or a non-finite quotient gives 0: the reports print a number.
   auto mass = [&](double g, double c, double r) {
     const double m = c == 0.0 ? 0.0 : g / (c * r) * factor;

@@ -71,8 +71,8 @@ SVFIT_INLINE T unitP(const Vars<T>& v, int, const ModelParams&, const ScanContex
   const T tau = tau2Of(v.s, sc.omega2, ts) / 2.0;
   const T a = (tau - log(v.r / v.rm)) * v.rm / 2.0;
   // (t_s + t0)·D at least 1e-300: a zero D would make the width zero.
-  const T TD = val(v.D) * (ts + sc.diffTimeOffset) > 1e-300 ? v.D * (ts + sc.diffTimeOffset)
-                                                              : T(1e-300);
+  const T TD =
+      val(v.D) * (ts + sc.diffTimeOffset) > 1e-300 ? v.D * (ts + sc.diffTimeOffset) : T(1e-300);
   const T z = a / sqrt(TD);
   return 0.5 * exp(-2.0 * tau) * erfc(z);
 }
@@ -117,47 +117,56 @@ auto fujita = [](int) { return fujitaSlots(); };
 
 // ---- H --------------------------------------------------------------------
 SVFIT_HOT double concH(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+                       TraceState*) {
   return concComponents<3>(p, r, deriv, 1, single, 0,
-                           [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitH(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitH(v, k, p, sc); });
 }
 SVFIT_HOT double valueH(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
-  return valueComponents(p, r, 1, single, 0,
-                         [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitH(v, k, p, sc); });
+  return valueComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitH(v, k, p, sc);
+  });
 }
 double gradH(const ModelParams& p, const ScanContext& sc, double r) {
-  return gradComponents(p, r, 1, single, 0,
-                        [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitH(v, k, p, sc); });
+  return gradComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitH(v, k, p, sc);
+  });
 }
 
 // ---- P --------------------------------------------------------------------
 SVFIT_HOT double concP(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+                       TraceState*) {
   return concComponents<3>(p, r, deriv, 1, single, 0,
-                           [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitP(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitP(v, k, p, sc); });
 }
 SVFIT_HOT double valueP(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
-  return valueComponents(p, r, 1, single, 0,
-                         [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitP(v, k, p, sc); });
+  return valueComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitP(v, k, p, sc);
+  });
 }
 double gradP(const ModelParams& p, const ScanContext& sc, double r) {
-  return gradComponents(p, r, 1, single, 0,
-                        [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitP(v, k, p, sc); });
+  return gradComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitP(v, k, p, sc);
+  });
 }
 
 // ---- S --------------------------------------------------------------------
 SVFIT_HOT double concS(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+                       TraceState*) {
   return concComponents<4>(p, r, deriv, 1, fujita, kFujitaExtra,
-                           [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitS(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitS(v, k, p, sc); });
 }
 SVFIT_HOT double valueS(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
   return valueComponents(p, r, 1, fujita, kFujitaExtra,
-                         [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitS(v, k, p, sc); });
+                         [&](const auto& v, int k)
+                             SVFIT_LAMBDA_INLINE { return unitS(v, k, p, sc); });
 }
 double gradS(const ModelParams& p, const ScanContext& sc, double r) {
   return gradComponents(p, r, 1, fujita, kFujitaExtra,
-                        [&](const auto& v, int k) SVFIT_LAMBDA_INLINE { return unitS(v, k, p, sc); });
+                        [&](const auto& v, int k)
+                            SVFIT_LAMBDA_INLINE { return unitS(v, k, p, sc); });
 }
 
 }  // namespace svfit::models::detail

@@ -23,8 +23,8 @@ void fillData(AnalysisState& st) {
     const ScanModel sm(st, s);
     for (int j = 1; j <= st.scanPointCount[s]; ++j) {
       const double r = st.scanRadius[s][j];
-      st.scanValue[s][j] = sm.value(r) + 0.003 * s + 0.002 * std::sin(40 * r) +
-                           1e-4 * std::sin(12345.0 * s * j);
+      st.scanValue[s][j] =
+          sm.value(r) + 0.003 * s + 0.002 * std::sin(40 * r) + 1e-4 * std::sin(12345.0 * s * j);
     }
   }
 }
@@ -89,7 +89,7 @@ TEST_F(PassFixture, TiMeanCountsOnlyTheScansThatContainTheIndex) {
   // sequence: index j's mean runs over the used scans that reach it.
   st.tiNoiseOn = true;
   for (int s = 1; s <= st.scanCount; ++s) st.scanFirstPoint[s] = s;  // scan s starts at point s
-  st.seqFirst = 2;  // scan 1 is not used
+  st.seqFirst = 2;                                                   // scan 1 is not used
   modelPass(st, *sums, 2);
   for (int j : {1, 2, 5, 11, 40}) {
     double sum = 0;
@@ -354,7 +354,7 @@ TEST(Catalogue, DiffusionOrMolarMassThreshold) {
   AnalysisState& st = sharedState();
   setSeries(st, 2, 30);
   setModel(st, 'C', 2);
-  st.param[5] = 2e-5;     // the largest diffusion coefficient
+  st.param[5] = 2e-5;       // the largest diffusion coefficient
   st.param[8] = 2.0001e-5;  // already a molar mass
   st.psv[2] = 0.73;
   st.updatePsvRho();

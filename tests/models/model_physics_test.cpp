@@ -88,8 +88,10 @@ TEST(LammAgreement, ModelNOverTheWholeCellWhileItsValidityTestHolds) {
       worstCell = std::max(worstCell, diff / std::max(lamm, 1.0));
     }
   }
-  std::printf("model N vs Lamm: %.4f c0 up to 1.5 c0, %.4f of max(c, c0) in the cell; "
-              "%.4f once V > 1\n", worstFitted, worstCell, worstLate);
+  std::printf(
+      "model N vs Lamm: %.4f c0 up to 1.5 c0, %.4f of max(c, c0) in the cell; "
+      "%.4f once V > 1\n",
+      worstFitted, worstCell, worstLate);
   EXPECT_LT(worstFitted, 0.01);
   EXPECT_LT(worstCell, 0.011);
   // The validity test does flag the scans where the bottom term fails.
@@ -184,6 +186,26 @@ TEST(Limits, ModelCSumsItsComponents) {
   }
 }
 
+TEST(Limits, PartialTracesAddUpToTheModel) {
+  AnalysisState& st = sharedState();
+  setSeries(st, 14, 40);
+  for (char letter : {'N', 'R'}) {
+    setModel(st, letter, letter == 'N' ? 2 : 1);
+    for (double r : {6.0, 6.4, 7.1, 7.19}) {
+      const PartialTraces parts = PartialTracesAt(st, 12, r);
+      const double linear = (r - st.linearRefRadius) * st.param[6];
+      EXPECT_NEAR(parts.boundary + parts.bottom + st.param[3] + linear, ValueAt(st, 12, r), 1e-14);
+      EXPECT_GE(parts.bottom, 0.0);
+    }
+    // The bottom term is what rises at the bottom.
+    EXPECT_GT(PartialTracesAt(st, 12, 7.19).bottom, 10 * PartialTracesAt(st, 12, 7.1).bottom);
+  }
+  setModel(st, 'C', 1);
+  const PartialTraces c = PartialTracesAt(st, 12, 6.4);
+  EXPECT_EQ(c.bottom, 0.0);
+  EXPECT_EQ(c.boundary, ValueAt(st, 12, 6.4) - st.param[3]);
+}
+
 TEST(Limits, ModelPAtTheBoundaryAndFarFromIt) {
   AnalysisState& st = sharedState();
   setSeries(st, 14, 40);
@@ -254,7 +276,7 @@ TEST(Limits, SlitTimeCorrections) {
     setModel(st, letter, 1);
     st.slitTimePerCm = slit;
     const double corrected = ValueAt(st, 4, r);
-    const double shift = letter == 'O' ? slit * ((r - 5.0) - 0.0001 * first)
+    const double shift = letter == 'O'   ? slit * ((r - 5.0) - 0.0001 * first)
                          : letter == 'P' ? 0.0
                                          : slit * (r - first);
     st.slitTimePerCm = 0;
