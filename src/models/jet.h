@@ -57,8 +57,12 @@ struct Jet {
   double v = 0;
   Lanes d{};
   Jet() = default;
-  Jet(double value) : v(value) {}  // a constant  NOLINT(google-explicit-constructor)
-  Jet(double value, Lanes lanes) : v(value), d(lanes) {}
+  // A constant.  NOLINT(google-explicit-constructor)
+  [[gnu::always_inline]] Jet(double value) : v(value) {}
+  // The lanes go by reference and every Jet operation is inlined: a vector
+  // passed by value would change its calling convention between the AVX2 and
+  // the baseline clone of a model function.
+  [[gnu::always_inline]] Jet(double value, const Lanes& lanes) : v(value), d(lanes) {}
 };
 
 // A variable: value x, derivative 1 in lane k.
