@@ -4,7 +4,7 @@
 // per second for models C (four components, 14 parameters), N (four
 // components, 16 parameters) and S, serial and on every core.
 //
-// Usage: model_bench [scans] [points]   (defaults 700 2800)
+// Usage: model_bench [scans] [points] [letters]   (defaults 700 2800 CNS)
 #include <time.h>
 
 #include <algorithm>
@@ -105,13 +105,15 @@ Timing timePass(AnalysisState& st, PassSums& sums, int threads, int repeats) {
 
 int main(int argc, char** argv) {
   int scans = 700, points = 2800;
+  std::string letters = "CNS";
+  int position = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg.rfind("--", 0) == 0) continue;  // options of the benchmark runner
-    if (scans == 700 && i == 1)
-      scans = std::clamp(std::atoi(argv[i]), 1, kMaxScans);
-    else
-      points = std::clamp(std::atoi(argv[i]), 20, kMaxPoints);
+    if (position == 0) scans = std::clamp(std::atoi(argv[i]), 1, kMaxScans);
+    if (position == 1) points = std::clamp(std::atoi(argv[i]), 20, kMaxPoints);
+    if (position == 2) letters = arg;
+    ++position;
   }
   auto st = std::make_unique<AnalysisState>();
   auto sums = std::make_unique<PassSums>();
@@ -119,7 +121,8 @@ int main(int argc, char** argv) {
   const double total = static_cast<double>(scans) * points;
   const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
   std::printf("model pass, %d scans x %d points, TI+RI on, all parameters free\n", scans, points);
-  for (char letter : {'C', 'N', 'S'}) {
+  for (char letter : letters) {
+    if (findModel(letter) == nullptr) continue;
     setModel(*st, letter);
     for (int threads : {1, cores}) {
       if (threads == 1 && cores == 1) continue;

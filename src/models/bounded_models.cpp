@@ -66,11 +66,10 @@ SVFIT_INLINE BottomArgs<T> bottomArgs(const T& eps, const T& rho2, const T& A, c
                                       const T& q, const T& xb, const T& tau2) {
   const T w = 2.0 * xb * (eps * A * (q - 1.0) + 1.0) - 2.0;
   const T eb = eps * rho2 * (eps * B * (q - 1.0) + 1.0);
-  const T g = 2.0 * sqrt(eb * tau2);
+  const T invG = 0.5 * ad::rsqrt(eb * tau2);  // 1/g, g = 2·√(eb·τ2)
   const T bp = 1.0 + eb / 2.0;
   const T bm = 1.0 - eb / 2.0;
-  const T invG = 1.0 / g;
-  const T invEb = 1.0 / eb;
+  const T invEb = ad::inv(eb);
   const T zb1 = (bm * tau2 - w) * invG;
   const T zb2 = -(bm * tau2 + w) * invG;
   const T zb3 = -(bp * tau2 + w) * invG;
@@ -122,10 +121,10 @@ SVFIT_INLINE BoundedUnit<T> unitBounded(const Vars<T>& v, int k, const ModelPara
   const double t = slitTime(sc, val(v.r));
   const T& rb = v.extra;
   const T tau2 = tau2Of(v.s, sc.omega2, t);
-  const T E = exp(tau2);
-  const T q = sqrt(E);
-  const T invRb = 1.0 / rb;
-  const T y = v.r / v.rm - 1.0;
+  const T q = exp(tau2 / 2.0);  // √E
+  const T E = q * q;
+  const T invRb = ad::inv(rb);
+  const T y = v.x - 1.0;
   const T xb = v.r * invRb;
   const T rho2 = sq(v.rm * invRb);
   const T epsRaw = epsRatio(v.s, v.D, v.rm, sc.omega2, p, k);
@@ -139,13 +138,13 @@ SVFIT_INLINE BoundedUnit<T> unitBounded(const Vars<T>& v, int k, const ModelPara
     const double offsetRatio = t > 0 ? sc.diffTimeOffset / t : 0.0;
     Ediff = exp(tau2 * (1.0 + offsetRatio));
   }
-  const T vw = sqrt((Ediff - 1.0) * eps);
-  const T z0 = (eps * (1.0 / q - q) / 4.0 + q - y - 1.0) / vw;
+  const T invV = ad::rsqrt((Ediff - 1.0) * eps);  // 1/v, v = √((E' − 1)·eps)
+  const T z0 = (eps * (ad::inv(q) - q) / 4.0 + q - y - 1.0) * invV;
   T Tm = erfc(z0);
   if constexpr (kModelN) Tm = Tm + meniscusTerms(eps, q, y);
 
   const T Tb = bottomTrace(eps, rho2, A, B, q, xb, tau2);
-  const T halfInvE = 0.5 / E;
+  const T halfInvE = 0.5 * ad::inv(E);
   return {Tm * halfInvE, Tb * halfInvE, val(Tm), val(Tb), val(q), val(eps)};
 }
 
@@ -183,9 +182,12 @@ SVFIT_INLINE double concBounded(const ModelParams& p, const ScanContext& sc, dou
   deriv.fill(0.0);
   double sum = 0, sumTm = 0, sumTb = 0, lastQ = 1, lastEps = 0;
   const int components = componentsOf<kModelN>(p);
+  Jet<4> x;
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = boundedSlots(k);
-    const auto v = seedVars<Jet<4>, Kind::Params>(p, slots, k, kBottomIndex, r);
+    auto v = seedVars<Jet<4>, Kind::Params>(p, slots, k, kBottomIndex, r);
+    if (k == 1) x = v.r / v.rm;
+    v.x = x;
     const BoundedUnit<Jet<4>> u = unitBounded<Jet<4>, kModelN>(v, k, p, sc);
     const Jet<4> total = u.boundary + u.bottom;
     const double c0 = p.P[slots.c0];
@@ -209,9 +211,11 @@ SVFIT_INLINE double valueBounded(const ModelParams& p, const ScanContext& sc, do
                                  PartialTraces* parts) {
   double sum = 0, boundary = 0, bottom = 0;
   const int components = componentsOf<kModelN>(p);
+  const double x = r / p.P[4];
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = boundedSlots(k);
-    const auto v = seedVars<double, Kind::Value>(p, slots, k, kBottomIndex, r);
+    auto v = seedVars<double, Kind::Value>(p, slots, k, kBottomIndex, r);
+    v.x = x;
     const BoundedUnit<double> u = unitBounded<double, kModelN>(v, k, p, sc);
     const double c0 = p.P[slots.c0];
     sum += c0 * (u.boundary + u.bottom);
@@ -226,9 +230,12 @@ template <bool kModelN>
 SVFIT_INLINE double gradBounded(const ModelParams& p, const ScanContext& sc, double r) {
   double sum = 0;
   const int components = componentsOf<kModelN>(p);
+  Jet<1> x;
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = boundedSlots(k);
-    const auto v = seedVars<Jet<1>, Kind::Radius>(p, slots, k, kBottomIndex, r);
+    auto v = seedVars<Jet<1>, Kind::Radius>(p, slots, k, kBottomIndex, r);
+    if (k == 1) x = v.r / v.rm;
+    v.x = x;
     const BoundedUnit<Jet<1>> u = unitBounded<Jet<1>, kModelN>(v, k, p, sc);
     sum += p.P[slots.c0] * (u.boundary + u.bottom).d[0];
   }

@@ -13,6 +13,9 @@
 //      = scanTime + slitTimePerCm·((r − 5.0) − 0.0001·first radius)   (O)
 //   x = r/r_m, y = x − 1, eps = 2D/(sw·r_m²) ≥ 5e-5 (epsPerS/(r_m²·ω²) for a
 //   molar mass); none of the four uses the diffusion-time offset.
+// The gradient functions are the radial derivatives of these very formulas at
+// fixed t, eps floor included: without the floor the exponentials of O
+// overflow for a small D, and the gradient would not belong to the curve.
 #include <cmath>
 
 #include "models/model_common.h"
@@ -42,13 +45,13 @@ template <class T>
 SVFIT_INLINE T unitC(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
   const double t = slitTime(sc, val(v.r));
   const T tau2 = tau2Of(v.s, sc.omega2, t);
-  const T E = exp(tau2);
-  const T q = sqrt(E);
-  const T y = v.r / v.rm - 1.0;
+  const T q = exp(tau2 / 2.0);  // √E
+  const T E = q * q;
+  const T y = v.x - 1.0;
   const T eps = floored(epsRatio(v.s, v.D, v.rm, sc.omega2, p, k), kEpsFloor);
-  const T h = eps * (1.0 / q - q) / 4.0;
-  const T vw = sqrt((E - 1.0) * eps);
-  const T z0 = (h + q - y - 1.0) / vw;
+  const T h = eps * (ad::inv(q) - q) / 4.0;
+  const T invV = ad::rsqrt((E - 1.0) * eps);  // 1/v, v = √((E − 1)·eps)
+  const T z0 = (h + q - y - 1.0) * invV;
   const T B = erfc(z0) + meniscusTerms(eps, q, y);
   return B / (2.0 * E);
 }
@@ -67,7 +70,7 @@ SVFIT_INLINE T unitO(const Vars<T>& v, int k, const ModelParams& p, const ScanCo
   const T tau2 = tau2Of(v.s, sc.omega2, t);
   const T E = exp(tau2);
   const T eps = floored(epsRatio(v.s, v.D, v.rm, sc.omega2, p, k), kEpsFloor);
-  const T x = v.r / v.rm;
+  const T& x = v.x;
   const T X = x * x - 1.0;
   const T u = (E - 1.0) / tau2;
   const T w = 2.0 * sqrt(u * eps * tau2);
@@ -94,7 +97,7 @@ SVFIT_INLINE T unitD(const Vars<T>& v, int k, const ModelParams& p, const ScanCo
   const T tau2 = tau2Of(v.s, sc.omega2, t);
   const T E = exp(tau2);
   const T eps = floored(epsRatio(v.s, v.D, v.rm, sc.omega2, p, k), kEpsFloor);
-  const T L = 2.0 * log(v.r / v.rm);
+  const T L = 2.0 * log(v.x);
   // D·t at least 1e-300: a zero or negative D would make the width infinite.
   const T Dt = val(v.D) * t > 1e-300 ? v.D * t : T(1e-300);
   const T a = v.rm / (4.0 * sqrt(Dt));
@@ -122,9 +125,9 @@ SVFIT_INLINE T unitM(const Vars<T>& v, int comp, const ModelParams& p, const Sca
   const double t = slitTime(sc, val(v.r));
   const T& k = v.extra;  // k of s = s0·(1 − c·k)
   const T tau2 = tau2Of(v.s, sc.omega2, t);
-  const T E = exp(tau2);
-  const T q = sqrt(E);
-  const T x = v.r / v.rm;
+  const T q = exp(tau2 / 2.0);  // √E
+  const T E = q * q;
+  const T& x = v.x;
   const T y = x - 1.0;
   const T eps = floored(epsRatio(v.s, v.D, v.rm, sc.omega2, p, comp), kEpsFloor);
   // w² at least 1e-12: k > 1/(1 − 1/E) has no real boundary.

@@ -168,6 +168,19 @@ template <int N>
 SVFIT_INLINE Jet<N> log(const Jet<N>& x) {
   return chain(x, std::log(x.v), 1.0 / x.v);
 }
+// 1/x and 1/√x: one division each, the derivative from the value itself.
+SVFIT_INLINE double inv(double x) { return 1.0 / x; }
+template <int N>
+SVFIT_INLINE Jet<N> inv(const Jet<N>& x) {
+  const double r = 1.0 / x.v;
+  return {r, (-r * r) * x.d};
+}
+SVFIT_INLINE double rsqrt(double x) { return 1.0 / std::sqrt(x); }
+template <int N>
+SVFIT_INLINE Jet<N> rsqrt(const Jet<N>& x) {
+  const double r = 1.0 / std::sqrt(x.v);
+  return {r, (-0.5 * r * r * r) * x.d};
+}
 SVFIT_INLINE double sq(double x) { return x * x; }
 template <int N>
 SVFIT_INLINE Jet<N> sq(const Jet<N>& x) {

@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <tuple>
 #include <type_traits>
 
 #include "models/catalogue.h"
@@ -37,6 +36,7 @@ inline constexpr double kMinTau2 = 1e-10;
 template <class T>
 struct Vars {
   T s, D, rm, extra, r;
+  T x;  // r/r_m, formed once per point (the same for every component)
 };
 
 // s, D (or D = s·dPerS from a molar mass), r_m, the extra parameter (index 0 =
@@ -67,7 +67,7 @@ SVFIT_INLINE Vars<T> seedVars(const ModelParams& p, const ComponentSlots& slots,
     v.extra = T(extra);
     v.r = ad::variable<1>(r, 0);
   } else {
-    v = Vars<T>{s, D, p.P[4], extra, r};
+    v = Vars<T>{s, D, p.P[4], extra, r, 0.0};
   }
   return v;
 }
@@ -128,7 +128,7 @@ SVFIT_INLINE T epsRatio(const T& s, const T& D, const T& rm, double omega2, cons
       eps = p.epsPerS[k] / (rmv * rmv * omega2);
     } else {
       eps.v = p.epsPerS[k] / (rmv * rmv * omega2);
-      eps.d[kLaneS] = 0.0;
+      if constexpr (T::kLanes > 1) eps.d[kLaneS] = 0.0;  // parameter lanes only
     }
   }
   return eps;
@@ -168,9 +168,8 @@ SVFIT_INLINE MeniscusArgs<T> meniscusArgs(const T& eps, const T& q, const T& y) 
   const T a = 1.0 - eps / 2.0;
   const T b = 1.0 + eps / 2.0;
   const T m = 2.0 * (q - 1.0);
-  const T n = 2.0 * ad::sqrt(eps * m);
-  const T invN = 1.0 / n;
-  const T invEps = 1.0 / eps;
+  const T invN = 0.5 * ad::rsqrt(eps * m);  // 1/n, n = 2·√(eps·m)
+  const T invEps = ad::inv(eps);
   const T za = (m * a + 2.0 * y) * invN;
   const T zb = (m * b + 2.0 * y) * invN;
   const T expA = 2.0 * a * y * invEps;        // exponent of Ka
@@ -261,9 +260,12 @@ SVFIT_INLINE double concComponents(const ModelParams& p, double r, ModelDeriv& d
                                    int components, SlotsFn slotsOf, int extraIndex, UnitFn unit) {
   deriv.fill(0.0);
   double sum = 0;
+  Jet<L> x;
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = slotsOf(k);
-    const auto v = seedVars<Jet<L>, Kind::Params>(p, slots, k, extraIndex, r);
+    auto v = seedVars<Jet<L>, Kind::Params>(p, slots, k, extraIndex, r);
+    if (k == 1) x = v.r / v.rm;
+    v.x = x;
     const Jet<L> u = unit(v, k);
     const double c0 = p.P[slots.c0];
     sum += c0 * u.v;
@@ -277,9 +279,11 @@ template <class SlotsFn, class UnitFn>
 SVFIT_INLINE double valueComponents(const ModelParams& p, double r, int components, SlotsFn slotsOf,
                                     int extraIndex, UnitFn unit) {
   double sum = 0;
+  const double x = r / p.P[4];
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = slotsOf(k);
-    const auto v = seedVars<double, Kind::Value>(p, slots, k, extraIndex, r);
+    auto v = seedVars<double, Kind::Value>(p, slots, k, extraIndex, r);
+    v.x = x;
     sum += p.P[slots.c0] * unit(v, k);
   }
   return sum + p.P[3];
@@ -289,9 +293,12 @@ template <class SlotsFn, class UnitFn>
 SVFIT_INLINE double gradComponents(const ModelParams& p, double r, int components, SlotsFn slotsOf,
                                    int extraIndex, UnitFn unit) {
   double sum = 0;
+  Jet<1> x;
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = slotsOf(k);
-    const auto v = seedVars<Jet<1>, Kind::Radius>(p, slots, k, extraIndex, r);
+    auto v = seedVars<Jet<1>, Kind::Radius>(p, slots, k, extraIndex, r);
+    if (k == 1) x = v.r / v.rm;
+    v.x = x;
     sum += p.P[slots.c0] * unit(v, k).d[0];
   }
   return sum;

@@ -81,10 +81,16 @@ void modelPass(AnalysisState& st, PassSums& sums, int threads) {
     const double* radius = st.scanRadius[s];
     const double* data = st.scanValue[s];
     double* residual = st.modelValue[s];
+    std::array<double*, kMaxParams + 1> rows{};  // this scan's row of each derivative block
+    std::array<int, kMaxParams + 1> index{};     // parameter number of free parameter m
+    for (int m = 1; m <= freeCount; ++m) {
+      rows[m] = (*blocks[m])[s];
+      index[m] = st.freeIndex[m];
+    }
     for (int j = st.scanFirstPoint[s]; j <= st.scanLastPoint[s]; ++j) {
       const double value = model.conc(params, sc, radius[j], deriv, tracePtr);
       residual[j] = data[j] - value;
-      for (int m = 1; m <= freeCount; ++m) (*blocks[m])[s][j] = deriv[st.freeIndex[m]];
+      for (int m = 1; m <= freeCount; ++m) rows[m][j] = deriv[index[m]];
     }
     outcome[static_cast<std::size_t>(i)] = {traces.decided, traces.validity};
   });

@@ -50,12 +50,14 @@ SVFIT_INLINE T unitH(const Vars<T>& v, int k, const ModelParams& p, const ScanCo
       eps = p.epsPerS[k] / sc.omega2;
     } else {
       eps.v = p.epsPerS[k] / sc.omega2;
-      eps.d[kLaneS] = 0.0;
+      if constexpr (T::kLanes > 1) eps.d[kLaneS] = 0.0;  // parameter lanes only
     }
   }
   eps = floored(eps, kEpsFloor);
   const T spread = eps * (E0 - Et);
   const T z = (v.rm - rho) / sqrt(spread);
+  // e^(−z²) underflows to an exact 0 in double from |z| = 27.3 on, well inside
+  // the 1106.5 guard that the extended-range form needs.
   const T G = sqrt(Et * spread) * gauss(z) / sqrt(kPi * rho) / (sqrt(v.rm) + sqrt(rho));
   return 0.5 * (Et * erfc(z) + G);
 }
@@ -65,11 +67,14 @@ SVFIT_INLINE T unitH(const Vars<T>& v, int k, const ModelParams& p, const ScanCo
 //   τ = sw·t_s (t_s = scanTime, no slit correction)
 //   z = (τ − ln(r/r_m))·r_m/2 / √((t_s + t0)·D)
 // P[1] c0, P[2] s·ω²_first, P[3] base line, P[4] r_m, P[5] D or M.
+// With a molar mass D = s·dPerS follows s, and so does the s-derivative. The
+// gradient is the exact d/dr (a cut of e^(−z²) at |z| = 20, e^−400, would be
+// below double precision and is left out).
 template <class T>
 SVFIT_INLINE T unitP(const Vars<T>& v, int, const ModelParams&, const ScanContext& sc) {
   const double ts = sc.time;
   const T tau = tau2Of(v.s, sc.omega2, ts) / 2.0;
-  const T a = (tau - log(v.r / v.rm)) * v.rm / 2.0;
+  const T a = (tau - log(v.x)) * v.rm / 2.0;
   // (t_s + t0)·D at least 1e-300: a zero D would make the width zero.
   const T TD =
       val(v.D) * (ts + sc.diffTimeOffset) > 1e-300 ? v.D * (ts + sc.diffTimeOffset) : T(1e-300);
@@ -95,7 +100,7 @@ SVFIT_INLINE T unitS(const Vars<T>& v, int comp, const ModelParams& p, const Sca
   const double offsetRatio = t > 0 ? sc.diffTimeOffset / t : 0.0;
   const T Ediff = exp(tau2 * (1.0 + offsetRatio));
   const T q = sqrt(E);
-  const T x = v.r / v.rm;
+  const T& x = v.x;
   const T eps = floored(epsRatio(v.s, v.D, v.rm, sc.omega2, p, comp), kEpsFloor);
   // w² at least 1e-12: k > 1/(1 − 1/E) has no real boundary.
   T w2 = 1.0 - k * (1.0 - 1.0 / E);
