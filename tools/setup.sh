@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libncurses-dev libsdl2-dev libcairo2-dev libfreetype-dev libfontconfig-dev
   fonts-liberation fonts-dejavu-core
-  xvfb xauth
+  xvfb xauth poppler-utils
 )
 
 missing=()

@@ -6,6 +6,7 @@
 //   FormatExp11  " 1.2346E-04": sign position, 5 significant digits, two
 //                exponent digits (a three-digit exponent keeps its last two)
 //   FormatExp10  " 1.235-04 ": as above with 4 digits, no "E", one trailing blank
+//   FormatB, FormatC  "TRUE"/"FALSE" and one character
 #pragma once
 
 #include <string>
@@ -22,5 +23,7 @@ std::string FormatExp11(double value);
 std::string FormatExp10(double value);
 // "TRUE" or "FALSE", the B form of the reports.
 inline std::string FormatB(bool value) { return value ? "TRUE" : "FALSE"; }
+// One character, the C form of the reports.
+inline std::string FormatC(char value) { return std::string(1, value); }
 
 }  // namespace svfit::console

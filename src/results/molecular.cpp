@@ -1,0 +1,84 @@
+// Molecular quantities of one component from its s and D.
+//
+// With T = t + 273.15 K, R = 8.316e7 erg/(mol·K), N_A = 6.0247e23 /mol, η in
+// poise (the state keeps centipoise) and s = sw / ω²_first:
+//   M   = R·T·s / (D·(1 − v̄ρ))                          Svedberg equation
+//   Rs  = k·T / (6π·η·D),  k = R / N_A                    Stokes–Einstein
+//   R0  = (3·v̄·M / (4π·N_A))^(1/3)                       anhydrous sphere
+//   f/f0 = M·(1 − v̄ρ) / (N_A·s·6π·η·R0)
+// Boltzmann's constant is taken as R / N_A of the same constants, so that the
+// friction ratio equals Rs / R0 exactly, as it must when M comes from s and D.
+// Everything is computed in extended precision; the cube roots as
+// exp(ln(x)/3), which turns an undefined molar mass (M <= 0) into NaN.
+#include "results/molecular.h"
+
+#include <cmath>
+
+#include "console/crt.h"
+#include "console/format.h"
+
+namespace svfit::results {
+namespace {
+
+constexpr Extended kAbsoluteZero = 273.15L;                  // [K] offset of °C
+constexpr Extended kGasConstant = 8.316e7L;                  // R [erg/(mol·K)]
+constexpr Extended kAvogadroMantissa = 6.0247L;              // N_A = 6.0247e23 /mol
+constexpr Extended kBoltzmann = kGasConstant / 6.0247e23L;   // k = R/N_A [erg/K]
+constexpr Extended kPi = 3.141592653589793L;
+constexpr Extended kSixteenPiThirds = 16.755160819145566L;   // 16π/3
+constexpr Extended kPiAvogadro = 1.8927153260082429e24L;     // π·N_A
+
+Extended CubeRoot(Extended x) { return std::exp(std::log(x) / 3); }
+
+}  // namespace
+
+MolecularQuantities ComputeMolecularQuantities(const AnalysisState& st, const ComponentInput& c) {
+  const Extended T = static_cast<Extended>(st.temperature) + kAbsoluteZero;  // [K]
+  const Extended invEta = 100 / static_cast<Extended>(st.viscosity);  // 1/η [1/poise]
+  const Extended w2 = st.omega2First;                                   // [rad²/s²]
+  const Extended D = c.D;
+  const Extended sw = c.sw;
+  const Extended oneMinusVrho = 1 - static_cast<Extended>(c.vrho);
+
+  MolecularQuantities q;
+  const Extended K = T * kGasConstant / D / oneMinusVrho / w2;  // M per unit of sw
+  q.molarMass = K * sw;
+  if (c.tied) {
+    q.sdMolarMass = 0;
+  } else {
+    const Extended sdSw = c.sdSw;
+    const Extended rel = sw / D * static_cast<Extended>(c.sdD);
+    q.sdMolarMass = K * std::sqrt(sdSw * sdSw + rel * rel);
+  }
+  const Extended M = q.molarMass;
+  q.stokesRadius = T * kBoltzmann / D / 6 / kPi * invEta;
+  const Extended rs = q.stokesRadius;
+  q.excludedVolume = kSixteenPiThirds * rs * rs * rs * kAvogadroMantissa * 1e20L / M;
+  q.anhydrousRadius =
+      CubeRoot(3 * static_cast<Extended>(c.vbar) * M * 1e-23L / 4 / kPi / kAvogadroMantissa);
+  const Extended r0 = q.anhydrousRadius;
+  const Extended vex0 = kSixteenPiThirds * r0 * r0 * r0 * kAvogadroMantissa * 1e20L / M;
+  q.waterVolume = (q.excludedVolume - vex0) * 250;
+  q.frictionRatio =
+      CubeRoot(M * M / (kPiAvogadro * kPiAvogadro * 162 * static_cast<Extended>(c.vbar))) *
+      oneMinusVrho * invEta / sw * w2;
+  return q;
+}
+
+void PrintMolecularQuantities(const AnalysisState& st, ReportText& out, const ComponentInput& c) {
+  using console::FormatExp11;
+  const auto e11 = [](Extended v) { return FormatExp11(static_cast<double>(v)); };
+  const MolecularQuantities q = ComputeMolecularQuantities(st, c);
+  out.Line("Molecular mass/stdv/(psv*rho)  " + e11(q.molarMass) + "   " + e11(q.sdMolarMass) +
+           "   " + FormatExp11(c.vrho));
+  out.Color(console::kYellow);
+  out.Line("Stokes radius(water)(m)/excluded volume(l/g) " + e11(0.01L * q.stokesRadius) + "   " +
+           e11(q.excludedVolume));
+  out.Line("Water thicknis from stokes radius(m)//-Vol/g " +
+           e11(0.01L * (q.stokesRadius - q.anhydrousRadius)) + "   " + e11(q.waterVolume));
+  out.Line("Friction ratio/viscosity/rho   " + e11(q.frictionRatio) + "   " +
+           FormatExp11(st.viscosity) + "   " + FormatExp11(st.rho));
+  out.Color(console::kWhite);
+}
+
+}  // namespace svfit::results

@@ -1,0 +1,303 @@
+// The graphics surface, pixel by pixel on the headless front end.
+#include "console/graph.h"
+
+#include <gtest/gtest.h>
+
+#include "console/crt.h"
+
+namespace svfit::console {
+namespace {
+
+class Surface : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StartTestConsole("");
+    SetGraphicsFrontend(GraphicsFrontend::kHeadless);
+    int driver = 0, mode = 1;
+    OpenGraphics(driver, mode, "");
+    EXPECT_EQ(driver, 9);
+    EXPECT_EQ(mode, 2);
+  }
+  void TearDown() override { CloseGraphics(); }
+
+  // Pixels of colour c inside the rectangle.
+  static int Count(int x1, int y1, int x2, int y2, int c) {
+    int n = 0;
+    for (int y = y1; y <= y2; ++y)
+      for (int x = x1; x <= x2; ++x) n += GetPixel(x, y) == c;
+    return n;
+  }
+};
+
+TEST_F(Surface, OpensAsA1024By768BlackSurface) {
+  EXPECT_EQ(MaxX(), 1023);
+  EXPECT_EQ(MaxY(), 767);
+  EXPECT_EQ(Count(0, 0, 1023, 767, 0), 1024 * 768);
+  EXPECT_EQ(GraphicsResult(), 0);
+  EXPECT_EQ(GetDrawColor(), 15);
+}
+
+TEST_F(Surface, ColourNumbersAndAliases) {
+  SetDrawColor(20);
+  DrawLine(10, 10, 20, 10);
+  EXPECT_EQ(GetPixelRgb(12, 10), 0x808000u);  // brown is (128, 128, 0)
+  EXPECT_EQ(GetDrawColor(), 6);
+  SetDrawColor(63);
+  EXPECT_EQ(GetDrawColor(), 15);
+  SetDrawColor(56);
+  EXPECT_EQ(GetDrawColor(), 8);
+  try {
+    SetDrawColor(16);
+    FAIL() << "colour 16 accepted";
+  } catch (const GraphicsError& e) {
+    EXPECT_NE(std::string(e.what()).find("Undefined colour"), std::string::npos);
+  }
+  EXPECT_THROW(SetDrawColor(21), GraphicsError);
+  EXPECT_THROW(SetDrawColor(-1), GraphicsError);
+  EXPECT_THROW(SetBackColor(64), GraphicsError);
+}
+
+TEST_F(Surface, LinesExcludeTheirEndPointAndKeepThePosition) {
+  DrawLine(0, 0, 50, 50);
+  EXPECT_EQ(GetPixel(0, 0), 15);
+  EXPECT_EQ(GetPixel(49, 49), 15);
+  EXPECT_EQ(GetPixel(50, 50), 0);
+  EXPECT_EQ(CurrentX(), 0);
+  MoveTo(100, 100);
+  LineTo(110, 100);
+  LineTo(110, 110);
+  EXPECT_EQ(CurrentX(), 110);
+  EXPECT_EQ(CurrentY(), 110);
+  EXPECT_EQ(Count(100, 100, 110, 110, 15), 20);  // corner pixel set once
+}
+
+TEST_F(Surface, StylesAndThickness) {
+  SetLine(1, 0, 3);  // dotted: one pixel wide whatever the thickness
+  DrawLine(10, 100, 110, 100);
+  EXPECT_EQ(Count(10, 98, 110, 98, 15) + Count(10, 102, 110, 102, 15), 0);
+  EXPECT_EQ(Count(10, 99, 110, 99, 15) + Count(10, 101, 110, 101, 15), 0);
+  EXPECT_EQ(Count(10, 100, 109, 100, 15), 50);  // 2 on, 2 off
+  EXPECT_EQ(GetPixel(12, 100), 0);
+  SetLine(0, 0, 3);  // solid takes the thickness
+  DrawLine(10, 200, 110, 200);
+  EXPECT_EQ(Count(10, 199, 109, 201, 15), 300);
+  EXPECT_EQ(Count(10, 198, 109, 198, 15) + Count(10, 202, 109, 202, 15), 0);
+  SetLine(3, 0, 1);  // dashed: 5 on, 3 off
+  DrawLine(10, 300, 26, 300);
+  EXPECT_EQ(Count(10, 300, 25, 300, 15), 10);
+  EXPECT_THROW(SetLine(5, 0, 1), GraphicsError);
+}
+
+TEST_F(Surface, WriteModes) {
+  SetDrawColor(14);
+  DrawLine(0, 5, 100, 5);
+  SetDrawMode(1);
+  SetDrawColor(6);
+  DrawLine(0, 5, 100, 5);
+  EXPECT_EQ(GetPixelRgb(50, 5), 0xFFFF00u ^ 0x808000u);  // not a palette colour
+  DrawLine(0, 5, 100, 5);
+  EXPECT_EQ(GetPixel(50, 5), 14);  // drawn twice: restored
+  SetDrawMode(3);
+  SetDrawColor(2);
+  DrawLine(0, 5, 100, 5);
+  EXPECT_EQ(GetPixelRgb(50, 5), 0xFFFF00u & 0x008000u);
+  SetDrawMode(2);
+  SetDrawColor(1);
+  DrawLine(0, 5, 100, 5);
+  EXPECT_EQ(GetPixelRgb(50, 5), 0x008080u);  // green or blue = cyan
+  SetDrawMode(4);
+  EXPECT_THROW(SetDrawMode(5), GraphicsError);
+}
+
+TEST_F(Surface, XorCrosshairDrawnTwiceRestoresThePicture) {
+  SetFill(1, 12);
+  FillEllipse(300, 300, 40, 30);
+  SetDrawColor(9);
+  DrawLine(0, 310, 1023, 310);
+  std::vector<std::uint8_t> before;
+  SaveImage(0, 0, 1023, 767, before);
+  SetDrawMode(1);
+  SetDrawColor(14);
+  for (int pass = 0; pass < 2; ++pass) {
+    DrawLine(300, 0, 300, 700);
+    DrawLine(100, 310, 1023, 310);
+  }
+  std::vector<std::uint8_t> after;
+  SaveImage(0, 0, 1023, 767, after);
+  EXPECT_EQ(before, after);
+}
+
+TEST_F(Surface, FillPatterns) {
+  SetBackColor(1);
+  SetFill(0, 14);  // background colour, never the given colour
+  FillEllipse(100, 100, 20, 20);
+  EXPECT_EQ(GetPixel(100, 100), 1);
+  EXPECT_EQ(Count(80, 80, 120, 120, 14), 0);
+  EXPECT_EQ(GetPixel(100, 80), 15);  // outline in the drawing colour
+  SetFill(2, 14);  // horizontal lines with the background between them
+  FillEllipse(300, 300, 30, 30);
+  EXPECT_EQ(GetPixel(300, 296), 14);  // rows that are multiples of 8
+  EXPECT_EQ(GetPixel(300, 297), 1);
+  SetFill(11, 10);  // vertical lines
+  FillEllipse(500, 300, 30, 30);
+  EXPECT_EQ(GetPixel(496, 301), 10);
+  EXPECT_EQ(GetPixel(497, 301), 1);
+  const std::uint8_t bits[8] = {0x01, 0, 0, 0, 0, 0, 0, 0};
+  SetFillBits(bits, 13);
+  SetFill(12, 13);  // user pattern: fill colour on black, not on the background
+  FillEllipse(700, 300, 30, 30);
+  EXPECT_EQ(GetPixel(696, 296), 13);
+  EXPECT_EQ(GetPixel(697, 296), 0);
+  EXPECT_THROW(SetFill(13, 1), GraphicsError);
+}
+
+TEST_F(Surface, EllipseCoversItsBoundingBox) {
+  SetDrawColor(4);
+  SetFill(1, 4);
+  FillEllipse(50, 50, 2, 2);
+  EXPECT_EQ(Count(40, 40, 60, 60, 4), 21);  // 3 + 5 + 5 + 5 + 3
+  EXPECT_EQ(GetPixel(48, 50), 4);
+  EXPECT_EQ(GetPixel(52, 50), 4);
+  EXPECT_EQ(GetPixel(47, 50), 0);
+  EXPECT_EQ(GetPixel(48, 48), 0);  // corners cut
+  FillEllipse(100, 100, 10, 4);
+  EXPECT_EQ(Count(89, 95, 111, 105, 4), Count(90, 96, 110, 104, 4));  // within x +- 10, y +- 4
+  EXPECT_EQ(GetPixel(90, 100), 4);
+  EXPECT_EQ(GetPixel(100, 96), 4);
+}
+
+TEST_F(Surface, ViewportIsRecordedButNeitherClipsNorShifts) {
+  DefineViewPort(100, 100, 200, 200, true);
+  EXPECT_EQ(CurrentX(), 0);
+  DrawLine(0, 0, 50, 50);
+  EXPECT_EQ(GetPixel(10, 10), 15);
+  DrawLine(300, 300, 400, 300);
+  EXPECT_EQ(GetPixel(350, 300), 15);
+  const ViewPort vp = GetViewPort();
+  EXPECT_EQ(vp.x1, 100);
+  EXPECT_EQ(vp.y2, 200);
+  EXPECT_TRUE(vp.clip);
+  ShowGraphics(2);  // resets to the whole surface
+  EXPECT_EQ(GetViewPort().x2, 1023);
+  EXPECT_EQ(GetViewPort().y2, 767);
+}
+
+TEST_F(Surface, SaveAndRestoreImages) {
+  SetFill(1, 10);
+  FillEllipse(60, 60, 30, 20);
+  std::vector<std::uint8_t> buf;
+  EXPECT_GE(ImageBufferSize(20, 30, 120, 90), std::size_t{101 * 61 * 4});
+  SaveImage(20, 30, 120, 90, buf);
+  EXPECT_LE(buf.size(), ImageBufferSize(20, 30, 120, 90));
+  std::vector<std::uint8_t> whole;
+  SaveImage(0, 0, 1023, 767, whole);
+  RestoreImage(20, 30, buf, 0);
+  std::vector<std::uint8_t> again;
+  SaveImage(0, 0, 1023, 767, again);
+  EXPECT_EQ(whole, again);
+  RestoreImage(20, 30, buf, 1);  // xor with itself: black
+  EXPECT_EQ(Count(20, 30, 120, 90, 0), 101 * 61);
+  RestoreImage(300, 300, buf, 0);  // elsewhere
+  EXPECT_EQ(GetPixel(340, 330), 10);
+  RestoreImage(300, 300, buf, 4);  // inverse copy
+  EXPECT_EQ(GetPixelRgb(340, 330), 0xFF00FFu);
+  EXPECT_THROW(RestoreImage(0, 0, buf, 5), GraphicsError);
+  EXPECT_EQ(ImageBufferSize(10, 10, 5, 5), 0u);
+}
+
+TEST_F(Surface, ErrorCodesAndTexts) {
+  EXPECT_EQ(GraphicsErrorText(0), "No error");
+  EXPECT_EQ(GraphicsErrorText(-11), "Graphics error  (generic error)");
+  EXPECT_EQ(GraphicsErrorText(-14), "Invalid font number");
+  EXPECT_EQ(GraphicsErrorText(5), "Unknown error code");
+  ShowGraphics(3);
+  EXPECT_EQ(GraphicsResult(), -10);
+  ShowGraphics(2);
+  EXPECT_EQ(GraphicsResult(), 0);
+  CloseGraphics();
+  try {
+    DrawLine(0, 0, 5, 5);
+    FAIL() << "drawing without a surface";
+  } catch (const GraphicsError& e) {
+    EXPECT_EQ(e.code(), -1);
+    EXPECT_EQ(std::string(e.what()), GraphicsErrorText(-1));
+  }
+  CloseGraphics();  // no surface: only the result code
+  EXPECT_EQ(GraphicsResult(), -1);
+  int d = 0, m = 0;
+  OpenGraphics(d, m, "");
+}
+
+TEST_F(Surface, JustificationValuesAreChecked) {
+  try {
+    SetTextJustify(3, 0);
+    FAIL();
+  } catch (const GraphicsError& e) {
+    EXPECT_STREQ(e.what(), "SetTextJustify: Invalid horizontal justify value!");
+  }
+  try {
+    SetTextJustify(0, 3);
+    FAIL();
+  } catch (const GraphicsError& e) {
+    EXPECT_STREQ(e.what(), "SetTextJustify: Invalid vertical justify value!");
+  }
+}
+
+// Columns and rows that hold pixels of colour c.
+struct Box {
+  int x1 = 1 << 30, y1 = 1 << 30, x2 = -1, y2 = -1;
+};
+Box Ink(int c) {
+  Box b;
+  for (int y = 0; y <= MaxY(); ++y)
+    for (int x = 0; x <= MaxX(); ++x)
+      if (GetPixel(x, y) == c) {
+        b.x1 = std::min(b.x1, x);
+        b.y1 = std::min(b.y1, y);
+        b.x2 = std::max(b.x2, x);
+        b.y2 = std::max(b.y2, y);
+      }
+  return b;
+}
+
+TEST_F(Surface, TextSizeFollowsTheEightWRule) {
+  SetTextFont(2, 0, 4);  // W = 28 x 100 / 60 = 46 pixels for eight characters
+  const int h = FontHeight();
+  EXPECT_NEAR(TextWidth("WWWWWWWW"), 46, 8);
+  EXPECT_EQ(TextHeight("x"), h);
+  ScaleTextFont(20, 10, 20, 10);  // twice the height
+  EXPECT_EQ(FontHeight(), 2 * h);
+  EXPECT_NEAR(TextWidth("WWWWWWWW"), 92, 12);
+  EXPECT_EQ(TextWidth("abc") * 2, TextWidth("abcdef"));  // monospaced
+}
+
+TEST_F(Surface, TextAlignment) {
+  SetTextFont(2, 0, 4);
+  ScaleTextFont(20, 10, 20, 10);
+  SetDrawColor(14);
+  SetTextJustify(1, 1);  // centred on the baseline
+  DrawTextAt(500, 300, "HH");
+  Box b = Ink(14);
+  EXPECT_EQ(b.y2, 299);  // capitals stand on the baseline
+  EXPECT_NEAR((b.x1 + b.x2) / 2.0, 500, 2);
+  EXPECT_EQ(CurrentX(), 500);  // centred text leaves the position
+  ClearSurface();
+  SetTextJustify(0, 2);  // left, top
+  DrawTextAt(100, 100, "H");
+  b = Ink(14);
+  EXPECT_GE(b.y1, 100);
+  EXPECT_LT(b.y1, 100 + FontHeight() / 2);
+  EXPECT_GE(b.x1, 100);
+  EXPECT_EQ(CurrentX(), 100 + TextWidth("H"));  // moves past the text
+  ClearSurface();
+  SetTextJustify(2, 0);  // right, bottom
+  DrawTextAt(600, 400, "Hg");
+  b = Ink(14);
+  EXPECT_LE(b.x2, 600);
+  EXPECT_GE(b.x2, 600 - 4);
+  EXPECT_LE(b.y2, 400);
+  EXPECT_GT(b.y2, 400 - FontHeight() / 3);  // the descender reaches near the bottom
+}
+
+}  // namespace
+}  // namespace svfit::console

@@ -1,0 +1,252 @@
+// The question forms against the test console: what is accepted, what is
+// asked again, and what the screen and the transcript show.
+#include "console/prompt.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "console/crt.h"
+
+namespace svfit::console {
+namespace {
+
+std::string Pad(std::string s) {
+  s.resize(80, ' ');
+  return s;
+}
+
+constexpr std::string_view kGeneration =
+    "(O)ld or (N)ew XLA-files (New=default) or (I)nterference  (O/N/I) :  ";
+
+int AskGeneration() {
+  return AskKey({.prompt = kGeneration, .keys = "NOI", .enter = 'N', .aliases = "AO"});
+}
+
+// ---- Single key ------------------------------------------------------------------
+
+TEST(AskKey, RefusedKeysWriteThePromptAgainOnTheSameRow) {
+  StartTestConsole(std::string("xZ\0H", 4) + "i");
+  EXPECT_EQ(AskGeneration(), 'I');
+  EXPECT_EQ(ScreenRow(1), Pad(std::string(kGeneration) + "I"));
+  EXPECT_EQ(ScreenRow(2), Pad(""));
+  EXPECT_EQ(CursorRow(), 2);
+  EXPECT_EQ(CursorColumn(), 1);
+  const std::string p(kGeneration);
+  EXPECT_EQ(TestTranscript(), p + "\n" + p + "\n" + p + "\n" + p + "I\n");
+}
+
+TEST(AskKey, EnterAndAliasesEchoTheirMeaning) {
+  StartTestConsole("\ra");
+  EXPECT_EQ(AskGeneration(), 'N');
+  EXPECT_EQ(AskGeneration(), 'O');
+  EXPECT_EQ(ScreenRow(1), Pad(std::string(kGeneration) + "N"));
+  EXPECT_EQ(ScreenRow(2), Pad(std::string(kGeneration) + "O"));
+}
+
+TEST(AskKey, EveryKeyPromptReturnsTheKeyAndEchoColumnAndColour) {
+  StartTestConsole("q");
+  SetTextColor(kYellow);
+  EXPECT_EQ(AskKey({.prompt = "letter", .echoColor = kWhite, .echoColumn = 79}), 'Q');
+  EXPECT_EQ(ScreenRow(1).substr(78), "Q ");
+  EXPECT_EQ(ScreenAttribute(79, 1), kWhite);
+  EXPECT_EQ(ScreenAttribute(1, 1), kYellow);
+  EXPECT_EQ(TextAttribute(), kYellow);  // the colour comes back after the echo
+}
+
+TEST(AskYesNo, EachRuleAcceptsItsKeys) {
+  // Enter is refused at the RI noise prompt and J counts as yes.
+  StartTestConsole("\rxJ");
+  EXPECT_TRUE(AskYesNo("RI noise (Y/N) :  ", YesNo::kJNoEnter));
+  EXPECT_EQ(ScreenRow(1), Pad("RI noise (Y/N) :  Y"));
+
+  StartTestConsole("\rjn");
+  EXPECT_FALSE(AskYesNo("p", YesNo::kJEnterNo));
+  EXPECT_TRUE(AskYesNo("p", YesNo::kJEnterNo));
+  EXPECT_FALSE(AskYesNo("p", YesNo::kJEnterNo));
+
+  StartTestConsole("\rjN");  // outlier correction: Enter is yes, J is refused
+  EXPECT_TRUE(AskYesNo("o", YesNo::kEnterYes));
+  EXPECT_FALSE(AskYesNo("o", YesNo::kEnterYes));
+  EXPECT_EQ(ScreenRow(2), Pad("oN"));
+
+  StartTestConsole("\ry");
+  EXPECT_FALSE(AskYesNo("e", YesNo::kEnterNo));
+  EXPECT_TRUE(AskYesNo("e", YesNo::kEnterNo));
+
+  StartTestConsole("x\ry");  // every key answers; only Y is yes, echoed as Y/N
+  EXPECT_FALSE(AskYesNo("i", YesNo::kOnlyY));
+  EXPECT_FALSE(AskYesNo("i", YesNo::kOnlyY));
+  EXPECT_TRUE(AskYesNo("i", YesNo::kOnlyY));
+  EXPECT_EQ(ScreenRow(1), Pad("iN"));
+  EXPECT_EQ(ScreenRow(3), Pad("iY"));
+}
+
+// ---- Number with default -----------------------------------------------------------
+
+constexpr std::string_view kIterations =
+    "max. number of iterations  (200=default)               :  ";
+
+TEST(AskNumber, EmptyAnswerWritesTheDefaultAtItsColumn) {
+  ASSERT_EQ(kIterations.size(), 58u);
+  StartTestConsole("\r");
+  const NumberAnswer a =
+      AskNumber({.prompt = kIterations, .defaultValue = 200, .defaultColumn = 59, .integer = true});
+  EXPECT_TRUE(a.empty);
+  EXPECT_EQ(a.asInt(), 200);
+  EXPECT_EQ(ScreenRow(1), Pad(std::string(kIterations) + "200"));
+  EXPECT_EQ(CursorRow(), 2);
+  EXPECT_EQ(TestTranscript(), std::string(kIterations) + "200\n");
+}
+
+TEST(AskNumber, DefaultFindsTheAnsweredRowAfterTheGridScrolled) {
+  StartTestConsole("\r");
+  MoveCursor(1, 25);
+  Write("above");
+  MoveCursor(1, 25);
+  ClearToEndOfLine();
+  AskNumber({.prompt = "damping :  ", .defaultValue = 5, .defaultColumn = 12});
+  EXPECT_EQ(ScreenRow(24), Pad("damping :  5"));
+  EXPECT_EQ(ScreenRow(25), Pad(""));
+}
+
+TEST(AskNumber, PartialSpecificVolumeMustStartWithZeroPoint) {
+  StartTestConsole(".73\r1.2\r0.73\r");
+  const NumberAnswer a = AskNumber({.prompt = "psv :  ", .defaultValue = 0.736, .defaultColumn = 8,
+                                    .first = FirstChar::kZeroPoint});
+  EXPECT_DOUBLE_EQ(a.value, 0.73);
+  EXPECT_FALSE(a.empty);
+  EXPECT_EQ(ScreenRow(1), Pad("psv :  0.73"));
+  EXPECT_EQ(ScreenRow(2), Pad(""));
+  EXPECT_EQ(TestTranscript(), "psv :  .73\npsv :  1.2\npsv :  0.73\n");
+}
+
+TEST(AskNumber, DefaultInShortestFormAndInFixedWidth) {
+  StartTestConsole("\r\r");
+  AskNumber({.prompt = "psv :  ", .defaultValue = 0.736, .defaultColumn = 8,
+             .first = FirstChar::kZeroPoint});
+  AskNumber({.prompt = "radius :  ", .defaultValue = 6.5, .defaultColumn = 11,
+             .first = FirstChar::kOneToNine, .defaultWidth = 8, .defaultDecimals = 4});
+  EXPECT_EQ(ScreenRow(1), Pad("psv :  0.736"));
+  EXPECT_EQ(ScreenRow(2), Pad("radius :    6.5000"));
+}
+
+TEST(AskNumber, TextThatIsNoNumberIsAskedAgain) {
+  StartTestConsole("2o0\r12.5\r 7\r-3\r30\r7\r");
+  const NumberAnswer a = AskNumber({.prompt = "n :  ", .integer = true,
+                                    .valid = [](double v) { return v <= 20; }});
+  // "2o0" is no number, "12.5" no whole number, " 7" starts with a blank,
+  // "-3" with a sign, 30 is too large.
+  EXPECT_EQ(a.asInt(), 7) << TestTranscript();
+}
+
+TEST(AskNumber, RadiiStartWithOneToNine) {
+  StartTestConsole("0.5\r6.95\r");
+  EXPECT_DOUBLE_EQ(AskNumber({.prompt = "r :  ", .first = FirstChar::kOneToNine}).value, 6.95);
+  EXPECT_EQ(ScreenRow(1), Pad("r :  6.95"));
+}
+
+TEST(AskNumber, LongRefusedAnswerClearsEveryRowItSpilledInto) {
+  StartTestConsole(std::string(100, 'x') + "\r3\r");
+  EXPECT_EQ(AskNumber({.prompt = "n :  "}).value, 3);
+  EXPECT_EQ(ScreenRow(1), Pad("n :  3"));
+  EXPECT_EQ(ScreenRow(2), Pad(""));
+}
+
+// ---- Number lists and ranges ------------------------------------------------------------
+
+TEST(ScanNumberList, RunsOfCodes43To69AreNumbers) {
+  NumberList r = ScanNumberList("  12  7 x 3.5E1 e 2", 10);
+  ASSERT_TRUE(r.ok);
+  EXPECT_EQ(r.values, (std::vector<double>{12, 7, 35, 2}));  // small e separates
+  r = ScanNumberList("1 2 3 4", 2);  // stops at the expected count
+  EXPECT_EQ(r.values, (std::vector<double>{1, 2}));
+  r = ScanNumberList("1,5 2", 5);  // the comma belongs to the number: no number
+  EXPECT_FALSE(r.ok);
+  r = ScanNumberList("R 1 6.0 2.1E+04", 5);
+  EXPECT_TRUE(r.ok);
+  EXPECT_EQ(r.values, (std::vector<double>{1, 6.0, 21000}));
+}
+
+TEST(ScanNumberList, HyphenAsSecondToFourthCharacterIsARange) {
+  NumberList r = ScanNumberList("3-17", 700, true);
+  EXPECT_TRUE(r.isRange);
+  EXPECT_EQ(r.values, (std::vector<double>{3, 17}));
+  r = ScanNumberList("123-130", 700, true);
+  EXPECT_TRUE(r.isRange);
+  EXPECT_EQ(r.values, (std::vector<double>{123, 130}));
+  r = ScanNumberList("1234-1300", 700, true);  // hyphen is the fifth character
+  EXPECT_FALSE(r.isRange);
+  EXPECT_FALSE(r.ok);
+  r = ScanNumberList("-5 7", 700, true);
+  EXPECT_FALSE(r.isRange);
+  EXPECT_EQ(r.values, (std::vector<double>{-5, 7}));
+  r = ScanNumberList("3-", 700, true);
+  EXPECT_FALSE(r.ok);
+  r = ScanNumberList("3-17", 700, false);  // without range recognition: no number
+  EXPECT_FALSE(r.ok);
+}
+
+TEST(AskNumberList, EmptyLineIsReadAgainUnlessAllowed) {
+  StartTestConsole("\r1/2\r4 9\r");
+  NumberList r = AskNumberList("which :  ", 10);
+  EXPECT_EQ(r.values, (std::vector<double>{4, 9}));
+  EXPECT_EQ(ScreenRow(1), Pad("which :  4 9"));
+
+  StartTestConsole("\r");
+  r = AskNumberList("which :  ", 10, {.ranges = true, .emptyAllowed = true});
+  EXPECT_TRUE(r.values.empty());
+
+  StartTestConsole("2-9\r");
+  r = AskNumberList("which :  ", 10, {.ranges = true});
+  EXPECT_TRUE(r.isRange);
+  EXPECT_EQ(r.values, (std::vector<double>{2, 9}));
+}
+
+// ---- Line editor ----------------------------------------------------------------------
+
+constexpr char kHome[] = {0, 71, 0};
+constexpr char kEnd[] = {0, 79, 0};
+constexpr char kLeft[] = {0, 75, 0};
+constexpr char kRight[] = {0, 77, 0};
+std::string K(const char* two) { return std::string(two, 2); }
+
+TEST(EditLine, InsertMoveDeleteAndClear) {
+  StartTestConsole(K(kHome) + "x" + K(kEnd) + "\b" + K(kLeft) + K(kLeft) + "-" + K(kRight) +
+                   K(kRight) + K(kRight) + "!\r");
+  Write("t: ");
+  EXPECT_EQ(EditLine("abc"), "x-ab!");
+  EXPECT_EQ(ScreenRow(1), Pad("t: x-ab!"));
+  EXPECT_EQ(CursorRow(), 2);
+
+  StartTestConsole("\x19new\r");
+  EXPECT_EQ(EditLine("old text"), "new");
+  EXPECT_EQ(ScreenRow(1), Pad("new"));
+  EXPECT_EQ(TestTranscript(), "old text\nnew\n");
+}
+
+TEST(EditLine, BackspaceAtTheStartAndArrowsAtTheEndsDoNothing) {
+  StartTestConsole("\b" + K(kLeft) + "a" + K(kRight) + "\r");
+  EXPECT_EQ(EditLine(""), "a");
+}
+
+TEST(EditLine, AtMost72CharactersAndTheCursorStaysLeftOfColumn80) {
+  StartTestConsole(std::string(80, 'k') + "\r");
+  EXPECT_EQ(EditLine("").size(), 72u);
+
+  StartTestConsole(std::string(20, 'z') + K(kLeft));
+  MoveCursor(70, 3);
+  EXPECT_THROW(EditLine(""), InputEnded);
+  EXPECT_EQ(CursorColumn(), 79);
+  EXPECT_EQ(CursorRow(), 3);
+  EXPECT_EQ(ScreenRow(3), Pad(std::string(69, ' ') + std::string(10, 'z')));
+  EXPECT_EQ(ScreenRow(4), Pad(""));
+}
+
+TEST(ReadAnswer, CutTo72Characters) {
+  StartTestConsole(std::string(100, 'q') + "\r");
+  EXPECT_EQ(ReadAnswer(), std::string(72, 'q'));
+}
+
+}  // namespace
+}  // namespace svfit::console
