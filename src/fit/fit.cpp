@@ -30,9 +30,13 @@
 #include <vector>
 
 #include "console/crt.h"
-#include "console/format.h"
-#include "fit/fit_hooks.h"
+#include "console/graph.h"
 #include "fit/normal_system.h"
+#include "models/catalogue.h"
+#include "models/model_pass.h"
+#include "models/special_functions.h"
+#include "plot/fit_display.h"
+#include "plot/viewer.h"
 
 namespace svfit::fit {
 
@@ -77,10 +81,6 @@ struct ScanRows {
   std::array<double, kMaxPoints> e;
 };
 
-struct StatusValues {
-  double ss = 0, dss = 0, stepNorm = 0, q = 0;
-};
-
 struct FitMemory {
   NormalSystem ns;
   bool hasFit = false;    // a fit ran and its state can be continued
@@ -94,12 +94,8 @@ struct FitMemory {
   std::array<Extended, kMaxParams + 1> rhsCopy{};
   PerParam<double> paramCopy{};
   PerParam<double> step{};  // z of the last step
-  // Display.
-  bool curvesShown = false;  // fitted curves of this fit are on the screen
-  int iterShown = -1;        // iteration number on the screen, -1 none
-  bool statusShown = false;
-  StatusValues statusShownValues;
   // Work space, allocated at the first evaluation.
+  std::unique_ptr<models::PassSums> passSums;  // noise sums of the model pass
   std::unique_ptr<std::array<ScanSums, kMaxScans + 1>> scanSums;
   std::vector<std::unique_ptr<ScanRows>> rows;
 };
@@ -109,42 +105,13 @@ FitMemory& memory() {
   return m;
 }
 
-ModelPassFunction g_modelPass = nullptr;
-
-void runModelPass(AnalysisState& st) {
-  if (g_modelPass != nullptr) {
-    g_modelPass(st);
-  } else {
-    defaultModelPass(st);
-  }
-}
-
-// ---- Parameters that may turn negative, by model family ------------------------
-
-struct CutBackRule {
-  int mayBeNegative1;  // parameter numbers a step may make negative
-  int mayBeNegative2;  // 0 = none
-  double factor;       // any other parameter goes to factor·old instead
-  bool bottomFloor;    // parameter 5 (bottom radius) is kept at bottomMin or above
-};
-
-CutBackRule cutBackRule(char modelLetter) {
-  switch (modelLetter) {
-    case 'S':  // base line and the concentration parameter k of s = s0·(1 − c·k)
-    case 'M':
-      return {3, 5, 0.8, false};
-    case 'N':  // base line and the rotation parameter (linear term)
-    case 'R':
-      return {3, 6, 0.5, true};
-    default:  // base line only
-      return {3, 0, 0.5, false};
-  }
-}
+ModelPassFunction g_modelPass = &models::modelPass;
+bool g_display = true;
 
 // ---- One scan's contribution to the normal equations ---------------------------
 
 void accumulateScan(AnalysisState& st, int s, ScanRows& rows, ScanSums& out,
-                    const NoiseSums& noise) {
+                    const models::PassSums& noise) {
   const int n = st.freeCount;
   const int first = st.scanFirstPoint[s];
   const int count = st.scanLastPoint[s] - first + 1;
@@ -153,7 +120,7 @@ void accumulateScan(AnalysisState& st, int s, ScanRows& rows, ScanSums& out,
   const Extended beta = ri ? st.riNoise[s] : 0.0;
   const double* data = st.scanValue[s] + first;
   const double* model = st.modelValue[s] + first;  // data minus model
-  const double* tiNoise = noise.tiNoiseSum + first;
+  const double* tiNoise = noise.tiNoiseSum.data() + first;
   double* curve = st.fitCurve[s] + first;
 
   // Residual e = data − (model + β + b) and fitted value f = model + β + b.
@@ -171,8 +138,8 @@ void accumulateScan(AnalysisState& st, int s, ScanRows& rows, ScanSums& out,
   // Derivatives of the model after the noise terms are eliminated.
   for (int m = 1; m <= n; ++m) {
     const double* deriv = st.paramDerivBlock(m)[s] + first;
-    const double* derivTi = noise.derivTiSum[m] + first;
-    const Extended derivRi = ri ? noise.derivRiSum[m][s] : 0.0;
+    const double* derivTi = noise.derivTiSum[static_cast<std::size_t>(m)].data() + first;
+    const Extended derivRi = ri ? noise.derivRiSum[static_cast<std::size_t>(m)][s] : 0.0;
     double* g = rows.g[static_cast<std::size_t>(m)].data();
     if (ti) {
       for (int j = 0; j < count; ++j) g[j] = static_cast<double>(deriv[j] - derivTi[j] - derivRi);
@@ -217,28 +184,6 @@ void accumulateScan(AnalysisState& st, int s, ScanRows& rows, ScanSums& out,
   }
 }
 
-// ---- Status line -----------------------------------------------------------------
-
-void showStatus(AnalysisState& st, const StatusValues& now) {
-  FitMemory& mem = memory();
-  using console::FormatExp11;
-  const std::string tolerance = FormatExp11(1e-7 * st.sumSqData);
-  const std::string stepTolerance = FormatExp11(0.001);
-  std::string erase;
-  if (mem.statusShown) {
-    const StatusValues& p = mem.statusShownValues;
-    erase = FormatExp11(p.ss) + " " + FormatExp11(p.dss) + " " + tolerance + " " + stepTolerance +
-            " " + FormatExp11(p.stepNorm) + " " + FormatExp11(p.q);
-  }
-  const std::string part1 =
-      FormatExp11(now.ss) + " " + FormatExp11(now.dss) + " " + tolerance + " ";
-  const std::string part2 = stepTolerance + " " + FormatExp11(now.stepNorm) + " ";
-  const std::string part3 = FormatExp11(now.q);
-  hooks::statusLine(erase, part1, part2, part3);
-  mem.statusShown = true;
-  mem.statusShownValues = now;
-}
-
 // Reads a pending key, if any, upper-cased. An extended key (0 and its scan
 // code) is read completely and returns 0, so that its scan code is never
 // taken for a letter (the scan code of PageUp is the code of "I").
@@ -265,7 +210,11 @@ int threadCount() {
   return std::clamp(static_cast<int>(cores), 1, kMaxThreads);
 }
 
-void setModelPass(ModelPassFunction pass) { g_modelPass = pass; }
+void setModelPass(ModelPassFunction pass) {
+  g_modelPass = pass != nullptr ? pass : &models::modelPass;
+}
+
+void setFitDisplay(bool on) { g_display = on; }
 
 void computeFitTotals(AnalysisState& st) {
   Extended sum = 0;
@@ -287,21 +236,20 @@ void fitEvaluate(AnalysisState& st) {
   const int n = st.freeCount;
   ns.setSize(n);  // also clears A and B
 
-  // Iteration number on the graphics surface.
-  hooks::iterationNumber(mem.iterShown, st.iterCount + 1);
-  mem.iterShown = st.iterCount + 1;
+  const bool display = g_display && console::GraphicsOpen();
+  if (display) plot::ShowIterationNumber(st.iterCount + 1);
 
-  runModelPass(st);
-  const NoiseSums& noise = noiseSums();
+  if (!mem.passSums) mem.passSums = std::make_unique<models::PassSums>();
+  const models::PassSums& noise = *mem.passSums;
+  const int workers = threadCount();
+  g_modelPass(st, *mem.passSums, workers);
 
   // TI noise of every radial index, for the plots and the report.
-  for (int j = 1; j <= st.maxPointIndex; ++j)
-    st.tiNoise[j] = st.tiNoiseOn ? noise.tiNoiseSum[j] : 0.0;
-
-  if (mem.curvesShown) hooks::eraseCurves(st);
+  for (int j = 1; j <= kMaxPoints; ++j) {
+    st.tiNoise[j] = (st.tiNoiseOn && j <= noise.maxIndex) ? noise.tiNoiseSum[j] : 0.0;
+  }
 
   if (!mem.scanSums) mem.scanSums = std::make_unique<std::array<ScanSums, kMaxScans + 1>>();
-  const int workers = threadCount();
   while (static_cast<int>(mem.rows.size()) < workers)
     mem.rows.push_back(std::make_unique<ScanRows>());
   auto& sums = *mem.scanSums;
@@ -322,8 +270,12 @@ void fitEvaluate(AnalysisState& st) {
   }
   st.sumSq = static_cast<double>(ss);
 
-  hooks::drawCurves(st);
-  mem.curvesShown = true;
+  if (display) {
+    for (int p = st.seqFirst; p <= st.seqLast; ++p) {
+      const int s = st.scanSequence[p];
+      plot::RedrawFitCurve(st, s, plot::ScanColor(s));
+    }
+  }
 }
 
 void runFit(AnalysisState& st) {
@@ -333,16 +285,16 @@ void runFit(AnalysisState& st) {
   st.fitDone = false;
   computeFitTotals(st);
   const double ssTolerance = 1e-7 * st.sumSqData;
-  const CutBackRule rule = cutBackRule(st.modelLetter);
+  const models::ModelInfo& model = models::modelInfo(st.modelLetter);
   double& q = st.dampQ;
 
   // A continuation needs the state of a fit of the same parameters; without
   // one it starts afresh.
   const bool resume = st.postFitOption == 'F' && mem.hasFit && mem.fitFreeCount == n;
+  // The picture of the fit, when the graphics surface is open.
+  const bool display = g_display && console::GraphicsOpen();
+  if (display) plot::BeginFitDisplay(st);
   if (!resume) {
-    mem.curvesShown = false;
-    mem.statusShown = false;
-    mem.iterShown = -1;
     ns.setSize(n);
     for (int i = 1; i <= kMaxParams; ++i) ns.dampWeight[i] = 1.0;
     st.meniscusCorrValue = 1.0;
@@ -389,14 +341,14 @@ void runFit(AnalysisState& st) {
       mem.paramCopy[k] = old;
       double z = ns.stepVec[i];
       const double proposed = old + z;
-      if (proposed < 0 && k != rule.mayBeNegative1 && k != rule.mayBeNegative2) {
-        st.param[k] = rule.factor * old;
+      if (proposed < 0 && (model.mayBeNegative & (1u << k)) == 0) {
+        st.param[k] = model.cutBackFactor * old;
         z = 0;
         ns.dampWeight[i] = 0;
       } else {
         st.param[k] = proposed;
       }
-      if (rule.bottomFloor && k == 5 && st.param[k] < st.bottomMin) {
+      if (model.hasBottom && k == 5 && st.param[k] < st.bottomMin) {
         st.param[k] = st.bottomMin;
         z = st.param[k] - old;  // the step actually taken
       }
@@ -418,7 +370,7 @@ void runFit(AnalysisState& st) {
     std::array<double, kMaxParams + 1> residual{};  // X after the refinement
     for (int i = 1; i <= n; ++i) residual[i] = ns.dampWeight[i];
 
-    st.meniscusCorrValue = hooks::meniscusCorr(st.param[4]);
+    st.meniscusCorrValue = models::meniscusCorr(st.param[4]);
     fitEvaluate(st);
 
     // New weights from the change of the gradient against the refinement residual.
@@ -468,7 +420,7 @@ void runFit(AnalysisState& st) {
       continue;
     }
 
-    showStatus(st, {st.sumSq, dSumSq, stepNorm, q});
+    if (display) plot::ShowFitStatus(st.sumSq, dSumSq, ssTolerance, stepNorm, q);
 
     // The five convergence tests, the key I, and the iteration limit of the set-up.
     const double change = std::fabs(dSumSq);
@@ -496,6 +448,7 @@ void runFit(AnalysisState& st) {
   }
 
   st.dampFinal = q;
+  if (display) plot::EndFitDisplay();
 
   // Standard deviations from the almost undamped equations at the last point.
   ns.lambda = 1e-16;

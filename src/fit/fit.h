@@ -16,6 +16,7 @@
 #pragma once
 
 #include "driver/state.h"
+#include "models/model_pass.h"
 
 namespace svfit::fit {
 
@@ -37,9 +38,14 @@ void setThreadCount(int n);
 int threadCount();
 
 // ---- Seams for tests and benchmarks ------------------------------------------
-// The evaluation pass the fit runs for every parameter set. By default the
-// models' pass; tests put a controllable pass of their own in its place.
-using ModelPassFunction = void (*)(AnalysisState& st);
+// The evaluation pass the fit runs for every parameter set, with the noise sums
+// it fills and the number of threads. By default models::modelPass; tests put a
+// controllable pass of their own in its place.
+using ModelPassFunction = void (*)(AnalysisState& st, models::PassSums& sums, int threads);
 void setModelPass(ModelPassFunction pass);  // nullptr restores the default
+
+// Whether the fit draws on the graphics surface (default on): the frame,
+// iteration number, curves and status line of plot/fit_display.h.
+void setFitDisplay(bool on);
 
 }  // namespace svfit::fit

@@ -4,12 +4,13 @@
 // TI means per radial index and the RI means per scan.
 #pragma once
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <memory>
 
 #include "driver/state.h"
-#include "fit/fit_hooks.h"
+#include "models/model_pass.h"
 
 namespace svfit::fit::testing {
 
@@ -30,15 +31,18 @@ inline FakePassControl& fakeControl() {
   return control;
 }
 
-inline void FakeModelPass(AnalysisState& st) {
+inline void FakeModelPass(AnalysisState& st, models::PassSums& ns, int) {
   FakePassControl& c = fakeControl();
   ++c.calls;
   if (c.onCall) c.onCall(st);
   const double shift = c.residualShift ? c.residualShift(c.calls) : 0.0;
-  NoiseStorage& ns = noiseStorage();
   const int n = st.freeCount;
-  for (int j = 1; j <= st.maxPointIndex; ++j) {
+  ns.maxIndex = 0;
+  for (int p = st.seqFirst; p <= st.seqLast; ++p)
+    ns.maxIndex = std::max(ns.maxIndex, st.scanLastPoint[st.scanSequence[p]]);
+  for (int j = 1; j <= ns.maxIndex; ++j) {
     ns.tiNoiseSum[j] = 0;
+    ns.tiCount[j] = 0;
     for (int m = 1; m <= n; ++m) ns.derivTiSum[m][j] = 0;
   }
   PerParam<double> d{};
@@ -51,6 +55,7 @@ inline void FakeModelPass(AnalysisState& st) {
       const double e = st.scanValue[s][j] - v + shift;
       st.modelValue[s][j] = e;
       ns.tiNoiseSum[j] += e;
+      ++ns.tiCount[j];
       for (int m = 1; m <= n; ++m) {
         const double g = d[st.freeIndex[m]];
         st.paramDerivBlock(m)[s][j] = g;
@@ -59,10 +64,10 @@ inline void FakeModelPass(AnalysisState& st) {
     }
   }
   if (st.tiNoiseOn) {
-    for (int j = 1; j <= st.maxPointIndex; ++j) {
-      if (st.pointScanCount[j] <= 0) continue;
-      ns.tiNoiseSum[j] /= st.pointScanCount[j];
-      for (int m = 1; m <= n; ++m) ns.derivTiSum[m][j] /= st.pointScanCount[j];
+    for (int j = 1; j <= ns.maxIndex; ++j) {
+      if (ns.tiCount[j] <= 0) continue;
+      ns.tiNoiseSum[j] /= ns.tiCount[j];
+      for (int m = 1; m <= n; ++m) ns.derivTiSum[m][j] /= ns.tiCount[j];
     }
   }
   for (int p = st.seqFirst; p <= st.seqLast; ++p) {
@@ -94,7 +99,7 @@ inline std::unique_ptr<AnalysisState> MakeSeries(
   st->scanCount = scans;
   st->seqFirst = 1;
   st->seqLast = scans;
-  st->maxPointIndex = points;
+  st->maxPointCount = points;
   PerParam<double> d{};
   for (int s = 1; s <= scans; ++s) {
     st->scanSequence[s] = s;

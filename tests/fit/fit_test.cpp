@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "console/crt.h"
+#include "console/graph.h"
 #include "fake_pass.h"
 
 namespace svfit::fit {
@@ -67,9 +68,11 @@ class FitEngine : public ::testing::Test {
     fakeControl() = {};
     setModelPass(&testing::FakeModelPass);
     setThreadCount(0);
+    setFitDisplay(false);
     console::StartTestConsole("");
   }
   void TearDown() override {
+    setFitDisplay(true);
     setModelPass(nullptr);
     setThreadCount(0);
     fakeControl() = {};
@@ -169,8 +172,7 @@ TEST_F(FitEngine, DampingCapsAfterAcceptedAndUndoneSteps) {
 }
 
 TEST_F(FitEngine, KeyIStopsAfterTheCurrentIterationEvenWhenUphill) {
-  console::StartTestConsole("i");
-  if (!console::KeyPressed()) GTEST_SKIP() << "the console does not report queued keys yet";
+  console::PostKey('i');
   fakeControl().model = LinearModel;
   auto st = MakeSeries(5, 100, Params({1.2, 0.3, 0.05, 0.2, 0.4, 0.1}));
   Prepare(*st, Params({1.0, 0.2, 0.05, 0.0, 0.3, 0.2}), 0.5);
@@ -185,8 +187,8 @@ TEST_F(FitEngine, KeyIStopsAfterTheCurrentIterationEvenWhenUphill) {
 
 TEST_F(FitEngine, OtherKeysAndExtendedKeysDoNotStopTheFit) {
   // PageUp arrives as 0 and scan code 73, the code of "I".
-  console::StartTestConsole(std::string("x\0\x49", 3));
-  if (!console::KeyPressed()) GTEST_SKIP() << "the console does not report queued keys yet";
+  console::PostKey('x');
+  console::PostExtendedKey(console::kScanPageUp);
   fakeControl().model = LinearModel;
   const PerParam<double> truth = Params({1.2, 0.3, 0.05, 0.2, 0.4, 0.1});
   auto st = MakeSeries(5, 100, truth);
@@ -417,6 +419,28 @@ TEST_F(FitEngine, StepsIntoARegionWithoutFiniteValuesAreUndone) {
   EXPECT_LE(st->param[2], 0.25);
   EXPECT_TRUE(std::isfinite(st->sumSq));
   for (int i = 1; i <= 5; ++i) EXPECT_TRUE(std::isfinite(st->stdDev[i])) << i;
+}
+
+TEST_F(FitEngine, DrawsCurvesIterationNumberAndStatusLineOnTheSurface) {
+  console::SetGraphicsFrontend(console::GraphicsFrontend::kHeadless);
+  int driver = 0, mode = 1;
+  console::OpenGraphics(driver, mode, "");
+  setFitDisplay(true);
+  fakeControl().model = BoundaryModel;
+  auto st = MakeSeries(10, 200, Params({0.8, 1e-5, 0.02, 6.05, 1e-6}));
+  Prepare(*st, Params({0.7, 1.1e-5, 0.0, 6.04, 1.5e-6}), 5);
+  Free(*st, {1, 2, 3, 4, 5});
+  runFit(*st);
+  // Scans 9 and 10 are drawn in colours 5 and 4; the status line uses 14 and 13.
+  std::array<int, 16> count{};
+  for (int y = 0; y <= console::MaxY(); ++y)
+    for (int x = 0; x <= console::MaxX(); ++x)
+      ++count[static_cast<std::size_t>(console::GetPixel(x, y) & 15)];
+  EXPECT_GT(count[5], 100);
+  EXPECT_GT(count[4], 100);
+  EXPECT_GT(count[14], 50);
+  EXPECT_GT(count[13], 50);
+  console::CloseGraphics();
 }
 
 }  // namespace
