@@ -23,6 +23,7 @@
 
 #include "console/crt.h"
 #include "console/format.h"
+#include "console/prompt.h"
 #include "results/molecular.h"
 
 namespace svfit::results {
@@ -520,6 +521,31 @@ void ShowFitReport(AnalysisState& st) {
   ReportText out(false);
   PrintFitReport(st, out, CurrentReportDate());
   out.WriteToConsole();
+}
+
+int PrintReportOption(AnalysisState& st, bool hardcopyPending, const PrintTarget& target) {
+  // The set title names the series by its start file, without the extension.
+  if (!st.firstFileName.empty()) {
+    const std::string& path = st.firstFileName;
+    st.setTitle = path.substr(0, path.size() > 4 ? path.size() - 4 : path.size())
+                      .substr(0, kLineLength);
+  }
+  ReportText out(true);
+  if (!hardcopyPending) out.Text("\n\n\n");
+  PrintFitReport(st, out, CurrentReportDate());
+  if (st.riNoiseOn && console::AskYesNo("Print local base line values (RI-Noise)  (Y/N) : ",
+                                        console::YesNo::kEnterNo)) {
+    AppendRiNoiseList(st, out);
+  }
+  if (st.tiNoiseOn && console::AskYesNo("Print number of data points pro abscissa value (Y/N) : ",
+                                        console::YesNo::kEnterNo)) {
+    AppendPointCountList(st, out);
+  }
+  console::WriteLn(SendReportToPrinter(out.Plain(), target.directory, target.allowSpooler,
+                                       std::time(nullptr)));
+  console::WriteLn("data send off");
+  const console::Key key = console::ReadKeyUpper();
+  return key.extended ? 0 : key.code;
 }
 
 std::string SendReportToPrinter(std::string_view latin1, const std::string& directory,

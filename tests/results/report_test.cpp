@@ -299,6 +299,40 @@ TEST(PrinterDestination, UnwritableDirectoryIsReportedNotFatal) {
   EXPECT_EQ(note.rfind("report could not be written to /nonexistent/dir/svfit-print-", 0), 0u);
 }
 
+TEST(PrinterDestination, OptionDPrintsReportAndAskedListsThenReturnsTheNextKey) {
+  const auto dir = std::filesystem::temp_directory_path() / "svfit_option_d_test";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  auto st = FaxenState();
+  st->riNoiseOn = true;
+  st->tiNoiseOn = true;
+  st->maxPointCount = 3;
+  st->pointScanCount = {};
+  st->pointScanCount[2] = 12;
+  st->firstFileName = "/data/run7/00005.RA2";
+  // RI list: a refused key, then Y; point counts: Enter (no); then "z".
+  console::StartTestConsole("xY\rz");
+  const int next = PrintReportOption(*st, false, {dir.string(), false});
+  EXPECT_EQ(next, 'Z');
+  const std::string shown = console::TestTranscript();
+  EXPECT_NE(shown.find("Print local base line values (RI-Noise)  (Y/N) : Y"), std::string::npos);
+  EXPECT_NE(shown.find("Print number of data points pro abscissa value (Y/N) : N"),
+            std::string::npos);
+  EXPECT_NE(shown.find("report written to " + dir.string()), std::string::npos);
+  EXPECT_NE(shown.find("data send off"), std::string::npos);
+
+  ASSERT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+  std::ifstream in(std::filesystem::directory_iterator(dir)->path(), std::ios::binary);
+  std::stringstream printed;
+  printed << in.rdbuf();
+  const std::string text = printed.str();
+  EXPECT_EQ(text.substr(0, 14), "\n\n\n     \n     ");  // three lines, then the report
+  EXPECT_NE(text.find("     /data/run7/00005\n"), std::string::npos);  // set title refreshed
+  EXPECT_NE(text.find("\x1b\x0c\n      2.000-03  3.000-03"), std::string::npos);  // RI list
+  EXPECT_EQ(text.find("  12\n"), std::string::npos);  // no point-count list
+  std::filesystem::remove_all(dir);
+}
+
 // ---- Console output ---------------------------------------------------------------
 
 TEST(ConsoleReport, PagingWaitsForOneKeyAndColoursReachTheConsole) {
