@@ -23,7 +23,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
+#include <map>
+#include <tuple>
 
 #include "console/crt.h"
 #include "console/graph_frontend.h"
@@ -237,9 +240,27 @@ void MakeFont(int width, int height, int style, int angle) {
                    static_cast<FT_F26Dot6>(std::lround(g_font.emY * 64)), 72, 72);
 }
 
-// Loads and renders one Latin-1 character in the current font, untransformed
-// except for italic shear and rotation.
-FT_GlyphSlot RenderGlyph(unsigned char ch) {
+// One character of the current font, rendered: advance at angle 0, and the
+// monochrome bitmap (one byte per pixel, 1 = ink) with its offset from the pen.
+struct Glyph {
+  int advance = 0;
+  int left = 0, top = 0, width = 0, rows = 0;
+  std::vector<std::uint8_t> ink;
+};
+
+// Rendering through the hinting interpreter is slow, and the viewer redraws
+// the same few texts at every key: glyphs are kept per font and character.
+const Glyph& GetGlyph(unsigned char ch) {
+  using Key = std::tuple<long, long, int, int, unsigned char>;
+  static std::map<Key, Glyph> cache;
+  const Key key{std::lround(g_font.emX * 64), std::lround(g_font.emY * 64), g_font.style, g_font.angle, ch};
+  auto it = cache.find(key);
+  if (it != cache.end()) return it->second;
+  Glyph glyph;
+  const FT_UInt gi = FT_Get_Char_Index(g_font.face, ch);
+  FT_Set_Transform(g_font.face, nullptr, nullptr);
+  if (FT_Load_Glyph(g_font.face, gi, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) == 0)
+    glyph.advance = static_cast<int>((g_font.face->glyph->advance.x + 32) >> 6);
   const double a = g_font.angle * M_PI / 180.0;
   const double shear = (g_font.style & 2) ? 0.2 : 0.0;
   // Rotation times shear, in FreeType's y-up 16.16 matrix form.
@@ -249,22 +270,29 @@ FT_GlyphSlot RenderGlyph(unsigned char ch) {
   m.yx = static_cast<FT_Fixed>(std::lround(std::sin(a) * 65536));
   m.yy = static_cast<FT_Fixed>(std::lround((std::sin(a) * shear + std::cos(a)) * 65536));
   FT_Set_Transform(g_font.face, &m, nullptr);
-  const FT_UInt gi = FT_Get_Char_Index(g_font.face, ch);
-  if (FT_Load_Glyph(g_font.face, gi, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) != 0) return nullptr;
-  FT_GlyphSlot slot = g_font.face->glyph;
-  if ((g_font.style & 1) && slot->format == FT_GLYPH_FORMAT_OUTLINE)
-    FT_Outline_Embolden(&slot->outline, static_cast<FT_Pos>(std::max(64.0, g_font.emY * 64 / 24)));
-  if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) != 0) return nullptr;
-  return slot;
+  if (FT_Load_Glyph(g_font.face, gi, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) == 0) {
+    FT_GlyphSlot slot = g_font.face->glyph;
+    if ((g_font.style & 1) && slot->format == FT_GLYPH_FORMAT_OUTLINE)
+      FT_Outline_Embolden(&slot->outline, static_cast<FT_Pos>(std::max(64.0, g_font.emY * 64 / 24)));
+    if (FT_Render_Glyph(slot, FT_RENDER_MODE_MONO) == 0) {
+      const FT_Bitmap& bm = slot->bitmap;
+      glyph.left = slot->bitmap_left;
+      glyph.top = slot->bitmap_top;
+      glyph.width = static_cast<int>(bm.width);
+      glyph.rows = static_cast<int>(bm.rows);
+      glyph.ink.resize(static_cast<std::size_t>(glyph.width) * glyph.rows);
+      for (int row = 0; row < glyph.rows; ++row)
+        for (int col = 0; col < glyph.width; ++col)
+          glyph.ink[static_cast<std::size_t>(row) * glyph.width + col] =
+              (bm.buffer[row * bm.pitch + (col >> 3)] >> (7 - (col & 7))) & 1;
+    }
+  }
+  FT_Set_Transform(g_font.face, nullptr, nullptr);
+  return cache.emplace(key, std::move(glyph)).first->second;
 }
 
 // Advance of one character at angle 0 [pixels], as the hinted font gives it.
-int Advance(unsigned char ch) {
-  FT_Set_Transform(g_font.face, nullptr, nullptr);
-  const FT_UInt gi = FT_Get_Char_Index(g_font.face, ch);
-  if (FT_Load_Glyph(g_font.face, gi, FT_LOAD_NO_BITMAP | FT_LOAD_TARGET_MONO) != 0) return 0;
-  return static_cast<int>((g_font.face->glyph->advance.x + 32) >> 6);
-}
+int Advance(unsigned char ch) { return GetGlyph(ch).advance; }
 
 int Width(std::string_view s) {
   int w = 0;
@@ -288,22 +316,15 @@ int RenderText(int x, int y, std::string_view s) {
   std::vector<int> idx;
   double penX = ox, penY = oy;
   for (unsigned char ch : s) {
-    const int adv = Advance(ch);
-    if (FT_GlyphSlot g = RenderGlyph(ch)) {
-      const FT_Bitmap& bm = g->bitmap;
-      const int bx = static_cast<int>(std::lround(penX)) + g->bitmap_left;
-      const int by = static_cast<int>(std::lround(penY)) - g->bitmap_top;
-      for (unsigned row = 0; row < bm.rows; ++row)
-        for (unsigned col = 0; col < bm.width; ++col) {
-          const unsigned char byte = bm.buffer[static_cast<int>(row) * bm.pitch + static_cast<int>(col >> 3)];
-          if (byte & (0x80 >> (col & 7))) {
-            const int px = bx + static_cast<int>(col), py = by + static_cast<int>(row);
-            if (Inside(px, py)) idx.push_back(py * kWidth + px);
-          }
-        }
-    }
-    penX += adv * dirX;
-    penY += adv * dirY;
+    const Glyph& g = GetGlyph(ch);
+    const int bx = static_cast<int>(std::lround(penX)) + g.left;
+    const int by = static_cast<int>(std::lround(penY)) - g.top;
+    for (int row = 0; row < g.rows; ++row)
+      for (int col = 0; col < g.width; ++col)
+        if (g.ink[static_cast<std::size_t>(row) * g.width + col] && Inside(bx + col, by + row))
+          idx.push_back((by + row) * kWidth + bx + col);
+    penX += g.advance * dirX;
+    penY += g.advance * dirY;
   }
   // Underline and strike-out: rules along the baseline.
   auto rule = [&](double offsetUp, int thick) {
@@ -333,6 +354,11 @@ void OpenGraphics(int& driver, int& mode, std::string_view) {
   g_s = Surface{};
   g_s.pix.assign(static_cast<std::size_t>(kWidth) * kHeight, 0);
   g_s.open = true;
+  static bool hooked = false;
+  if (!hooked) {
+    std::atexit([] { frontend::CloseWindow(); });  // the window goes with the program
+    hooked = true;
+  }
   frontend::OpenWindow(kWidth, kHeight);
   ShowGraphics(2);
   driver = 9;

@@ -46,6 +46,7 @@ inline constexpr int kGrError = -11;
 enum class GraphicsFrontend { kAuto, kWindow, kHeadless };
 // kAuto (the default): an SDL2 window when DISPLAY or WAYLAND_DISPLAY is set,
 // SDL starts and the console is not the script front end; else headless.
+// kWindow tries the window whatever the console (for tests under Xvfb).
 void SetGraphicsFrontend(GraphicsFrontend kind);
 // True while the surface is shown in a real window (mouse input is possible).
 bool GraphicsWindowActive();
@@ -131,5 +132,8 @@ void RestoreImage(int x, int y, const std::vector<std::uint8_t>& buffer, int put
 std::vector<std::uint32_t> CopyPixels(int x1, int y1, int x2, int y2, int& width, int& height);
 // Writes the whole backing image as a PNG; false when it could not be written.
 bool WritePng(const std::string& path);
+// Writes what the window shows, read back from it, as a PNG; false without a
+// window.
+bool SaveWindowScreenshot(const std::string& path);
 
 }  // namespace svfit::console

@@ -165,8 +165,8 @@ void Pump(bool wait) {
 }
 
 bool WantWindow() {
-  if (g_kind == GraphicsFrontend::kHeadless || IsScriptFrontend()) return false;
-  if (g_kind == GraphicsFrontend::kWindow) return true;
+  if (g_kind != GraphicsFrontend::kAuto) return g_kind == GraphicsFrontend::kWindow;
+  if (IsScriptFrontend()) return false;
   const char* x = std::getenv("DISPLAY");
   const char* wl = std::getenv("WAYLAND_DISPLAY");
   return (x && *x) || (wl && *wl);
@@ -183,7 +183,6 @@ bool OpenWindow(int w, int h) {
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");  // Ctrl-C belongs to the console
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     g_w.sdlStarted = true;
-    std::atexit([] { SDL_Quit(); });
   }
   g_w.win = SDL_CreateWindow("svfit Graphics", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED, w, h,
                              SDL_WINDOW_HIDDEN | SDL_WINDOW_RESIZABLE);
@@ -209,6 +208,10 @@ void CloseWindow() {
   g_w.tex = nullptr;
   g_w.ren = nullptr;
   g_w.win = nullptr;
+  // The display connection is not kept while no window is open: the next
+  // OpenGraphics starts SDL's video again.
+  if (g_w.sdlStarted) SDL_QuitSubSystem(SDL_INIT_VIDEO);
+  g_w.sdlStarted = false;
 }
 
 void ShowWindow(bool visible) {
@@ -249,6 +252,19 @@ bool WritePng(const std::string& path) {
   cairo_surface_t* s = cairo_image_surface_create_for_data(
       reinterpret_cast<unsigned char*>(const_cast<std::uint32_t*>(pix->data())), CAIRO_FORMAT_RGB24, w, h, w * 4);
   const bool ok = cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
+  cairo_surface_destroy(s);
+  return ok;
+}
+
+bool SaveWindowScreenshot(const std::string& path) {
+  if (!g_w.win) return false;
+  Paint();
+  cairo_surface_t* s = cairo_image_surface_create(CAIRO_FORMAT_RGB24, g_w.w, g_w.h);
+  cairo_surface_flush(s);
+  const bool read = SDL_RenderReadPixels(g_w.ren, nullptr, SDL_PIXELFORMAT_RGB888, cairo_image_surface_get_data(s),
+                                         cairo_image_surface_get_stride(s)) == 0;
+  cairo_surface_mark_dirty(s);
+  const bool ok = read && cairo_surface_write_to_png(s, path.c_str()) == CAIRO_STATUS_SUCCESS;
   cairo_surface_destroy(s);
   return ok;
 }

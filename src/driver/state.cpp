@@ -1,26 +1,29 @@
 // Construction and reset rules of the analysis state.
 //
-// The per-point matrices are taken from calloc: for blocks this large the C
-// library maps fresh zero pages, which cost no resident memory until written.
-// The idle program therefore holds the full capacity without using it.
+// The per-point matrices are mapped as fresh anonymous memory: zero pages
+// that cost no resident memory until written, so the idle program holds the
+// full capacity without using it. (calloc is not enough: once such a block
+// has been freed, the C library raises its mapping threshold and serves the
+// next one from the heap, clearing - and so touching - every page.)
 #include "driver/state.h"
 
-#include <cstdlib>
+#include <sys/mman.h>
+
 #include <new>
 
 namespace svfit {
 
 template <typename T>
 ScanMatrix<T>::ScanMatrix() {
-  const std::size_t count = static_cast<std::size_t>(kMaxScans + 1) * kStride;
-  T* p = static_cast<T*>(std::calloc(count, sizeof(T)));
-  if (p == nullptr) throw std::bad_alloc();
-  data_.reset(p);
+  void* p = ::mmap(nullptr, kBytes, PROT_READ | PROT_WRITE,
+                   MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+  if (p == MAP_FAILED) throw std::bad_alloc();
+  data_.reset(static_cast<T*>(p));
 }
 
 template <typename T>
 void ScanMatrix<T>::Free::operator()(T* p) const {
-  std::free(p);
+  ::munmap(p, kBytes);
 }
 
 template class ScanMatrix<double>;

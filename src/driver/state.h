@@ -37,11 +37,12 @@ inline constexpr int kLineLength = 72;       // console answer, header or title 
 
 // A [scan][point] matrix of 700 x 2800 values with 1-based indices:
 // m[s][i] for s = 1..700, i = 1..2800. A row is contiguous. The storage is
-// calloc'ed once, so pages are only made resident when written.
+// mapped zero pages, so pages are only made resident when written.
 template <typename T>
 class ScanMatrix {
  public:
   static constexpr int kStride = kMaxPoints + 1;
+  static constexpr std::size_t kBytes = static_cast<std::size_t>(kMaxScans + 1) * kStride * sizeof(T);
   ScanMatrix();
   T* operator[](int scan) { return data_.get() + static_cast<std::size_t>(scan) * kStride; }
   const T* operator[](int scan) const {

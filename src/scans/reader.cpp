@@ -24,7 +24,10 @@
 
 #include "console/crt.h"
 #include "console/format.h"
+#include "console/prompt.h"
+#include "scans/cleaning.h"
 #include "scans/scan_file.h"
+#include "scans/selection.h"
 
 namespace svfit::scans {
 namespace {
@@ -138,17 +141,14 @@ void PrintHeaderValues(const AnalysisState& st) {
   console::WriteLn("running time (sec) : " + FormatF(st.runTime, 6, 0));
 }
 
-void Halt(const LoadHooks& hooks) {
+// A file with more points than a scan can hold stops the program.
+[[noreturn]] void Halt() {
   console::ClearScreen();
   console::SetTextColor(console::kLightMagenta);
   console::WriteLn("to much data points !");
   console::SetTextColor(console::kWhite);
   console::ReadLine();
-  if (hooks.halt) {
-    hooks.halt(kHaltCode);
-  } else {
-    console::ConsoleHalt(kHaltCode);
-  }
+  console::ConsoleHalt(kHaltCode);
 }
 
 void NoteUnreadable(const std::string& path, const std::string& why) {
@@ -335,10 +335,14 @@ bool AskForMoreFiles(AnalysisState& st, Session& s, const LoadHooks& hooks) {
   key = std::toupper(key);
   if (key >= 32 && key < 127) console::Write(std::string(1, static_cast<char>(key)));
   console::WriteLn();
-  if (key != 'N' || !hooks.selectMoreFiles) return false;
+  if (key != 'N') return false;
   st.secondSetLoaded = true;
   st.firstSetTitle = st.setTitle;
-  if (!hooks.selectMoreFiles(st)) return false;
+  if (hooks.selectMoreFiles) {
+    if (!hooks.selectMoreFiles(st)) return false;
+  } else {
+    SelectFiles(st);
+  }
   s.inSecondSet = true;
   st.secondSpeedFirstScan = st.scanCount + 1;
   return true;
@@ -346,6 +350,48 @@ bool AskForMoreFiles(AnalysisState& st, Session& s, const LoadHooks& hooks) {
 
 std::string SetTitleOf(const std::string& path) {
   return CutLine(path.size() > 4 ? std::string_view(path).substr(0, path.size() - 4) : path);
+}
+
+// The loading concentration [mg/ml] from the title row of the 3000 rpm
+// file, confirmed or typed, and the divisor that turns absorbances into
+// concentrations. A concentration must be above 0: it divides.
+void AskConcentration(AnalysisState& st) {
+  double found = 0;
+  double concentration = 0;
+  auto positive = [](double c) { return c > 0; };
+  if (FindTitleConcentration(st.titleLines[0], found)) {
+    const std::string prompt = "Concentration found in title-row" + FormatF(found, 7, 4) + " :  ";
+    concentration = console::AskNumber({.prompt = prompt,
+                                        .defaultValue = found,
+                                        .defaultColumn = 43,
+                                        .first = console::FirstChar::kAny,
+                                        .defaultWidth = 7,
+                                        .defaultDecimals = 4,
+                                        .valid = positive})
+                        .value;
+  } else {
+    console::WriteLn("No concentration data found in title row, important only for");
+    if (!console::AskYesNo("estimation of ass.constants by sedfit, input wanted  (Y/N) : ",
+                           console::YesNo::kOnlyY)) {
+      st.concentration = -1;
+      return;
+    }
+    for (;;) {  // asked until a concentration is given
+      const console::NumberAnswer answer = console::AskNumber(
+          {.prompt = "Concentration of solute  mg/ml          :  ", .first = console::FirstChar::kAny,
+           .valid = positive});
+      if (!answer.empty) {
+        concentration = answer.value;
+        break;
+      }
+      console::MoveCursor(1, console::CursorRow() - 1);
+      console::ClearToEndOfLine();
+    }
+  }
+  st.concentration = concentration;
+  st.concDivisor = st.extinction3000 / concentration;
+  console::WriteLn("Divisor for conversion to concentration : " + FormatF(st.concDivisor, 7, 4));
+  console::ReadAnswer();
 }
 
 // The 3000 rpm file read as scan 1: for absorbance the straight line through
@@ -367,6 +413,7 @@ void Evaluate3000(AnalysisState& st) {
     st.contourSubtraction = true;
     return;
   }
+  console::ReadAnswer();  // the 3000 rpm scan has been looked at: Enter
   // value = a + b·r by least squares, centred on the mean radius.
   Extended sr = 0, sv = 0;
   for (int i = 1; i <= n; ++i) sr += r[i], sv += v[i];
@@ -376,11 +423,12 @@ void Evaluate3000(AnalysisState& st) {
   const double b = srr > 0 ? static_cast<double>(srv / srr) : 0.0;
   const double a = static_cast<double>(vm - b * rm);
   st.slope3000 = b;
+  // [OD] extinction in the middle of the scanned range
   st.extinction3000 = a + b * (r[1] + r[n]) * 0.5;
   console::WriteLn("Extinction                              : " + FormatF(st.extinction3000, 7, 4));
   console::WriteLn("Slop                                    : " + FormatF(st.slope3000, 7, 4));
+  AskConcentration(st);
 }
-
 }  // namespace
 
 // ---- File names -------------------------------------------------------------------
@@ -456,10 +504,7 @@ LoadOutcome LoadSeries(AnalysisState& st, const LoadHooks& hooks) {
       continue;
     }
     const FileResult result = LoadFile(st, s, hooks);
-    if (result == FileResult::kTooManyPoints) {
-      Halt(hooks);
-      return LoadOutcome::kHalted;
-    }
+    if (result == FileResult::kTooManyPoints) Halt();
     if (result == FileResult::kEndLoading) break;
     if (result == FileResult::kAccepted && st.use3000) {
       Evaluate3000(st);
@@ -665,7 +710,7 @@ void FinishLoading(AnalysisState& st, const LoadHooks& hooks) {
   if (st.lastBottomPoint == 'Y' || st.outlierCorrection == 'Y') {
     for (int s = 1; s <= st.scanCount; ++s) BottomPointCut(st, s);
   }
-  // The outlier correction joins here once the fit's normal equations are in.
+  if (st.outlierCorrection == 'Y') CorrectOutliers(st, y0);
 
   // 7. The series bookkeeping and the default radii.
   for (int p = 1; p <= st.scanCount; ++p) st.scanSequence[p] = p;

@@ -45,16 +45,12 @@ struct LoadHooks {
   // selection dialogue, which sets the start file fields of the state. False
   // (or empty) ends the loading.
   std::function<bool(AnalysisState&)> selectMoreFiles;
-  // The program halt for a file with too many points; console::ConsoleHalt
-  // when empty. Should it return, LoadSeries returns kHalted.
-  std::function<void(int code)> halt;
 };
 
 enum class LoadOutcome {
   kLoaded,         // scanCount >= 1 scans loaded
   kFile3000Done,   // the 3000 rpm file was read and evaluated
   kNothingLoaded,  // no file of the selection could be used
-  kHalted,         // a file had more than 2800 points (only when halt returned)
 };
 
 LoadOutcome LoadSeries(AnalysisState& st, const LoadHooks& hooks = {});

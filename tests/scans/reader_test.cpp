@@ -15,7 +15,6 @@ namespace {
 
 using testing::AbsorbanceRun;
 using testing::Flat;
-using testing::Halted;
 using testing::InterferenceRun;
 using testing::kAbsHeader;
 using testing::Load;
@@ -67,10 +66,12 @@ TEST_F(Reader, OnePointMoreHaltsWithTheMessage) {
   try {
     Load(st, dir.file("00001.ra2"), "\r");
     FAIL() << "no halt";
-  } catch (const Halted& h) {
+  } catch (const console::ConsoleExited& h) {
     EXPECT_NE(h.code, 0);
   }
-  EXPECT_NE(console::TestTranscript().find("to much data points !"), std::string::npos);
+  // The screen was cleared: the message stands in row 1, in colour 13.
+  EXPECT_EQ(console::ScreenRow(1).substr(0, 21), "to much data points !");
+  EXPECT_EQ(console::ScreenAttribute(1, 1) & 0x0F, console::kLightMagenta);
 }
 
 // ---- End and skip conditions -----------------------------------------------------
@@ -443,6 +444,79 @@ TEST(AfterLoading, TitleLinesAndSeriesDefaults) {
   EXPECT_EQ(st.absRadialStep, 10);
   EXPECT_DOUBLE_EQ(st.slitTimePerCm, 12.0);
   EXPECT_EQ(st.dataFileNote, "data files 00001.ra2 - 00002.ra2");
+}
+
+}  // namespace
+}  // namespace svfit::scans
+
+namespace svfit::scans {
+namespace {
+
+// ---- The 3000 rpm file ------------------------------------------------------------------
+
+class File3000 : public ::testing::Test {
+ protected:
+  AnalysisState st;
+  TempDir dir;
+  void SetUp() override {
+    AbsorbanceRun(st);
+    st.use3000 = true;
+  }
+  // value = 0.2 + 0.1·r from 6.00 to 6.99 cm: extinction 0.2 + 0.1·6.495, slope 0.1.
+  void Write(const std::string& title) {
+    WriteFile(dir.file("00001.ra2"),
+              ScanText(kAbsHeader, Ramp(100, 6.0, 0.01, [](double r) { return 0.2 + 0.1 * r; }), title));
+  }
+};
+
+TEST_F(File3000, ConcentrationFromTheTitleRowGivesTheDivisor) {
+  Write("BSA 0.50 mg/ml 3000 rpm");
+  ASSERT_EQ(testing::Load(st, dir.file("00001.ra2"), "\r\r\r"), LoadOutcome::kFile3000Done);
+  EXPECT_FALSE(st.use3000);
+  EXPECT_NEAR(st.slope3000, 0.1, 1e-9);
+  EXPECT_NEAR(st.extinction3000, 0.2 + 0.1 * 6.495, 1e-9);
+  EXPECT_DOUBLE_EQ(st.concentration, 0.5);
+  EXPECT_NEAR(st.concDivisor, (0.2 + 0.1 * 6.495) / 0.5, 1e-9);
+  const std::string out = console::TestTranscript();
+  EXPECT_NE(out.find("Extinction                              :  0.8495\n"
+                     "Slop                                    :  0.1000\n"
+                     "Concentration found in title-row 0.5000 :  "),
+            std::string::npos);
+  EXPECT_NE(out.find("Divisor for conversion to concentration :  1.6990"), std::string::npos);
+}
+
+TEST_F(File3000, ConcentrationTypedWhenTheTitleHasNone) {
+  Write("SegB");
+  // Enter after the scan, Y for input, 0 is refused, then 0.25; Enter at the end.
+  ASSERT_EQ(testing::Load(st, dir.file("00001.ra2"), "\rY0\r0.25\r\r"), LoadOutcome::kFile3000Done);
+  EXPECT_DOUBLE_EQ(st.concentration, 0.25);
+  EXPECT_NEAR(st.concDivisor, (0.2 + 0.1 * 6.495) / 0.25, 1e-9);
+  EXPECT_NE(console::TestTranscript().find("No concentration data found in title row, important only for\n"
+                                           "estimation of ass.constants by sedfit, input wanted  (Y/N) : Y"),
+            std::string::npos);
+}
+
+TEST_F(File3000, NoInputLeavesTheConcentrationUnknown) {
+  Write("SegB");
+  ASSERT_EQ(testing::Load(st, dir.file("00001.ra2"), "\rN"), LoadOutcome::kFile3000Done);
+  EXPECT_DOUBLE_EQ(st.concentration, -1);
+  EXPECT_DOUBLE_EQ(st.concDivisor, 1.0);
+}
+
+TEST(File3000Interference, ContourIsKeptAboveItsMinimum) {
+  AnalysisState st;
+  InterferenceRun(st);
+  st.use3000 = true;
+  TempDir dir;
+  WriteFile(dir.file("00001.ip1"), ScanText("P 1 20.0 3000 0000600 5.9E07 675 40",
+                                            Ramp(50, 6.0, 0.0007, [](double r) { return r - 7.0; }),
+                                            "cm/pixel:  0.00070000000, Sample", "\n", false));
+  ASSERT_EQ(testing::Load(st, dir.file("00001.ip1")), LoadOutcome::kFile3000Done);
+  EXPECT_TRUE(st.contourSubtraction);
+  ASSERT_EQ(st.profile3000Count, 50);
+  EXPECT_DOUBLE_EQ(st.profile3000Value[1], 0.0);
+  EXPECT_NEAR(st.profile3000Value[50], 49 * 0.0007, 1e-4);
+  EXPECT_EQ(st.file3000Name, dir.file("00001.ip1"));
 }
 
 }  // namespace

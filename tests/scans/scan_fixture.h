@@ -88,16 +88,12 @@ inline void InterferenceRun(AnalysisState& st) {
   st.fileStep = 1;
 }
 
-// Loads from `startFile` with the console scripted by `keys`; the halt hook
-// throws so that a fatal stop can be observed.
-struct Halted {
-  int code;
-};
+// Loads from `startFile` with the console scripted by `keys`. The test
+// console throws console::ConsoleExited where the program would halt.
 inline LoadOutcome Load(AnalysisState& st, const std::string& startFile, const std::string& keys = "E",
                         LoadHooks hooks = {}) {
   console::StartTestConsole(keys);
   EXPECT_TRUE(SetStartFile(st, startFile)) << startFile;
-  if (!hooks.halt) hooks.halt = [](int code) { throw Halted{code}; };
   return LoadSeries(st, hooks);
 }
 

@@ -9,8 +9,9 @@
 //
 // Components do not interact: each is solved on its own and the profiles are
 // summed. The solver refines the radial grid and the time step together until
-// no returned value changes by more than `tolerance` × Σc0 between two
-// refinements, and reports the last change found.
+// no returned value changes by more than `tolerance` times the loading
+// concentration between two refinements (times the local concentration where
+// material has piled up above the loading), and reports the last change found.
 //
 // Units: radius cm, time s, s in Svedberg (1 S = 1e-13 s), D cm²/s,
 // concentrations in whatever unit c0 is given (OD, fringes, mg/ml).
@@ -30,7 +31,7 @@ struct Component {
   double c0 = 0;  // loading concentration [data units]
 };
 
-struct Run {
+struct Experiment {
   double meniscus = 6.0;               // r_m [cm]
   double bottom = 7.2;                 // r_b [cm]
   double rpm = 42000;                  // rotor speed at the end of the acceleration [rpm]
@@ -40,7 +41,7 @@ struct Run {
 
 struct Profiles {
   std::vector<std::vector<double>> c;  // c[scan][point]: Σ of all components [data units]
-  double errorEstimate = 0;  // largest change of any value in the last refinement / Σc0
+  double errorEstimate = 0;  // largest change of a value in the last refinement / max(Σ|c0|, |c|)
   int cells = 0;             // radial cells of the finest grid used
   bool converged = false;    // errorEstimate <= tolerance
 };
@@ -51,7 +52,7 @@ double omega2FromRpm(double rpm);
 // ∫₀ᵗ ω²(t') dt' [rad²/s] at elapsed time t [s] from the start of the rotor,
 // with the linear acceleration of `run`: ω_f²·t³/(3·t_a²) during the ramp,
 // ω_f²·(t − 2·t_a/3) after it.
-double omega2tIntegral(const Run& run, double t);
+double omega2tIntegral(const Experiment& run, double t);
 
 // Svedberg equation M = s·R·T / (D·(1 − v̄·ρ)), solved for D [cm²/s] or M [g/mol].
 // s [S], M [g/mol], vbar [ml/g], rho [g/ml], temperature [°C].
@@ -67,7 +68,7 @@ double molarMassFromDiffusion(double s, double D, double vbar, double rho,
 // [meniscus, bottom] give 0. Throws std::invalid_argument for an impossible
 // run (no or more than four components, D <= 0, meniscus >= bottom, a negative
 // time, ...).
-Profiles solveLamm(const Run& run, std::span<const double> times,
+Profiles solveLamm(const Experiment& run, std::span<const double> times,
                    std::span<const double> radii, double secondsPerCm = 0,
                    double tolerance = 1e-5);
 

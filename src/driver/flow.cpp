@@ -1,0 +1,83 @@
+// The subsystem steps of the analysis. Each is a thin call into its folder;
+// until that subsystem exists the step says so on one console line and the
+// flow goes on (no files, no fit), so the dialogue can be walked end to end.
+#include "driver/flow.h"
+
+#include <string>
+
+#include "console/crt.h"
+
+namespace svfit::driver {
+namespace {
+
+void NotYet(const char* what) {
+  console::WriteLn(std::string("(") + what + ": not yet available)");
+}
+
+}  // namespace
+
+bool SelectFiles(AnalysisState&) {
+  NotYet("file selection");
+  return true;
+}
+
+void StartGraphics(AnalysisState&) {}
+
+LoadResult LoadScans(AnalysisState&) {
+  NotYet("loading of the scan files");
+  return LoadResult::kLoaded;
+}
+
+void AfterLoading(AnalysisState&) {}
+
+bool RunDistribution(AnalysisState&) {
+  NotYet("sedimentation coefficient distribution");
+  return false;
+}
+
+bool RunFitSetup(AnalysisState&, SetupEntry) {
+  NotYet("fit set-up");
+  return false;
+}
+
+void RunFit(AnalysisState&) { NotYet("fit"); }
+
+void ShowResults(AnalysisState&) { NotYet("fit report"); }
+
+void ShowGraph(AnalysisState&) { NotYet("graph"); }
+
+bool OmitDataSets(AnalysisState&) {
+  NotYet("omitting data sets");
+  return false;
+}
+
+void ChooseStartSet(AnalysisState&) { NotYet("starting data set"); }
+
+void ChooseLastSet(AnalysisState&) { NotYet("last data set"); }
+
+void RestoreDataSets(AnalysisState&) { NotYet("restoring the data sets"); }
+
+void NewNearBottomRadius(AnalysisState&) { NotYet("near-bottom radius"); }
+
+void NewStartRadius(AnalysisState&) { NotYet("start radius"); }
+
+void ProposeMaxAbsorbance(AnalysisState&) { NotYet("maximal absorbance"); }
+
+void ChooseGraphSets(AnalysisState&) { NotYet("choice of the plotted data sets"); }
+
+int PrintReport(AnalysisState&) {
+  NotYet("printing");
+  return 0;
+}
+
+void PrintHardcopies(AnalysisState&) { NotYet("hardcopy printing"); }
+
+void WriteSedfitFiles(AnalysisState&) { NotYet("SEDFIT files"); }
+
+void WriteHpglPlot(AnalysisState&) { NotYet("HPGL plot file"); }
+
+void CloseGraphics(AnalysisState&) {}
+
+void CloseHpglFile(AnalysisState&) {}
+
+}  // namespace svfit::driver

@@ -1,0 +1,60 @@
+// The steps of an analysis, each subsystem behind one function, in the order
+// the driver calls them. Each takes the analysis state and reads and writes
+// its fields; what a step decides for the flow is its return value.
+//
+// A step whose subsystem is not built yet writes one console line saying so
+// and lets the flow go on.
+#pragma once
+
+#include "driver/state.h"
+
+namespace svfit::driver {
+
+// Where the fit set-up dialogue starts: the whole of it after loading, or
+// part-way when an option letter resumes it.
+enum class SetupEntry {
+  kStart,       // after loading: the whole dialogue
+  kIterations,  // W: iteration prompt, noise prompts, model menu, start values
+  kScanSpeed,   // A, S, H: from the scan-speed prompt
+  kNoise,       // K, M: from the noise prompts
+  kParameters,  // L: the parameter screens
+};
+
+enum class LoadResult {
+  kLoaded,           // the series is loaded; go on to the post-loading steps
+  kAfter3000Rpm,     // a 3000 rpm file was handled: ask the run options from the load mode on
+};
+
+// ---- The analysis, steps 5 to 13 ---------------------------------------------------
+bool SelectFiles(AnalysisState& st);     // directory, cell, start file; false: start again
+void StartGraphics(AnalysisState& st);   // open the graphics surface, hidden
+LoadResult LoadScans(AnalysisState& st); // the loading loop, file by file
+void AfterLoading(AnalysisState& st);    // viscosity, radial range, cut, cleaning, counts
+// The distribution path after "yes" to the distribution question; true when
+// the user goes straight to the option menu.
+bool RunDistribution(AnalysisState& st);
+// The fit set-up dialogue; false when 0 iterations were chosen (no fit).
+bool RunFitSetup(AnalysisState& st, SetupEntry entry);
+void RunFit(AnalysisState& st);          // the fit with its screen, time and tone
+void ShowResults(AnalysisState& st);     // post-fit constants, Archibald masses, report
+void ShowGraph(AnalysisState& st);       // data, fit and residuals as st.display asks
+
+// ---- Option menu actions --------------------------------------------------------
+bool OmitDataSets(AnalysisState& st);    // A; false: empty answer, back to the menu
+void ChooseStartSet(AnalysisState& st);  // S
+void ChooseLastSet(AnalysisState& st);   // H
+void RestoreDataSets(AnalysisState& st); // O
+void NewNearBottomRadius(AnalysisState& st);  // K
+void NewStartRadius(AnalysisState& st);  // M
+void ProposeMaxAbsorbance(AnalysisState& st); // L
+void ChooseGraphSets(AnalysisState& st); // B: which used data sets the graph shows
+// D: the report to the printer; returns the key read after "data send off"
+// (0 when none was read), which is tried as the letters U and Z.
+int PrintReport(AnalysisState& st);
+void PrintHardcopies(AnalysisState& st); // X
+void WriteSedfitFiles(AnalysisState& st);  // U
+void WriteHpglPlot(AnalysisState& st);   // Z
+void CloseGraphics(AnalysisState& st);   // N and E: the graphics surface goes away
+void CloseHpglFile(AnalysisState& st);   // at the end: an open plot file is finished
+
+}  // namespace svfit::driver

@@ -1,0 +1,420 @@
+// The graph viewer (see viewer.h): ordinate numbers, scan list, menu text,
+// hardcopy and crosshair picking on the picture a plot has drawn.
+//
+// At entry two screen strips are saved to the swap file "swapdata.$$$": the
+// abscissa-number strip under the frame and the ordinate-number band left of
+// it, both before the viewer draws its own numbers. Putting the band back
+// erases the ordinate numbers before they are drawn again (Ctrl-Y); the strip
+// is put back when crosshair picking ends.
+//
+// The crosshair is drawn in exclusive-or, so drawing it a second time removes
+// it and the picture underneath is never lost; every key first removes it,
+// then acts, then draws it at its new place. The status line lives in the
+// strip above the data area, which is saved when picking starts and put back
+// before each new status text.
+//
+// Radius and ordinate at the crosshair come from the picture's AxisScale; the
+// sedimentation coefficient of start-value picking is
+//   s = ln(r / r_m) / (ω² t) · 1e13  [S]
+// for the last scan of the sequence (ω² = scanOmega2 · omega2First, t its
+// scanTime) and the marked meniscus r_m.
+#include "plot/viewer.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "console/crt.h"
+#include "console/format.h"
+#include "console/graph.h"
+#include "console/hardcopy.h"
+#include "plot/screen_frame.h"
+
+namespace svfit::plot {
+
+namespace gr = svfit::console;
+using Buffer = std::vector<std::uint8_t>;
+
+namespace {
+
+constexpr double kMaxEndRadius = 7.3;  // [cm] an end radius beyond this is outside every cell
+
+int g_finishKey = console::kKeyCtrlN;
+std::vector<PlacedText> g_texts;
+std::string g_swapPath;
+
+// ---- Swap file ------------------------------------------------------------------------
+
+void RemoveSwapFile() {
+  if (!g_swapPath.empty()) std::remove(g_swapPath.c_str());
+}
+
+std::string ChooseSwapPath() {
+  const char* name = "swapdata.$$$";
+  if (access(".", W_OK) == 0) return name;
+  std::error_code ec;
+  const auto tmp = std::filesystem::temp_directory_path(ec);
+  return ((ec ? std::filesystem::path("/tmp") : tmp) / name).string();
+}
+
+// Writes the two images, each as a 32-bit length and its bytes. Returns
+// false when the file cannot be written (the images then stay in memory).
+bool WriteSwap(const Buffer& strip, const Buffer& band) {
+  if (g_swapPath.empty()) {
+    g_swapPath = ChooseSwapPath();
+    std::atexit(RemoveSwapFile);
+  }
+  std::ofstream out(g_swapPath, std::ios::binary | std::ios::trunc);
+  for (const Buffer* b : {&strip, &band}) {
+    const std::uint32_t n = static_cast<std::uint32_t>(b->size());
+    out.write(reinterpret_cast<const char*>(&n), 4);
+    out.write(reinterpret_cast<const char*>(b->data()), static_cast<std::streamsize>(b->size()));
+  }
+  return static_cast<bool>(out);
+}
+
+// Reads image `which` (0 strip, 1 band) back; false when the file fails.
+bool ReadSwap(int which, Buffer& b) {
+  std::ifstream in(g_swapPath, std::ios::binary);
+  for (int i = 0; i <= which && in; ++i) {
+    std::uint32_t n = 0;
+    in.read(reinterpret_cast<char*>(&n), 4);
+    if (!in || n > (1u << 30)) return false;
+    b.resize(n);
+    in.read(reinterpret_cast<char*>(b.data()), n);
+  }
+  return static_cast<bool>(in);
+}
+
+// ---- The viewer's session -----------------------------------------------------------
+
+struct Session {
+  AnalysisState& st;
+  ViewerRequest req;
+  AxisScale scale;
+  ScreenLayout lay;
+  ViewerResult result;
+  Buffer strip, band;   // memory copies in case the swap file fails
+  bool swapOk = false;
+  int stripY1 = 0, stripY2 = 0;
+  bool menuOn = true;
+  // Crosshair picking.
+  int cx = 0, cy = 0, step = 1;
+  Buffer statusArea;
+  bool ePressed = false, aPressed = false;
+};
+
+void SaveStrips(Session& v) {
+  UseNumberFont();
+  v.stripY1 = v.lay.bottomLine + 1;
+  v.stripY2 = std::min(gr::MaxY(), v.lay.bottomLine + v.lay.ScaleY(9) + gr::FontHeight() + 2);
+  const int bx1 = v.lay.listRight + 1, bx2 = v.lay.left - 1;
+  if (gr::ImageBufferSize(0, v.stripY1, gr::MaxX(), v.stripY2) == 0 ||
+      gr::ImageBufferSize(bx1, 0, bx2, gr::MaxY()) == 0) {
+    gr::WriteLn("Bildausschnitt zu gro\xDF");
+    gr::ConsoleHalt(0);
+  }
+  gr::SaveImage(0, v.stripY1, gr::MaxX(), v.stripY2, v.strip);
+  gr::SaveImage(bx1, 0, bx2, gr::MaxY(), v.band);
+  v.swapOk = WriteSwap(v.strip, v.band);
+}
+
+void PutBack(Session& v, int which) {
+  Buffer b;
+  if (!(v.swapOk && ReadSwap(which, b))) b = which == 0 ? v.strip : v.band;
+  if (which == 0) gr::RestoreImage(0, v.stripY1, b, 0);
+  else gr::RestoreImage(v.lay.listRight + 1, 0, b, 0);
+}
+
+void RedrawOrdinate(Session& v) {
+  PutBack(v, 1);
+  DrawOrdinate(v.lay, v.scale);
+}
+
+void DrawScanList(Session& v) {
+  UseNumberFont();
+  gr::SetTextJustify(0, 2);
+  const std::vector<int> scans = DrawnScans(v.st);
+  for (std::size_t i = 1; i <= scans.size(); ++i) {
+    const int y = static_cast<int>(std::lround((i - 1) * 24 * v.lay.yScale));
+    if (y + gr::FontHeight() > gr::MaxY()) break;  // the list ends at the bottom of the screen
+    gr::SetDrawColor(ScanColor(static_cast<int>(i)));
+    gr::DrawTextAt(2, y, std::to_string(scans[i - 1]));
+  }
+}
+
+// ---- Menu text --------------------------------------------------------------------------
+
+// Shows the menu text, waits for a key and removes the text again.
+int MenuKey(Session& v) {
+  Buffer under;
+  UseMenuFont();
+  const int w = 33 * gr::TextWidth("W"), h = 2 * gr::FontHeight() + 12;
+  const int x = v.lay.right - w - v.lay.Scale(4), y = v.lay.menuY;
+  gr::PresentGraphics();  // the picture itself, without the menu text
+  if (v.menuOn) {
+    gr::SaveImage(x, y, x + w, y + h, under);
+    gr::SetTextJustify(0, 2);
+    gr::SetDrawColor(14);
+    gr::DrawTextAt(x, y, "scale Y:^Y, menu:space, exit:ESC");
+    if (v.req.mode == 'J') gr::DrawTextAt(x, y + gr::FontHeight(), "cross hairs: enter, hardcopy: ^L");
+  }
+  gr::Announce(std::string("[viewer ") + v.req.mode + "]");
+  int key = gr::ReadKey();
+  if (v.menuOn) gr::RestoreImage(x, y, under, 0);
+  return key;
+}
+
+// ---- Crosshair -----------------------------------------------------------------------------
+
+void Crosshair(Session& v) {
+  gr::SetDrawMode(1);
+  gr::SetLine(0, 1, 1);
+  gr::SetDrawColor(14);
+  gr::DrawLine(v.cx, 0, v.cx, v.lay.bottomLine);
+  gr::DrawLine(v.lay.left + 1, v.cy, v.lay.right, v.cy);
+  gr::SetDrawMode(0);
+}
+
+void Clamp(Session& v) {
+  v.cx = std::clamp(v.cx, v.lay.left + 1, v.lay.right - 1);
+  v.cy = std::clamp(v.cy, 1, v.lay.bottomLine - 1);
+}
+
+double SvedbergAt(const Session& v, double r) {
+  const AnalysisState& st = v.st;
+  const int last = st.scanSequence[st.seqLast];
+  const double omega2 = st.omega2First > 0 ? st.scanOmega2[last] * st.omega2First : st.scanOmega2[last];
+  const double w2t = omega2 * st.scanTime[last];
+  const double rm = st.meniscusMarked > 0 ? st.meniscusMarked : st.param[4] > 0 ? st.param[4] : v.scale.xMin;
+  if (!(w2t > 0) || !(r > 0) || !(rm > 0)) return 0;
+  return std::log(r / rm) / w2t * 1e13;
+}
+
+std::string F4(double x) { return console::FormatF(x, 0, 4); }
+std::string F2(double x) { return console::FormatF(x, 0, 2); }
+
+// The status fields of the crosshair, in screen order.
+std::vector<std::string> StatusFields(const Session& v) {
+  const double r = v.scale.Radius(v.cx), od = v.scale.Value(v.cy);
+  if (v.req.startValues) {
+    const AnalysisState& st = v.st;
+    return {"last file = " + std::to_string(st.scanSequence[st.seqLast]), "Svedberg = " + F2(SvedbergAt(v, r)),
+            "Radius = " + F4(r), "n=" + std::to_string(std::min(4, st.markedCount + 1)),
+            "d=" + std::to_string(v.step)};
+  }
+  if (v.req.mode == 'B') return {"OD = " + F4(od), "Radius = " + F4(r)};
+  return {"OD = " + F4(od), "Radius = " + F4(r), "Meniscus = " + F4(v.st.meniscusMarked),
+          "bottom = " + F4(v.st.bottomMarked)};
+}
+
+std::vector<std::string> StartValueFields(const Session& v) {
+  std::vector<std::string> f;
+  for (int k = 1; k <= 4; ++k)
+    f.push_back("press key " + std::to_string(k) + " for S" + std::to_string(k) + " " + F2(v.st.markedS[static_cast<std::size_t>(k)]));
+  return f;
+}
+
+void DrawStatus(Session& v) {
+  gr::RestoreImage(v.lay.left + 1, 1, v.statusArea, 0);
+  UseMenuFont();
+  gr::SetTextJustify(0, 2);
+  const int colW = gr::TextWidth("W");
+  int x = v.lay.statusX;
+  gr::SetDrawColor(14);
+  for (const std::string& f : StatusFields(v)) {
+    gr::DrawTextAt(x, v.lay.statusY, f);
+    x += (static_cast<int>(f.size()) + 3) * colW;
+  }
+  if (v.req.startValues) {
+    x = v.lay.statusX;
+    const int y = v.lay.statusY + gr::FontHeight();
+    for (const std::string& f : StartValueFields(v)) {
+      const std::size_t cut = f.rfind(' ');
+      gr::SetDrawColor(14);
+      gr::DrawTextAt(x, y, f.substr(0, cut + 1));
+      gr::SetDrawColor(13);
+      gr::DrawText(f.substr(cut + 1));
+      x += (static_cast<int>(f.size()) + 2) * colW;
+    }
+  }
+}
+
+void AnnounceStatus(const Session& v) {
+  std::string line = "[cross";
+  for (const std::string& f : StatusFields(v)) line += " " + f;
+  if (v.req.startValues) {
+    for (int k = 1; k <= 4; ++k) line += " S" + std::to_string(k) + " = " + F2(v.st.markedS[static_cast<std::size_t>(k)]);
+  }
+  gr::Announce(line + "]");
+}
+
+// Ctrl-V: a text typed at the console is written at the crosshair.
+void PlaceText(Session& v) {
+  gr::Write("text at the crosshair :  ");
+  const std::string text = gr::ReadLine(kLineLength + 2);
+  if (text.empty()) return;
+  UseMenuFont();
+  gr::SetTextJustify(0, 1);
+  gr::SetDrawColor(15);
+  gr::DrawTextAt(v.cx, v.cy, text);
+  g_texts.push_back(PlacedText{v.cx, v.cy, gr::MaxX() + 1, gr::MaxY() + 1, false, text});
+  gr::SetTextJustify(0, 2);
+}
+
+// Waits for the next key; with a real window, a mouse moved with the left
+// button held moves the crosshair meanwhile. Returns -1 for a mouse move.
+int PickKey(Session& v) {
+  if (!gr::GraphicsWindowActive()) return gr::ReadKey();
+  for (;;) {
+    if (gr::KeyPressed()) return gr::ReadKey();
+    if (gr::MouseButtons() & 1) {
+      const int mx = std::clamp(gr::MouseX(), v.lay.left + 1, v.lay.right - 1);
+      const int my = std::clamp(gr::MouseY(), 1, v.lay.bottomLine - 1);
+      if (mx != v.cx || my != v.cy) {
+        Crosshair(v);  // off
+        v.cx = mx;
+        v.cy = my;
+        DrawStatus(v);
+        Crosshair(v);  // on at the mouse
+        return -1;
+      }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
+// Returns true when the key ends the picking.
+bool PickAction(Session& v, int key) {
+  AnalysisState& st = v.st;
+  const double r = v.scale.Radius(v.cx);
+  const bool radiusKeys = v.req.mode != 'B' && !v.req.startValues;
+  if (key == 0) {
+    const int scan = gr::ReadKey();
+    v.step = gr::ShiftDown() ? 15 : 1;
+    switch (scan) {
+      case console::kScanLeft: v.cx -= v.step; break;
+      case console::kScanRight: v.cx += v.step; break;
+      case console::kScanUp: v.cy -= v.step; break;
+      case console::kScanDown: v.cy += v.step; break;
+      default: break;
+    }
+    Clamp(v);
+    return false;
+  }
+  if (key == g_finishKey) return true;
+  const int up = (key >= 'a' && key <= 'z') ? key - 32 : key;
+  if (up == 'M' && v.req.mode == 'N') {
+    st.meniscusMarked = r;
+    v.result.meniscusPicked = true;
+    gr::Beep(880, 100);
+  } else if (up == 'E' && radiusKeys) {
+    st.endRadius = std::min(r, kMaxEndRadius);
+    st.nearBottomRadius = st.endRadius;
+    st.bottomMarked = r;
+    v.ePressed = v.result.endPicked = true;
+    gr::Beep(880, 100);
+  } else if (up == 'A' && radiusKeys) {
+    st.startRadius = r;
+    v.aPressed = v.result.startPicked = true;
+    gr::Beep(880, 100);
+  } else if (key >= '1' && key <= '4' && v.req.startValues) {
+    static constexpr int kHz[4] = {1030, 933, 888, 788};
+    const std::size_t k = static_cast<std::size_t>(key - '0');
+    if (st.markedS[k] == 0) st.markedCount = std::min(kMaxComponents, st.markedCount + 1);
+    st.markedS[k] = SvedbergAt(v, r);
+    st.markedAmp[k] = v.scale.Value(v.cy);
+    gr::Beep(kHz[k - 1], 100);
+  } else if (key == console::kKeyCtrlV) {
+    PlaceText(v);
+  }
+  // Mode N ends by itself once both radii were taken and both marks are set.
+  return v.req.mode == 'N' && v.ePressed && v.aPressed && st.meniscusMarked > 0.1 && st.bottomMarked > 0.1;
+}
+
+void CrosshairPick(Session& v) {
+  gr::SetDrawMode(0);
+  v.cx = std::clamp(v.lay.Scale(350), v.lay.left + 1, v.lay.right - 1);
+  v.cy = std::clamp(v.lay.ScaleY(200), 1, v.lay.bottomLine - 1);
+  gr::SetMousePosition(v.cx, v.cy);
+  v.step = 1;
+  gr::SaveImage(v.lay.left + 1, 1, v.lay.right - 1, v.lay.top - 1, v.statusArea);
+  DrawStatus(v);
+  Crosshair(v);
+  gr::PresentGraphics();
+  gr::Announce(std::string("[viewer ") + v.req.mode + "]");
+  AnnounceStatus(v);
+  for (;;) {
+    const int key = PickKey(v);
+    if (key < 0) {
+      AnnounceStatus(v);
+      continue;
+    }
+    Crosshair(v);  // off
+    const bool done = PickAction(v, key);
+    DrawStatus(v);
+    Crosshair(v);  // on at the new place
+    AnnounceStatus(v);
+    if (done) break;
+  }
+  Crosshair(v);  // off
+  gr::RestoreImage(v.lay.left + 1, 1, v.statusArea, 0);
+  PutBack(v, 0);
+}
+
+void Hardcopy(Session& v) {
+  RedrawOrdinate(v);
+  if (v.req.turnedHardcopy) gr::PrintViewPort(85, 1162, 1275, 1);
+  else gr::PrintViewPort(85, 1530, 968, 0);
+  v.result.printed = true;
+  gr::Beep(400, 200);
+}
+
+}  // namespace
+
+const std::vector<PlacedText>& PlacedTexts() { return g_texts; }
+void ClearPlacedTexts() { g_texts.clear(); }
+void SetCrosshairFinishKey(int key) { g_finishKey = key; }
+int CrosshairFinishKey() { return g_finishKey; }
+std::string SwapFilePath() { return g_swapPath; }
+
+ViewerResult GraphViewer(AnalysisState& st, const ViewerRequest& request, const AxisScale& scale) {
+  Session v{st, request, scale, MakeScreenLayout(), {}, {}, {}, false, 0, 0, true, 0, 0, 1, {}, false, false};
+  const int colour = gr::GetDrawColor();
+  gr::SetDrawMode(0);
+  SaveStrips(v);
+  DrawOrdinate(v.lay, v.scale);
+  if (request.mode == 'J') DrawScanList(v);
+  if (request.mode == 'N' || request.mode == 'B') {
+    CrosshairPick(v);
+  } else {
+    for (;;) {
+      const int key = MenuKey(v);
+      v.result.lastKey = key;
+      if (key == console::kKeyEscape) break;
+      if (key == 0) {
+        gr::ReadKey();  // extended keys have no meaning here
+      } else if (key == ' ') {
+        v.menuOn = !v.menuOn;
+      } else if (key == console::kKeyCtrlY) {
+        RedrawOrdinate(v);
+      } else if (key == console::kKeyEnter && request.mode != 'A') {
+        CrosshairPick(v);
+      } else if (key == console::kKeyCtrlL) {
+        if (request.mode == 'A' || request.mode == 'B') break;
+        Hardcopy(v);
+      }
+    }
+  }
+  gr::SetDrawColor(colour);
+  return v.result;
+}
+
+}  // namespace svfit::plot

@@ -1,0 +1,132 @@
+// Error functions and correction peaks against known values and a
+// high-precision reference: erfcl·expl in extended precision where they do not
+// overflow, the asymptotic series of exp(x²)·erfc(x) beyond.
+#include "models/special_functions.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace svfit::models {
+namespace {
+
+// exp(x²)·erfc(x) to ~1e-17 relative: the library's extended functions up to
+// x = 25, the asymptotic series (1/(x√π))·Σ (−1)ⁿ·(2n − 1)!!/(2x²)ⁿ beyond.
+Extended referenceErfcx(Extended x) {
+  if (x <= 25) return std::erfc(x) * std::exp(x * x);
+  const Extended invPi = 0.564189583547756286948079451560772586L;  // 1/√π
+  Extended term = 1, sum = 1;
+  for (int n = 1; n < 40; ++n) {
+    term *= -(2 * n - 1) / (2 * x * x);
+    sum += term;
+    if (std::fabs(term) < 1e-20L) break;
+  }
+  return invPi / x * sum;
+}
+
+double relativeError(Extended value, Extended reference) {
+  return static_cast<double>(std::fabs(value / reference - 1));
+}
+
+TEST(ScaledErfc, KnownValues) {
+  EXPECT_NEAR(static_cast<double>(scaledErfc(0)), 1.0, 1e-11);
+  EXPECT_NEAR(static_cast<double>(scaledErfc(10)), 0.0561409927438226, 1e-15);
+}
+
+TEST(ScaledErfc, BothSidesOfTheSwitchPoint) {
+  const Extended above = 4.29L;
+  const Extended below = std::nextafter(above, Extended(0));
+  EXPECT_LT(relativeError(scaledErfc(above), referenceErfcx(above)), 1e-9);
+  EXPECT_LT(relativeError(scaledErfc(below), referenceErfcx(below)), 1e-9);
+  // The two regimes meet: no step larger than their accuracy.
+  EXPECT_LT(relativeError(scaledErfc(above), scaledErfc(below)), 2e-9);
+}
+
+TEST(ScaledErfc, StatedAccuracyOverTheWholeRange) {
+  double worstLow = 0, worstSwitch = 0, worstHigh = 0;
+  for (int i = 0; i <= 30000; ++i) {
+    const Extended x = i * 0.001L;
+    const double err = relativeError(scaledErfc(x), referenceErfcx(x));
+    if (x < 4) worstLow = std::max(worstLow, err);
+    else if (x < 5) worstSwitch = std::max(worstSwitch, err);
+    else worstHigh = std::max(worstHigh, err);
+  }
+  EXPECT_LT(worstLow, 5e-11) << "recurrence below 4";
+  EXPECT_LT(worstSwitch, 1e-9) << "around the switch point";
+  EXPECT_LT(worstHigh, 1e-10) << "continued fraction from 5";
+}
+
+TEST(FastErfcx, AgreesWithTheReferenceFarBeyondItsAccuracy) {
+  double worst = 0;
+  for (int i = 0; i <= 60000; ++i) {
+    const double x = i * 0.0005;
+    worst = std::max(worst, relativeError(fastErfcx(x), referenceErfcx(x)));
+  }
+  for (double x : {35.0, 100.0, 1e3, 1e5, 1e8, 1e150}) {
+    worst = std::max(worst, relativeError(fastErfcx(x), referenceErfcx(x)));
+  }
+  EXPECT_LT(worst, 1e-13);
+  // And so with the defined routine to the latter's accuracy.
+  for (double x : {0.0, 0.5, 2.0, 4.0, 4.29, 7.0, 26.0, 30.0}) {
+    EXPECT_LT(relativeError(fastErfcx(x), scaledErfc(x)), 1e-9) << x;
+  }
+}
+
+TEST(SafeErfc, SymmetryLimitsAndGuards) {
+  for (double z : {1e-8, 0.3, 1.0, 2.5, 4.29, 6.0, 27.0, 90.0, 106.0, 150.0}) {
+    EXPECT_EQ(safeErfc(-z), 2 - safeErfc(z)) << z;
+    if (z < 100) {
+      EXPECT_LT(relativeError(safeErfc(z), std::erfc(Extended(z))), 1e-9) << z;
+    }
+  }
+  // At 0 both sides are erfc(0) = 1 to the accuracy of the routine.
+  EXPECT_NEAR(static_cast<double>(safeErfc(0)), 1.0, 1e-11);
+  EXPECT_EQ(safeErfc(200), 0);
+  EXPECT_EQ(safeErfc(-200), 2);
+  EXPECT_EQ(gaussFactor(106.5L), 0);
+  EXPECT_EQ(gaussFactor(-106.5L), 0);
+  EXPECT_GT(gaussFactor(106.4L), 0);
+}
+
+TEST(CombinedExp, OneExponentWithinTheExtendedRange) {
+  // exp(8000)·exp(−8000.25) would overflow as a product of doubles.
+  EXPECT_NEAR(static_cast<double>(combinedExp(8000.0L, std::sqrt(8000.25L))),
+              std::exp(-0.25), 1e-15);
+  EXPECT_EQ(combinedExp(0, 107), 0);                  // z² − a = 11449 > 11356
+  EXPECT_EQ(combinedExp(11500, 1), 0);                // a − z² beyond the range too
+  EXPECT_GT(combinedExp(0, std::sqrt(11355.0L)), 0);  // just inside
+}
+
+TEST(LogNormalPeak, PeakFloorAndFixedCorrections) {
+  // At x0 the peak has height A above the offset B.
+  EXPECT_NEAR(static_cast<double>(logNormalPeak(2.0L, 2.0, 3.0, 1.5, 0.7, 0.1)), 0.8, 1e-15);
+  // Left of the support (y ≤ 0) the floor 1e-300 gives B to double precision.
+  const double b = 293.5413, A = 0.2713, B = -0.091;
+  const double floorValue = A * std::exp(-std::log(2.0) * std::pow(std::log(1e-300) / std::log(b), 2)) + B;
+  EXPECT_EQ(boundaryCorrA(0.0), floorValue);
+  EXPECT_EQ(boundaryCorrA(0.0), B);
+  EXPECT_EQ(boundaryCorrA(-1.0), B);
+  EXPECT_NEAR(meniscusCorr(6.3114), 0.7826 + 0.335, 1e-12);
+  EXPECT_NEAR(boundaryCorrA(2.5395e-3), 0.2713 - 0.091, 1e-12);
+  EXPECT_NEAR(boundaryCorrB(12.3361e-3), 9.107 + 2.4917, 1e-12);
+  // Half height at x0 + w·(b − 1/b)·…: ln y = ±ln b gives exp(−ln 2) = ½.
+  const double y = 7.1814;  // y = b
+  const double x = 12.3361 + (y - 1) * 7.1814 * 83.76 / (7.1814 * 7.1814 - 1);
+  EXPECT_NEAR(boundaryCorrB(x / 1000), 9.107 / 2 + 2.4917, 1e-12);
+}
+
+TEST(LogNormalPeak, DerivativesByEps) {
+  for (double eps : {1e-4, 1e-3, 4e-3, 0.02, 0.3}) {
+    const double h = 1e-6 * eps;
+    EXPECT_NEAR(boundaryCorrADeriv(eps), (boundaryCorrA(eps + h) - boundaryCorrA(eps - h)) / (2 * h),
+                1e-6 * std::fabs(boundaryCorrADeriv(eps)) + 1e-6)
+        << eps;
+    EXPECT_NEAR(boundaryCorrBDeriv(eps), (boundaryCorrB(eps + h) - boundaryCorrB(eps - h)) / (2 * h),
+                1e-6 * std::fabs(boundaryCorrBDeriv(eps)) + 1e-6)
+        << eps;
+  }
+  EXPECT_EQ(boundaryCorrADeriv(0.0), 0.0);  // on the floor
+}
+
+}  // namespace
+}  // namespace svfit::models

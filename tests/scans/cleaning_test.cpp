@@ -1,0 +1,168 @@
+// The polynomial window fit and the outlier correction: spikes, double
+// spikes, dropouts, untouched ends and trimmed bottoms, undefined thresholds,
+// and the listing.
+#include "scans/cleaning.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "console/crt.h"
+
+namespace svfit::scans {
+namespace {
+
+// The power basis on 6..7 cm is badly conditioned, so the coefficients are
+// judged by what the callers use: the curve and its slope, to far below the
+// noise of a scan (about 0.005 OD).
+TEST(FitPolynomial, ReproducesACubicAndItsSlope) {
+  AnalysisState st;
+  auto cubic = [](double r) { return 1.0 + 2.0 * r - 0.5 * r * r + 0.1 * r * r * r; };
+  for (int i = 1; i <= 120; ++i) {
+    st.scanRadius[1][i] = 5.9 + 0.01 * (i - 1);
+    st.scanValue[1][i] = cubic(st.scanRadius[1][i]);
+  }
+  fit::NormalSystem ns;
+  FitPolynomial(st, ns, 1, 4, 10, 110);
+  const auto& c = ns.stepVec;
+  for (int i = 10; i <= 110; i += 10) {
+    const double r = st.scanRadius[1][i];
+    EXPECT_NEAR(c[1] + c[2] * r + c[3] * r * r + c[4] * r * r * r, cubic(r), 1e-5) << r;
+  }
+  const double rb = st.scanRadius[1][110];
+  EXPECT_NEAR(c[2] + 2 * c[3] * rb + 3 * c[4] * rb * rb, 2.0 - rb + 0.3 * rb * rb, 1e-3);
+  // Points outside the window do not count: a spike there changes nothing.
+  st.scanValue[1][5] += 10;
+  FitPolynomial(st, ns, 1, 4, 10, 110);
+  EXPECT_NEAR(c[1] + c[2] * rb + c[3] * rb * rb + c[4] * rb * rb * rb, cubic(rb), 1e-5);
+}
+
+TEST(FitPolynomial, StraightLineIsExact) {
+  AnalysisState st;
+  for (int i = 1; i <= 120; ++i) {
+    st.scanRadius[1][i] = 5.9 + 0.01 * (i - 1);
+    st.scanValue[1][i] = 3.0 - 0.25 * st.scanRadius[1][i];
+  }
+  fit::NormalSystem ns;
+  FitPolynomial(st, ns, 1, 2, 1, 120);
+  EXPECT_NEAR(ns.stepVec[1], 3.0, 1e-9);
+  EXPECT_NEAR(ns.stepVec[2], -0.25, 1e-10);
+}
+
+// Scans of 200 points from 6.000 cm every 0.005 cm on a flat 0.5 OD base line.
+class Outliers : public ::testing::Test {
+ protected:
+  AnalysisState st;
+  void SetUp() override {
+    console::StartTestConsole("");
+    st.fileStep = 1;
+  }
+  void MakeScan(int j, const std::function<double(int)>& value, int n = 200) {
+    for (int i = 1; i <= n; ++i) {
+      st.scanRadius[j][i] = 6.0 + 0.005 * (i - 1);
+      st.scanValue[j][i] = value(i);
+    }
+    st.scanPointCount[j] = st.scanLastPoint[j] = n;
+    st.scanFirstPoint[j] = 1;
+    st.scanCount = std::max(st.scanCount, j);
+  }
+  std::vector<std::string> ListedLines() {
+    std::vector<std::string> lines;
+    const std::string out = console::TestTranscript();
+    std::size_t pos = out.find("data point   corrected\n");
+    if (pos == std::string::npos) return lines;
+    pos = out.find('\n', pos) + 1;
+    while (pos < out.size()) {
+      const std::size_t end = out.find('\n', pos);
+      const std::string line = out.substr(pos, end - pos);
+      if (line.size() == 57) lines.push_back(line);  // a listing row is 57 columns wide
+      if (end == std::string::npos) break;
+      pos = end + 1;
+    }
+    return lines;
+  }
+};
+
+TEST_F(Outliers, SingleSpikeBecomesTheMeanOfItsNeighbours) {
+  MakeScan(1, [](int i) { return i == 50 ? 1.0 : 0.5; });
+  EXPECT_EQ(CorrectOutliers(st, 0.0), 1);
+  for (int i = 1; i <= 200; ++i) ASSERT_DOUBLE_EQ(st.scanValue[1][i], 0.5) << i;
+  const std::string out = console::TestTranscript();
+  EXPECT_NE(out.find("Data points corrected\n"
+                     "File       radius      absorbtion   data point   corrected\n"
+                     "  1       6.24500       1.00000         50        0.50000\n"),
+            std::string::npos);
+  EXPECT_NE(out.find(" 1  data point(s) corrected\n"), std::string::npos);
+}
+
+TEST_F(Outliers, OffsetIsTakenOffAndPutBack) {
+  const double y0 = 0.2;
+  MakeScan(1, [&](int i) { return (i == 120 ? 1.3 : 0.5) + y0; });
+  EXPECT_EQ(CorrectOutliers(st, y0), 1);
+  EXPECT_DOUBLE_EQ(st.scanValue[1][120], 0.5 + y0);
+}
+
+TEST_F(Outliers, TwoEqualAdjacentSpikesOnlyInPassTwo) {
+  // Scan 1: two equal spikes; scan 2: one spike. Pass 1 visits scan 1 before
+  // scan 2, so a pass-1 correction of scan 1 would be listed first.
+  MakeScan(1, [](int i) { return i == 50 || i == 51 ? 1.0 : 0.5; });
+  MakeScan(2, [](int i) { return i == 80 ? 1.0 : 0.5; });
+  CorrectOutliers(st, 0.0);
+  const std::vector<std::string> lines = ListedLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0].substr(0, 3), "  2");  // pass 1: scan 2's spike only
+  EXPECT_EQ(lines[1], "  1       6.24500       1.00000         50        0.75000");  // pass 2
+  EXPECT_DOUBLE_EQ(st.scanValue[1][50], 0.75);  // (0.5 + 1.0) / 2
+  EXPECT_DOUBLE_EQ(st.scanValue[2][80], 0.5);
+}
+
+TEST_F(Outliers, DeepDropoutIsReplacedWithoutTheNeighbourTest) {
+  // Two equal points deep below the base line: the neighbour test cannot
+  // fire on the first (it is level with its right neighbour), the low limit does.
+  MakeScan(1, [](int i) { return i == 60 || i == 61 ? -0.3 : 0.5; });
+  CorrectOutliers(st, 0.0);
+  const std::vector<std::string> lines = ListedLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "  1       6.29500      -0.30000         60        0.10000");
+  EXPECT_EQ(lines[1], "  1       6.30000      -0.30000         61        0.30000");
+  EXPECT_GT(st.scanValue[1][60], 0.0);
+  EXPECT_GT(st.scanValue[1][61], 0.0);
+}
+
+TEST_F(Outliers, EndPointsAndTrimmedBottomAreNeverChanged) {
+  // First and last point far off.
+  MakeScan(1, [](int i) { return i == 1 || i == 200 ? 3.0 : 0.5; });
+  // A steep bottom (slope 19 OD/cm at 6.995 cm): n / round(10 + 19) = 6
+  // points are left out, with a spike among them.
+  MakeScan(2, [](int i) {
+    const double r = 6.0 + 0.005 * (i - 1);
+    const double base = r > 6.9 ? 0.5 + 100 * (r - 6.9) * (r - 6.9) : 0.5;
+    return i == 197 ? base + 1.0 : base;
+  });
+  const double spike = st.scanValue[2][197];
+  CorrectOutliers(st, 0.0);
+  EXPECT_DOUBLE_EQ(st.scanValue[1][1], 3.0);
+  EXPECT_DOUBLE_EQ(st.scanValue[1][200], 3.0);
+  EXPECT_DOUBLE_EQ(st.scanValue[2][197], spike);
+  for (const std::string& line : ListedLines()) EXPECT_NE(line.substr(0, 3), "  2") << line;
+}
+
+TEST_F(Outliers, ShortScansAndZeroSumsStayUnchanged) {
+  MakeScan(1, [](int i) { return i == 2 ? 9.0 : 0.5; }, 3);  // too short for a head
+  // Alternating ±0.5 with a spike pair that keeps the head sum at exactly 0.
+  auto zeroSum = [](int i) { return i == 20 ? 1.5 : i == 21 ? -1.5 : (i % 2 ? 0.5 : -0.5); };
+  MakeScan(2, zeroSum, 40);
+  EXPECT_EQ(CorrectOutliers(st, 0.0), 0);
+  EXPECT_DOUBLE_EQ(st.scanValue[1][2], 9.0);
+  for (int i = 1; i <= 40; ++i) ASSERT_DOUBLE_EQ(st.scanValue[2][i], zeroSum(i)) << i;
+}
+
+TEST_F(Outliers, NothingToCorrectPrintsNoListing) {
+  MakeScan(1, [](int) { return 0.5; });
+  EXPECT_EQ(CorrectOutliers(st, 0.0), 0);
+  EXPECT_EQ(console::TestTranscript().find("corrected"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace svfit::scans
