@@ -289,7 +289,7 @@ AxisScale DrawFitPlot(AnalysisState& st) {
         gr::SetPixel(lay.left + i * (lay.right - lay.left) / (traces + 1),
                      conc.YPixel(st.riNoise[scans[static_cast<std::size_t>(i) - 1]]), 13);
     if (st.tiNoiseOn && st.maxPointScan > 0)
-      for (int j = 1; j <= st.maxPointIndex; ++j)
+      for (int j = 1; j <= st.maxPointCount; ++j)
         if (st.scanRadius[st.maxPointScan][j] > 0)
           gr::SetPixel(conc.XPixel(st.scanRadius[st.maxPointScan][j]), conc.YPixel(st.tiNoise[j]), 14);
   }
