@@ -24,6 +24,7 @@
 #include "console/crt.h"
 #include "console/format.h"
 #include "console/prompt.h"
+#include "models/catalogue.h"
 #include "results/molecular.h"
 
 namespace svfit::results {
@@ -52,13 +53,14 @@ int ScanAt(const AnalysisState& st, int pos) {
 
 enum class Family { kN, kR, kF, kH, kSM, kP };
 
+// The report form of a model, from the model catalogue.
 Family FamilyOf(char letter) {
-  switch (letter) {
+  const models::ModelInfo* model = models::findModel(letter);
+  switch (model != nullptr ? model->reportFamily : 'F') {
     case 'N': return Family::kN;
     case 'R': return Family::kR;
     case 'H': return Family::kH;
-    case 'S':
-    case 'M': return Family::kSM;
+    case 'S': return Family::kSM;
     case 'P': return Family::kP;
     default: return Family::kF;  // C, D, O
   }
@@ -128,9 +130,11 @@ class ParameterTable {
     PrintMolecularQuantities(st_, out_, c);
   }
 
-  // Rows of a further component k = 2..4 with its first parameter at `first`
-  // (absorbance, s, D), in its console colour, then its molecular quantities.
-  void Component(int k, int first) {
+  // Rows of a further component k = 2..4 (absorbance, s, D), in its console
+  // colour, then its molecular quantities.
+  void Component(int k) {
+    const models::ComponentSlots slot =
+        models::componentSlots(models::modelInfo(st_.modelLetter), k);
     static const char* const kLabels[5][3] = {
         {},
         {},
@@ -141,11 +145,11 @@ class ParameterTable {
         {"4.Initial absorbance           ", "4.Svedberg coeff.(Svedb.units) ",
          "4.Diffusion coefficient        "}};
     out_.Color(k == 2 ? console::kLightMagenta : console::kLightGreen);
-    Row(kLabels[k][0], first);
-    const double sdSw = SvedbergRow(kLabels[k][1], first + 1);
-    const double sdD = Row(kLabels[k][2], first + 2);
+    Row(kLabels[k][0], slot.c0);
+    const double sdSw = SvedbergRow(kLabels[k][1], slot.s);
+    const double sdD = Row(kLabels[k][2], slot.dOrM);
     out_.Color(console::kWhite);
-    Molecular(k, first + 1, first + 2, sdSw, sdD);
+    Molecular(k, slot.s, slot.dOrM, sdSw, sdD);
   }
 
  private:
@@ -268,7 +272,7 @@ void ReportN(const AnalysisState& st, ReportText& out, const std::string& date) 
   if (st.paramCount > 13) out.WaitKey();
   for (int k = 2; k <= kMaxComponents && st.paramCount > 3 * k + 1; ++k) {
     out.Line("");
-    table.Component(k, 3 * k + 2);
+    table.Component(k);
   }
   if (out.toPrinter() || st.paramCount == 7) out.Line("");
   if (st.paramCount == 7) {
@@ -320,7 +324,7 @@ void ReportFaxen(const AnalysisState& st, ReportText& out, const std::string& da
   table.Molecular(1, 2, 5, sdSw, sdD);
   if (st.paramCount > 11) out.WaitKey();
   for (int k = 2; k <= kMaxComponents && st.paramCount > 3 * k - 1; ++k) {
-    table.Component(k, 3 * k);
+    table.Component(k);
   }
   if (out.toPrinter() || st.paramCount == 5) out.Line("");
   if (st.paramCount == 5) {
