@@ -12,6 +12,10 @@
 //
 // The console gets colour changes and one paging wait; the printer gets plain
 // text, a leading and a closing empty line.
+//
+// Settings fields: "time diff." is the accumulated fit time [s], the start
+// time that of the first used scan [s], the OD maximum the largest used value,
+// the radius range runs from the start radius to the near-bottom radius [cm].
 #include "results/report.h"
 
 #include <sys/wait.h>
