@@ -7,6 +7,7 @@
 
 #include "console/crt.h"
 #include "console/graph.h"
+#include "driver/setup.h"
 #include "results/max_absorbance.h"
 #include "scans/reader.h"
 #include "scans/selection.h"
@@ -63,10 +64,7 @@ bool RunDistribution(AnalysisState&) {
   return false;
 }
 
-bool RunFitSetup(AnalysisState&, SetupEntry) {
-  NotYet("fit set-up");
-  return false;
-}
+bool RunFitSetup(AnalysisState& st, SetupEntry entry) { return SetupDialog(st, entry); }
 
 void RunFit(AnalysisState&) { NotYet("fit"); }
 

@@ -221,9 +221,10 @@ TEST(Driver, RealSeriesToTheMenuRestartAndFinish) {
   AnalysisState st;
   st.param[3] = 1.5;
   st.componentCount = 2;
-  // Load the series (cell 2, defaults), no distribution; N confirmed at the
+  // Load the series (cell 2, defaults), no distribution, set-up with the
+  // default end radius and slit speed and 0 iterations; N confirmed at the
   // menu restarts; the second time E is refused once, then confirmed.
-  const std::string load = "\r\r\rs\r\r" + dir + "\r2\r\r\r\rE" + "n";
+  const std::string load = "\r\r\rs\r\r" + dir + "\r2\r\r\r\rE" + "n" + "\r\r0\r";
   StartTestConsole(load + "nf" + load + "ex" + "ef");
   RunDriver(st);
   const std::string t = TestTranscript();
@@ -232,6 +233,7 @@ TEST(Driver, RealSeriesToTheMenuRestartAndFinish) {
   EXPECT_GT(st.scanCount, 10);
   EXPECT_EQ(st.seqFirst, 1);
   EXPECT_GT(st.graphMode, 0);
+  EXPECT_EQ(st.maxIterations, 0);  // no fit: C, G, F and L only show the menu
   std::size_t menus = 0;
   for (std::size_t p = t.find(" Your option ?  "); p != std::string::npos;
        p = t.find(" Your option ?  ", p + 1))
