@@ -143,7 +143,7 @@ TEST(Robustness, MutatedFilesInASeriesAreSkippedOrLoadSoundly) {
   std::mt19937 rng(20240531);
   TempDir dir;
   int accepted = 0, skipped = 0;
-  for (int round = 0; round < 60; ++round) {
+  for (int round = 0; round < 40; ++round) {
     for (const Base& base : bases) {
       const int kind = static_cast<int>(rng() % 9);
       const std::string mutated = Mutate(base.text, rng, kind);
