@@ -34,9 +34,9 @@ class TestFrontend final : public Frontend {
     if (pos_ >= keys_.size()) throw InputEnded{};
     const auto b = static_cast<unsigned char>(keys_[pos_++]);
     if (b == 0 && pos_ < keys_.size()) {
-      c.DeliverExtended(static_cast<unsigned char>(keys_[pos_++]), false);
+      c.DeliverExtended(static_cast<unsigned char>(keys_[pos_++]), kShiftUnknown);
     } else {
-      c.DeliverKey(b, false);
+      c.DeliverKey(b, kShiftUnknown);
     }
   }
   [[noreturn]] void Exit(Console&, int code) override { throw ConsoleExited{code}; }
@@ -111,8 +111,8 @@ void Console::ProcessEvents() {
   frontend->Poll(*this);
 }
 
-void Console::DeliverKey(int ch, bool shiftHeld) {
-  shift = shiftHeld;
+void Console::DeliverKey(int ch, int shiftHeld) {
+  if (shiftHeld != kShiftUnknown) shift = shiftHeld != 0;
   if (breakEnabled && ch == 3) {
     Write("^C\r\n");
     breakFlag = true;
@@ -128,8 +128,8 @@ void Console::DeliverKey(int ch, bool shiftHeld) {
   frontend->Tone(false);
 }
 
-void Console::DeliverExtended(int scan, bool shiftHeld) {
-  shift = shiftHeld;
+void Console::DeliverExtended(int scan, int shiftHeld) {
+  if (shiftHeld != kShiftUnknown) shift = shiftHeld != 0;
   if (!overflow && queueCount < kKeyQueueSize - 1) {
     queue[queueCount++] = 0;
     queue[queueCount++] = static_cast<std::uint8_t>(scan);
@@ -364,8 +364,12 @@ int CellWidth() { return 8; }
 int CellHeight() { return 16; }
 
 void SetEventPump(std::function<void(bool wait)> pump) { Instance().pump = std::move(pump); }
-void PostKey(int ch, bool shift) { Instance().DeliverKey(ch & 0xFF, shift); }
-void PostExtendedKey(int scan, bool shift) { Instance().DeliverExtended(scan & 0xFF, shift); }
+void PostKey(int ch) { Instance().DeliverKey(ch & 0xFF, detail::kShiftUnknown); }
+void PostExtendedKey(int scan) { Instance().DeliverExtended(scan & 0xFF, detail::kShiftUnknown); }
+void PostKey(int ch, bool shift) { Instance().DeliverKey(ch & 0xFF, shift ? 1 : 0); }
+void PostExtendedKey(int scan, bool shift) {
+  Instance().DeliverExtended(scan & 0xFF, shift ? 1 : 0);
+}
 void PostMouse(int x, int y, int buttons, bool shift) {
   auto& c = Instance();
   c.mouseX = std::clamp(x, -10000, c.mouseMaxX);

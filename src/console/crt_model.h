@@ -21,6 +21,7 @@ namespace svfit::console::detail {
 inline constexpr int kColumns = 80;
 inline constexpr int kRows = 25;
 inline constexpr int kKeyQueueSize = 15;
+inline constexpr int kShiftUnknown = -1;
 
 struct Cell {
   std::uint8_t ch = ' ';
@@ -145,9 +146,10 @@ class Console {
   void Refresh();  // hand the dirty rectangle to the front end, pump events
   void ProcessEvents();
 
-  // Keyboard
-  void DeliverKey(int ch, bool shift);
-  void DeliverExtended(int scan, bool shift);
+  // Keyboard. shift: 1 held, 0 not held, kShiftUnknown leaves the state (keys
+  // of scripts, and of windows that record it with the mouse state).
+  void DeliverKey(int ch, int shift);
+  void DeliverExtended(int scan, int shift);
   int ReadKey();
   bool KeyPressed();
   std::string ReadLine(int bufferSize);

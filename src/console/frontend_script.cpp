@@ -27,10 +27,10 @@ class ScriptFrontend final : public Frontend {
       const DecodedKey k = decoder_.Next(input_, timeoutMs);
       switch (k.kind) {
         case DecodedKey::kChar:
-          c.DeliverKey(k.code, false);
+          c.DeliverKey(k.code, kShiftUnknown);
           return;
         case DecodedKey::kExtended:
-          c.DeliverExtended(k.code, false);
+          c.DeliverExtended(k.code, kShiftUnknown);
           return;
         case DecodedKey::kIgnored:
           continue;

@@ -353,7 +353,7 @@ class TerminalFrontend final : public Frontend {
     if (rc == OK) {
       if (ch == 127) ch = kKeyBackspace;  // the Backspace key of most terminals
       if (ch > 255) return;               // not a Latin-1 character
-      c.DeliverKey(static_cast<int>(ch), false);
+      c.DeliverKey(static_cast<int>(ch), 0);
       return;
     }
     int scan = 0;
@@ -361,8 +361,8 @@ class TerminalFrontend final : public Frontend {
     switch (ch) {
       case KEY_RESIZE: CheckSize(); return;
       case KEY_MOUSE: Mouse(c); return;
-      case KEY_BACKSPACE: c.DeliverKey(kKeyBackspace, false); return;
-      case KEY_ENTER: c.DeliverKey(kKeyEnter, false); return;
+      case KEY_BACKSPACE: c.DeliverKey(kKeyBackspace, 0); return;
+      case KEY_ENTER: c.DeliverKey(kKeyEnter, 0); return;
       case KEY_HOME: scan = kScanHome; break;
       case KEY_UP: scan = kScanUp; break;
       case KEY_PPAGE: scan = kScanPageUp; break;
@@ -394,7 +394,7 @@ class TerminalFrontend final : public Frontend {
         }
         break;
     }
-    if (scan != 0) c.DeliverExtended(scan, shift);  // other keys are ignored
+    if (scan != 0) c.DeliverExtended(scan, shift ? 1 : 0);  // other keys are ignored
   }
 
   Console& console_;

@@ -129,10 +129,16 @@ void RunDriver(AnalysisState& st) {
         }
         console::ClearScreen();
         StartGraphics(st);
-        if (LoadScans(st) == LoadResult::kAfter3000Rpm) {
-          AskRunOptions(st, 4);  // the 3000 rpm file is done: options from the load mode on
-          after3000 = true;
-          break;
+        switch (LoadScans(st)) {
+          case LoadResult::kLoaded:
+            break;
+          case LoadResult::kAfter3000Rpm:
+            AskRunOptions(st, 4);  // the 3000 rpm file is done: options from the load mode on
+            after3000 = true;
+            continue;
+          case LoadResult::kNothingLoaded:
+            after3000 = false;
+            continue;  // choose the files again
         }
         AfterLoading(st);
         at = At::kDistribution;

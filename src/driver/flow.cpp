@@ -6,6 +6,7 @@
 #include <string>
 
 #include "console/crt.h"
+#include "console/graph.h"
 
 namespace svfit::driver {
 namespace {
@@ -21,7 +22,19 @@ bool SelectFiles(AnalysisState&) {
   return true;
 }
 
-void StartGraphics(AnalysisState&) {}
+void StartGraphics(AnalysisState& st) {
+  int driver = 0;
+  int mode = 1;
+  console::OpenGraphics(driver, mode, "vesa16");
+  if (console::GraphicsResult() != console::kGrOk) {
+    driver = 4;
+    mode = 4;
+    console::OpenGraphics(driver, mode, "");
+  }
+  console::HideGraphics();
+  st.graphDriver = driver;
+  st.graphMode = mode;
+}
 
 LoadResult LoadScans(AnalysisState&) {
   NotYet("loading of the scan files");
@@ -76,7 +89,7 @@ void WriteSedfitFiles(AnalysisState&) { NotYet("SEDFIT files"); }
 
 void WriteHpglPlot(AnalysisState&) { NotYet("HPGL plot file"); }
 
-void CloseGraphics(AnalysisState&) {}
+void CloseGraphics(AnalysisState&) { console::CloseGraphics(); }
 
 void CloseHpglFile(AnalysisState&) {}
 

@@ -21,13 +21,16 @@ enum class SetupEntry {
 };
 
 enum class LoadResult {
-  kLoaded,           // the series is loaded; go on to the post-loading steps
-  kAfter3000Rpm,     // a 3000 rpm file was handled: ask the run options from the load mode on
+  kLoaded,         // the series is loaded; go on to the post-loading steps
+  kAfter3000Rpm,   // a 3000 rpm file was handled: ask the run options from the load mode on
+  kNothingLoaded,  // no file could be used: choose the files again
 };
 
 // ---- The analysis, steps 5 to 13 ---------------------------------------------------
 bool SelectFiles(AnalysisState& st);     // directory, cell, start file; false: start again
-void StartGraphics(AnalysisState& st);   // open the graphics surface, hidden
+// Opens the graphics surface (hidden) and keeps its driver and mode in
+// st.graphDriver and st.graphMode for every later graph.
+void StartGraphics(AnalysisState& st);
 LoadResult LoadScans(AnalysisState& st); // the loading loop, file by file
 void AfterLoading(AnalysisState& st);    // viscosity, radial range, cut, cleaning, counts
 // The distribution path after "yes" to the distribution question; true when

@@ -224,6 +224,8 @@ struct AnalysisState {
   double maxAbsorbance = 0;           // common maximal absorbance A_max, 0 = none
   double origMaxValue = 0;            // largest value after the loading cut (A_orig)
   double displayOffset = 0;           // offset of the data in plots and viewer
+  int graphDriver = 0;                // graphics driver number from the start of the analysis
+  int graphMode = 0;                  // graphics mode for ShowGraphics in every later graph
 
   // ---- Fit results ----------------------------------------------------------
   PerParam<double> stdDev{};          // standard deviation of the i-th free parameter

@@ -19,13 +19,13 @@ namespace svfit::fit {
 inline constexpr int kMaxPacked = kMaxParams * (kMaxParams + 1) / 2;  // 136
 
 struct NormalSystem {
-  int freeCount = 0;                      // n, variables 0..16
-  int packStride = 1;                     // n + 1
-  int packCount = 0;                      // n(n+1)/2
+  int freeCount = 0;                                  // n, variables 0..16
+  int packStride = 1;                                 // n + 1
+  int packCount = 0;                                  // n(n+1)/2
   std::array<Extended, kMaxPacked + 1> normMatrix{};  // A, packed [1..136]
   std::array<Extended, kMaxParams + 1> normRhs{};     // B [1..16]
   std::array<double, kMaxParams + 1> dampWeight{};    // X [1..16]
-  double lambda = 0;                      // damping added to the diagonal times X_i
+  double lambda = 0;                                  // damping added to the diagonal times X_i
   std::array<int, kMaxParams + 1> scaleExp{};         // e_i
   std::array<double, kMaxPacked + 1> cholPacked{};    // C, then its factor U
   std::array<double, kMaxParams + 1> solveVec{};      // S·B, then the scaled solution

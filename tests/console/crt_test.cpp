@@ -184,6 +184,22 @@ TEST(CrtKeys, KeyPressedDoesNotReadAhead) {
   EXPECT_EQ(ReadKey(), 'b');
 }
 
+TEST(CrtKeys, MouseStateIsClampedAndKeysLeaveTheShiftState) {
+  StartTestConsole("a");
+  PostMouse(20000, -20000, 3, true);
+  EXPECT_EQ(MouseX(), 10000);
+  EXPECT_EQ(MouseY(), -10000);
+  EXPECT_EQ(MouseButtons(), 3);
+  SetMouseLimits(639, 479);
+  SetMousePosition(700, 100);
+  EXPECT_EQ(MouseX(), 639);
+  PostExtendedKey(kScanLeft);
+  EXPECT_EQ(ReadKey(), 0);
+  EXPECT_EQ(ReadKey(), kScanLeft);
+  EXPECT_EQ(ReadKey(), 'a');
+  EXPECT_TRUE(ShiftDown());  // recorded with the mouse event, kept by the keys
+}
+
 TEST(CrtKeys, CtrlCShowsCaretCAndEndsAtTheNextKeyAccess) {
   StartTestConsole("ab\x03xyz");
   try {

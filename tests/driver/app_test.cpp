@@ -2,6 +2,7 @@
 // the transcript of the run-option dialogue, the end on exhausted input, and
 // no crash or hang on arbitrary bytes.
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -127,6 +129,64 @@ TEST(Program, CtrlCEndsWithCode1) {
   const RunResult r = RunProgram("\n\x03\n");
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.out.find("^C"), std::string::npos);
+}
+
+// Reads from `fd` until `text` has arrived; false after `limitMs`.
+bool WaitFor(int fd, std::string& seen, const std::string& text, int limitMs = 5000) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  while (seen.find(text) == std::string::npos) {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          end - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) return false;
+    pollfd p{fd, POLLIN, 0};
+    if (poll(&p, 1, static_cast<int>(left)) <= 0) return false;
+    char buf[4096];
+    const ssize_t n = read(fd, buf, sizeof buf);
+    if (n <= 0) return false;
+    seen.append(buf, static_cast<std::size_t>(n));
+  }
+  return true;
+}
+
+TEST(Program, EachPromptArrivesBeforeItsAnswerIsRead) {
+  signal(SIGPIPE, SIG_IGN);  // a program that died early fails the test, not the run
+  int toChild[2], fromChild[2];
+  ASSERT_EQ(pipe(toChild), 0);
+  ASSERT_EQ(pipe(fromChild), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(toChild[0], 0);
+    dup2(fromChild[1], 1);
+    close(toChild[1]);
+    close(fromChild[0]);
+    execl(kProgram, kProgram, static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(toChild[0]);
+  close(fromChild[1]);
+  std::string seen;
+  const auto answer = [&](const char* key) {
+    ASSERT_EQ(write(toChild[1], key, std::strlen(key)), static_cast<ssize_t>(std::strlen(key)));
+  };
+  // Prompt by prompt: nothing is sent before its question is on the pipe.
+  EXPECT_TRUE(WaitFor(fromChild[0], seen, "(O/N/I) :  "));
+  answer("i");
+  EXPECT_TRUE(WaitFor(fromChild[0], seen, "contour       (Y/N) :  "));
+  answer("n");
+  EXPECT_TRUE(WaitFor(fromChild[0], seen, "last bottom point                (Y/N) :  "));
+  answer("\n");
+  EXPECT_TRUE(WaitFor(fromChild[0], seen, "distribution (Y/N) :  "));
+  answer("n");
+  EXPECT_TRUE(WaitFor(fromChild[0], seen, " Your option ?  "));
+  answer("e");
+  EXPECT_TRUE(WaitFor(fromChild[0], seen, "(F/N) "));
+  answer("f");
+  close(toChild[1]);
+  int status = 0;
+  waitpid(pid, &status, 0);
+  close(fromChild[0]);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
 }
 
 TEST(Program, ArbitraryBytesNeverCrashOrHang) {

@@ -29,7 +29,8 @@ void SolveRefined(NormalSystem& ns, int refinements) {
   ns.scaleAndDamp();
   ns.factorPacked();
   ns.solvePacked();
-  for (int i = 1; i <= ns.freeCount; ++i) ns.stepVec[i] = std::ldexp(ns.solveVec[i], ns.scaleExp[i]);
+  for (int i = 1; i <= ns.freeCount; ++i)
+    ns.stepVec[i] = std::ldexp(ns.solveVec[i], ns.scaleExp[i]);
   for (int pass = 1; pass <= refinements; ++pass) {
     ns.residualRefine(false);
     ns.solvePacked();
@@ -40,8 +41,8 @@ void SolveRefined(NormalSystem& ns, int refinements) {
 
 // Gaussian elimination with partial pivoting in extended precision, on the
 // system equilibrated by the given variable units (1 when none are given).
-std::vector<double> Reference(const std::vector<std::vector<double>>& a, const std::vector<double>& b,
-                              std::vector<double> unit = {}) {
+std::vector<double> Reference(const std::vector<std::vector<double>>& a,
+                              const std::vector<double>& b, std::vector<double> unit = {}) {
   const int n = static_cast<int>(b.size());
   if (unit.empty()) unit.assign(n, 1.0);
   std::vector<std::vector<Extended>> m(n, std::vector<Extended>(n + 1));
@@ -177,8 +178,8 @@ TEST(EdgeCases, ResidualIsStoredAsWeightsOnlyWhenAsked) {
   ns.residualRefine(false);
   EXPECT_EQ(ns.dampWeight[1], 1.0);
   ns.residualRefine(true);
-  EXPECT_EQ(ns.dampWeight[1], 0.0);   // 1 − 4·0.25
-  EXPECT_EQ(ns.dampWeight[2], 0.5);   // 1 − 2·0.25
+  EXPECT_EQ(ns.dampWeight[1], 0.0);  // 1 − 4·0.25
+  EXPECT_EQ(ns.dampWeight[2], 0.5);  // 1 − 2·0.25
   EXPECT_EQ(ns.solveVec[2], std::ldexp(0.5, ns.scaleExp[2]));
 }
 

@@ -216,8 +216,11 @@ void assemble(const Grid& g, double s, double D, double omega2, Operator& op) {
     const double h = g.r[f + 1] - g.r[f];
     const double pe = sw * g.faceR[f] * h / D;
     const double a = g.faceR[f] * D / h;
-    const double out = a * bernoulli(-pe);  // carries c_f outwards
-    const double in = a * bernoulli(pe);    // carries c_{f+1} inwards
+    // B(−x) = x + B(x): one exponential per face, taken at |Pe| where the
+    // sum has no cancellation.
+    const double bAbs = bernoulli(std::abs(pe));
+    const double out = a * (pe >= 0 ? pe + bAbs : bAbs);  // carries c_f outwards
+    const double in = a * (pe >= 0 ? bAbs : bAbs - pe);   // carries c_{f+1} inwards
     op.diag[f] -= out;
     op.upper[f] += in;
     op.lower[f + 1] += out;

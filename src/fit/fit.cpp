@@ -1,0 +1,463 @@
+// Damped Gauss-Newton fit (Levenberg-Marquardt family) over all scans at once.
+//
+// Each step solves (A + q²·diag(X))·z = B with A = JᵀJ and B = Jᵀe of the
+// noise-corrected derivatives J and residuals e, then refines z twice against
+// the undamped equations (iterated damping). The per-parameter weights X are
+// re-estimated after every step from how much the gradient changed against
+// what the linear model predicted: parameters whose equations behaved
+// non-linearly get more damping. The agreement r between the actual and the
+// predicted decrease of SS sets the next q; one uphill step is accepted, a
+// second in a row is undone with four times the damping.
+//
+// Speed: one evaluation is dominated by the model pass and by the normal
+// equations, 136 products per point for 16 parameters over up to 1.96 million
+// points. The accumulation runs per scan on all cores, each scan into its own
+// partial sums; the partial sums are added in sequence order afterwards, so
+// the result does not depend on the number of threads. Within a scan the
+// noise-corrected derivatives are first gathered into one row per parameter,
+// then each product sum runs along the rows with its accumulator in an
+// extended-precision register.
+#include "fit/fit.h"
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cassert>
+#include <cmath>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "console/crt.h"
+#include "console/graph.h"
+#include "fit/normal_system.h"
+#include "models/catalogue.h"
+#include "models/model_pass.h"
+#include "models/special_functions.h"
+#include "plot/fit_display.h"
+#include "plot/viewer.h"
+
+namespace svfit::fit {
+
+namespace {
+
+// ---- Parallel loop over scans -------------------------------------------------
+
+constexpr int kMaxThreads = 64;
+int g_threadSetting = 0;  // 0 = all cores
+
+// body(index, worker) for index = 0..count-1 on up to threadCount() threads;
+// the calling thread is worker 0. Which thread takes which index varies; the
+// callers write per-index results only.
+template <typename Body>
+void parallelFor(int count, int threads, const Body& body) {
+  const int n = std::min(threads, count);
+  if (n <= 1) {
+    for (int i = 0; i < count; ++i) body(i, 0);
+    return;
+  }
+  std::atomic<int> next{0};
+  auto work = [&](int worker) {
+    for (int i = next.fetch_add(1); i < count; i = next.fetch_add(1)) body(i, worker);
+  };
+  std::array<std::jthread, kMaxThreads> pool;
+  for (int w = 1; w < n; ++w) pool[static_cast<std::size_t>(w)] = std::jthread(work, w);
+  work(0);
+}  // the jthreads join here
+
+// ---- Fit memory, kept between a fit and a continuation ('F') -----------------
+
+// Partial sums of one scan of the sequence.
+struct ScanSums {
+  std::array<Extended, kMaxPacked + 1> a;
+  std::array<Extended, kMaxParams + 1> b;
+  Extended ss;
+};
+
+// Per-thread rows of one scan: noise-corrected derivatives and residuals.
+struct ScanRows {
+  std::array<std::array<double, kMaxPoints>, kMaxParams + 1> g;
+  std::array<double, kMaxPoints> e;
+};
+
+struct FitMemory {
+  NormalSystem ns;
+  bool hasFit = false;    // a fit ran and its state can be continued
+  int fitFreeCount = -1;  // freeCount of that fit
+  double sumSqPrev = 0;   // SS before the current step
+  double predictedDecrease = 0;
+  double stepNorm = 0;
+  bool uphillPending = false;  // the last accepted step increased SS
+  // Undo copies: the equations and parameters at the point the step started from.
+  std::array<Extended, kMaxPacked + 1> matrixCopy{};
+  std::array<Extended, kMaxParams + 1> rhsCopy{};
+  PerParam<double> paramCopy{};
+  PerParam<double> step{};  // z of the last step
+  // Work space, allocated at the first evaluation.
+  std::unique_ptr<models::PassSums> passSums;  // noise sums of the model pass
+  std::unique_ptr<std::array<ScanSums, kMaxScans + 1>> scanSums;
+  std::vector<std::unique_ptr<ScanRows>> rows;
+};
+
+FitMemory& memory() {
+  static FitMemory m;
+  return m;
+}
+
+ModelPassFunction g_modelPass = &models::modelPass;
+bool g_display = true;
+
+// ---- One scan's contribution to the normal equations ---------------------------
+
+void accumulateScan(AnalysisState& st, int s, ScanRows& rows, ScanSums& out,
+                    const models::PassSums& noise) {
+  const int n = st.freeCount;
+  const int first = st.scanFirstPoint[s];
+  const int count = st.scanLastPoint[s] - first + 1;
+  const bool ti = st.tiNoiseOn;
+  const bool ri = st.riNoiseOn;
+  const Extended beta = ri ? st.riNoise[s] : 0.0;
+  const double* data = st.scanValue[s] + first;
+  const double* model = st.modelValue[s] + first;  // data minus model
+  const double* tiNoise = noise.tiNoiseSum.data() + first;
+  double* curve = st.fitCurve[s] + first;
+
+  // Residual e = data − (model + β + b) and fitted value f = model + β + b.
+  Extended ss = 0;
+  for (int j = 0; j < count; ++j) {
+    const Extended noiseTerm = beta + (ti ? tiNoise[j] : 0.0);
+    const Extended fitted = (static_cast<Extended>(data[j]) - model[j]) + noiseTerm;
+    const Extended e = data[j] - fitted;
+    curve[j] = static_cast<double>(fitted);
+    rows.e[static_cast<std::size_t>(j)] = static_cast<double>(e);
+    ss += e * e;
+  }
+  out.ss = ss;
+
+  // Derivatives of the model after the noise terms are eliminated.
+  for (int m = 1; m <= n; ++m) {
+    const double* deriv = st.paramDerivBlock(m)[s] + first;
+    const double* derivTi = noise.derivTiSum[static_cast<std::size_t>(m)].data() + first;
+    const Extended derivRi = ri ? noise.derivRiSum[static_cast<std::size_t>(m)][s] : 0.0;
+    double* g = rows.g[static_cast<std::size_t>(m)].data();
+    if (ti) {
+      for (int j = 0; j < count; ++j) g[j] = static_cast<double>(deriv[j] - derivTi[j] - derivRi);
+    } else {
+      for (int j = 0; j < count; ++j) g[j] = static_cast<double>(deriv[j] - derivRi);
+    }
+  }
+
+  const double* e = rows.e.data();
+  for (int m = 1; m <= n; ++m) {
+    const double* gm = rows.g[static_cast<std::size_t>(m)].data();
+    Extended b = 0;
+    for (int j = 0; j < count; ++j) b += static_cast<Extended>(e[j]) * gm[j];
+    out.b[m] = b;
+    // Row m of A, four columns at a time: gm[j] is loaded once for four sums.
+    const int diag = 1 + (m - 1) * (n + 1) - (m - 1) * m / 2;  // packed (m, m)
+    int l = m;
+    for (; l + 3 <= n; l += 4) {
+      const double* g0 = rows.g[static_cast<std::size_t>(l)].data();
+      const double* g1 = rows.g[static_cast<std::size_t>(l + 1)].data();
+      const double* g2 = rows.g[static_cast<std::size_t>(l + 2)].data();
+      const double* g3 = rows.g[static_cast<std::size_t>(l + 3)].data();
+      Extended a0 = 0, a1 = 0, a2 = 0, a3 = 0;
+      for (int j = 0; j < count; ++j) {
+        const Extended x = gm[j];
+        a0 += x * g0[j];
+        a1 += x * g1[j];
+        a2 += x * g2[j];
+        a3 += x * g3[j];
+      }
+      out.a[static_cast<std::size_t>(diag + l - m)] = a0;
+      out.a[static_cast<std::size_t>(diag + l + 1 - m)] = a1;
+      out.a[static_cast<std::size_t>(diag + l + 2 - m)] = a2;
+      out.a[static_cast<std::size_t>(diag + l + 3 - m)] = a3;
+    }
+    for (; l <= n; ++l) {
+      const double* gl = rows.g[static_cast<std::size_t>(l)].data();
+      Extended a = 0;
+      for (int j = 0; j < count; ++j) a += static_cast<Extended>(gm[j]) * gl[j];
+      out.a[static_cast<std::size_t>(diag + l - m)] = a;
+    }
+  }
+}
+
+// Reads a pending key, if any, upper-cased. An extended key (0 and its scan
+// code) is read completely and returns 0, so that its scan code is never
+// taken for a letter (the scan code of PageUp is the code of "I").
+int pollKey() {
+  if (!console::KeyPressed()) return 0;
+  int key = console::ReadKey();
+  if (key == 0) {
+    if (console::KeyPressed()) console::ReadKey();
+    return 0;
+  }
+  if (key >= 'a' && key <= 'z') key -= 'a' - 'A';
+  return key;
+}
+
+}  // namespace
+
+// ---- Public operations ------------------------------------------------------------
+
+void setThreadCount(int n) { g_threadSetting = std::clamp(n, 0, kMaxThreads); }
+
+int threadCount() {
+  if (g_threadSetting > 0) return g_threadSetting;
+  const unsigned cores = std::thread::hardware_concurrency();
+  return std::clamp(static_cast<int>(cores), 1, kMaxThreads);
+}
+
+void setModelPass(ModelPassFunction pass) {
+  g_modelPass = pass != nullptr ? pass : &models::modelPass;
+}
+
+void setFitDisplay(bool on) { g_display = on; }
+
+void computeFitTotals(AnalysisState& st) {
+  Extended sum = 0;
+  long points = 0;
+  for (int p = st.seqFirst; p <= st.seqLast; ++p) {
+    const int s = st.scanSequence[p];
+    for (int j = st.scanFirstPoint[s]; j <= st.scanLastPoint[s]; ++j) {
+      sum += static_cast<Extended>(st.scanValue[s][j]) * st.scanValue[s][j];
+    }
+    points += st.scanLastPoint[s] - st.scanFirstPoint[s] + 1;
+  }
+  st.sumSqData = static_cast<double>(sum);
+  st.pointTotal = points;
+}
+
+void fitEvaluate(AnalysisState& st) {
+  FitMemory& mem = memory();
+  NormalSystem& ns = mem.ns;
+  const int n = st.freeCount;
+  ns.setSize(n);  // also clears A and B
+
+  const bool display = g_display && console::GraphicsOpen();
+  if (display) plot::ShowIterationNumber(st.iterCount + 1);
+
+  if (!mem.passSums) mem.passSums = std::make_unique<models::PassSums>();
+  const models::PassSums& noise = *mem.passSums;
+  const int workers = threadCount();
+  g_modelPass(st, *mem.passSums, workers);
+
+  // TI noise of every radial index, for the plots and the report.
+  for (int j = 1; j <= kMaxPoints; ++j) {
+    st.tiNoise[j] = (st.tiNoiseOn && j <= noise.maxIndex) ? noise.tiNoiseSum[j] : 0.0;
+  }
+
+  if (!mem.scanSums) mem.scanSums = std::make_unique<std::array<ScanSums, kMaxScans + 1>>();
+  while (static_cast<int>(mem.rows.size()) < workers)
+    mem.rows.push_back(std::make_unique<ScanRows>());
+  auto& sums = *mem.scanSums;
+  const int scans = st.seqLast - st.seqFirst + 1;
+  parallelFor(scans, workers, [&](int index, int worker) {
+    const int position = st.seqFirst + index;
+    accumulateScan(st, st.scanSequence[position], *mem.rows[static_cast<std::size_t>(worker)],
+                   sums[static_cast<std::size_t>(position)], noise);
+  });
+
+  // Add the scans' sums in sequence order: the same result on any number of threads.
+  Extended ss = 0;
+  for (int p = st.seqFirst; p <= st.seqLast; ++p) {
+    const ScanSums& part = sums[static_cast<std::size_t>(p)];
+    ss += part.ss;
+    for (int m = 1; m <= n; ++m) ns.normRhs[m] += part.b[m];
+    for (int k = 1; k <= ns.packCount; ++k) ns.normMatrix[k] += part.a[k];
+  }
+  st.sumSq = static_cast<double>(ss);
+
+  if (display) {
+    for (int p = st.seqFirst; p <= st.seqLast; ++p) {
+      const int s = st.scanSequence[p];
+      plot::RedrawFitCurve(st, s, plot::ScanColor(s));
+    }
+  }
+}
+
+void runFit(AnalysisState& st) {
+  FitMemory& mem = memory();
+  NormalSystem& ns = mem.ns;
+  const int n = st.freeCount;
+  st.fitDone = false;
+  computeFitTotals(st);
+  const double ssTolerance = 1e-7 * st.sumSqData;
+  const models::ModelInfo& model = models::modelInfo(st.modelLetter);
+  double& q = st.dampQ;
+
+  // A continuation needs the state of a fit of the same parameters; without
+  // one it starts afresh.
+  const bool resume = st.postFitOption == 'F' && mem.hasFit && mem.fitFreeCount == n;
+  // The picture of the fit, when the graphics surface is open.
+  const bool display = g_display && console::GraphicsOpen();
+  if (display) plot::BeginFitDisplay(st);
+  if (!resume) {
+    ns.setSize(n);
+    for (int i = 1; i <= kMaxParams; ++i) ns.dampWeight[i] = 1.0;
+    st.meniscusCorrValue = 1.0;
+    fitEvaluate(st);
+    mem.uphillPending = false;
+    mem.hasFit = true;
+    mem.fitFreeCount = n;
+  }
+  bool iterate = n > 0 && std::isfinite(st.sumSq);
+  bool stepPending = false;            // an undone step: the next one starts from the old point
+  const int iterStart = st.iterCount;  // the limit of the set-up counts this call's iterations
+  while (iterate) {
+    // SS before the step. A continuation also measures its first ΔSS from the
+    // SS where it resumes.
+    if (!stepPending) mem.sumSqPrev = st.sumSq;
+    stepPending = false;
+    st.fitDone = true;
+    ns.lambda = q * q;
+
+    // Damped solution, refined twice against the undamped equations.
+    ns.scaleAndDamp();
+    ns.factorPacked();
+    ns.solvePacked();
+    double stepNorm = 0;
+    for (int i = 1; i <= n; ++i) {
+      stepNorm += ns.solveVec[i] * ns.solveVec[i];
+      ns.stepVec[i] = std::ldexp(ns.solveVec[i], ns.scaleExp[i]);
+    }
+    for (int pass = 1; pass <= 2; ++pass) {
+      ns.residualRefine(pass == 2);  // the second leaves the residual in dampWeight
+      ns.solvePacked();
+      for (int i = 1; i <= n; ++i) {
+        stepNorm += ns.solveVec[i] * ns.solveVec[i];
+        ns.stepVec[i] += std::ldexp(ns.solveVec[i], ns.scaleExp[i]);
+      }
+    }
+    stepNorm /= n;
+    mem.stepNorm = stepNorm;
+
+    // Apply the step; parameters that must stay positive are cut back instead.
+    for (int i = 1; i <= n; ++i) {
+      const int k = st.freeIndex[i];
+      const double old = st.param[k];
+      mem.paramCopy[k] = old;
+      double z = ns.stepVec[i];
+      const double proposed = old + z;
+      if (proposed < 0 && (model.mayBeNegative & (1u << k)) == 0) {
+        st.param[k] = model.cutBackFactor * old;
+        z = 0;
+        ns.dampWeight[i] = 0;
+      } else {
+        st.param[k] = proposed;
+      }
+      if (model.hasBottom && k == 5 && st.param[k] < st.bottomMin) {
+        st.param[k] = st.bottomMin;
+        z = st.param[k] - old;  // the step actually taken
+      }
+      mem.step[i] = z;
+    }
+
+    // Decrease of SS that the linear model predicts: 2·Bᵀz − zᵀAz.
+    Extended predicted = 0;
+    for (int i = 1; i <= n; ++i) {
+      predicted += 2 * ns.normRhs[i] * mem.step[i];
+      for (int j = 1; j <= n; ++j) {
+        const Extended a = (j >= i) ? ns.normMatrix[ns.at(i, j)] : ns.normMatrix[ns.at(j, i)];
+        predicted -= a * mem.step[i] * mem.step[j];
+      }
+    }
+    mem.predictedDecrease = static_cast<double>(predicted);
+    mem.matrixCopy = ns.normMatrix;
+    mem.rhsCopy = ns.normRhs;
+    std::array<double, kMaxParams + 1> residual{};  // X after the refinement
+    for (int i = 1; i <= n; ++i) residual[i] = ns.dampWeight[i];
+
+    st.meniscusCorrValue = models::meniscusCorr(st.param[4]);
+    fitEvaluate(st);
+
+    // New weights from the change of the gradient against the refinement residual.
+    std::array<double, kMaxParams + 1> w{};
+    double wMax = 0, wMin = 0, wMean = 0;
+    for (int i = 1; i <= n; ++i) {
+      const Extended b = ns.normRhs[i];
+      const Extended x = residual[i];
+      w[i] = static_cast<double>(std::sqrt(std::sqrt(std::fabs(b * b - x * x))));
+      if (i == 1 || w[i] > wMax) wMax = w[i];
+      if (i == 1 || w[i] < wMin) wMin = w[i];
+      wMean += w[i];
+    }
+    wMean /= n;
+    const double c = std::sqrt(0.0001 + wMax * wMin);
+    for (int i = 1; i <= n; ++i) ns.dampWeight[i] = (w[i] + c) / (wMean + c);
+
+    const double dSumSq = mem.sumSqPrev - st.sumSq;
+    ++st.iterCount;
+    const int key = pollKey();
+    const bool stopKey = key == 'I';
+
+    // Agreement between the actual and the predicted decrease.
+    const double predictedDecrease = mem.predictedDecrease;
+    const double r = (std::fabs(predictedDecrease) <= 1e-30 || dSumSq <= 0)
+                         ? 5.0
+                         : std::fabs(1.0 - std::fabs(dSumSq / predictedDecrease));
+
+    // A second uphill step in a row, or a step into a region where the model
+    // gives no finite value, is undone and tried again with stronger damping.
+    const bool failed = !std::isfinite(st.sumSq);
+    if (failed || (dSumSq < 0 && mem.uphillPending && !stopKey)) {
+      const bool giveUp = failed && (q >= 40.0 || stopKey);
+      ++st.faultCount;
+      q = std::min(4.0 * q, 40.0);
+      mem.uphillPending = false;
+      ns.normMatrix = mem.matrixCopy;
+      ns.normRhs = mem.rhsCopy;
+      for (int i = 1; i <= n; ++i) st.param[st.freeIndex[i]] = mem.paramCopy[st.freeIndex[i]];
+      for (int i = 1; i <= n; ++i) ns.dampWeight[i] = 1.0;
+      if (giveUp) {
+        // Even the most damped step fails, or the user stops: stay at the last good point.
+        fitEvaluate(st);
+        break;
+      }
+      stepPending = true;
+      continue;
+    }
+
+    if (display) plot::ShowFitStatus(st.sumSq, dSumSq, ssTolerance, stepNorm, q);
+
+    // The five convergence tests, the key I, and the iteration limit of the set-up.
+    const double change = std::fabs(dSumSq);
+    const bool limitReached = st.maxIterations > 0 && st.iterCount - iterStart >= st.maxIterations;
+    if (stopKey || limitReached || change < 0.01 * ssTolerance || stepNorm < 0.0001 ||
+        (change < 0.1 * ssTolerance && q < 0.5) ||
+        (change < ssTolerance && stepNorm < 0.001 && q <= 1.0)) {
+      break;
+    }
+
+    // Next damping from the agreement ratio.
+    double f = 0.55 + 0.5 * r + 6 * r * r + 20 * r * r * r;
+    if (dSumSq >= 0) {
+      mem.uphillPending = false;
+    } else {
+      mem.uphillPending = true;
+      f = std::max(f, 2.0);
+    }
+    f = std::min(f, 3.0);
+    q *= f;
+    if (q > 10) {
+      if (change < ssTolerance && stepNorm < 0.001) q = 3;
+      q = std::min(q, 20.0);
+    }
+  }
+
+  st.dampFinal = q;
+  if (display) plot::EndFitDisplay();
+
+  // Standard deviations from the almost undamped equations at the last point.
+  ns.lambda = 1e-16;
+  const long degrees = st.pointTotal - n;
+  st.sigma = degrees > 0 ? std::sqrt(st.sumSq / static_cast<double>(degrees)) : 0.0;
+  ns.scaleAndDamp();
+  ns.factorPacked();
+  ns.stdDevFromFactor(st.sigma);
+  for (int i = 1; i <= kMaxParams; ++i) st.stdDev[i] = i <= n ? ns.stepVec[i] : 0.0;
+}
+
+}  // namespace svfit::fit
