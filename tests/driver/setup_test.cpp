@@ -197,6 +197,17 @@ TEST(SetupDialog, NoiseEntryTwoComponentsAndMolarMassClassification) {
                     "2. part.spec.vol.  0.736000  :  0.75\n"));
 }
 
+TEST(SetupDialog, ProgramEstimatorGivesStartValuesFromTheScans) {
+  auto st = LoadedState();
+  StartTestConsole("Nc0\r");  // no RI noise, model C, nothing fixed
+  ASSERT_TRUE(SetupDialog(*st, SetupEntry::kNoise));
+  EXPECT_DOUBLE_EQ(st->param[4], st->meniscusMarked);
+  EXPECT_GE(st->param[2], 0.16e-13 * kOmega2);  // at least 0.16 S
+  EXPECT_GT(st->param[5], 0);
+  EXPECT_LE(st->param[5], 2e-5);  // a diffusion coefficient, not a molar mass
+  EXPECT_FALSE(st->molMassGiven[1]);
+}
+
 TEST(SetupDialog, ModelMenuInColour13WithLetterEchoedAtColumn79) {
   auto st = LoadedState();
   StartTestConsole("N?d");  // RI no, ? refused, D; then the keys run out
