@@ -11,7 +11,9 @@
 // it and the picture underneath is never lost; every key first removes it,
 // then acts, then draws it at its new place. The status line lives in the
 // strip above the data area, which is saved when picking starts and put back
-// before each new status text.
+// before each new status text; under it, radius picking names its keys with
+// the start and end radius taken so far. On a terminal without a graphics
+// window the status goes to the console as well, so picking is never blind.
 //
 // Radius and ordinate at the crosshair come from the picture's AxisScale; the
 // sedimentation coefficient of start-value picking is
@@ -215,6 +217,23 @@ std::vector<std::string> StatusFields(const Session& v) {
           "bottom = " + F4(v.st.bottomMarked)};
 }
 
+std::string FinishKeyName() {
+  if (g_finishKey == console::kKeyEnter) return "Enter";
+  if (g_finishKey >= 1 && g_finishKey <= 26) return std::string("Ctrl-") + static_cast<char>('A' + g_finishKey - 1);
+  return std::string(1, static_cast<char>(g_finishKey));
+}
+
+// The keys of radius picking, under the status line, with the start and end
+// radius they have set so far (the status line itself shows meniscus and
+// bottom).
+std::string KeyHelp(const Session& v) {
+  std::string s;
+  if (v.req.mode == 'N') s += "M meniscus   ";
+  if (v.req.mode != 'B')
+    s += "A start " + F4(v.st.startRadius) + "   E end " + F4(v.st.endRadius) + "   ";
+  return s + "arrows move (Shift: 15)   " + FinishKeyName() + ": done";
+}
+
 std::vector<std::string> StartValueFields(const Session& v) {
   std::vector<std::string> f;
   for (int k = 1; k <= 4; ++k)
@@ -233,7 +252,10 @@ void DrawStatus(Session& v) {
     gr::DrawTextAt(x, v.lay.statusY, f);
     x += (static_cast<int>(f.size()) + 3) * colW;
   }
-  if (v.req.startValues) {
+  if (!v.req.startValues) {
+    gr::SetDrawColor(11);
+    gr::DrawTextAt(v.lay.statusX, v.lay.statusY + gr::FontHeight(), KeyHelp(v));
+  } else {
     x = v.lay.statusX;
     const int y = v.lay.statusY + gr::FontHeight();
     for (const std::string& f : StartValueFields(v)) {
@@ -247,7 +269,29 @@ void DrawStatus(Session& v) {
   }
 }
 
+// On a terminal without a graphics window nobody sees the surface: the
+// status line is then written on the console, on one line that each key
+// rewrites, under a line that names the keys.
+bool EchoOnConsole() { return !gr::IsScriptFrontend() && !gr::GraphicsWindowActive(); }
+
+std::string ConsoleKeys(const Session& v) {
+  std::string s = "crosshair keys: arrows move, ";
+  if (v.req.startValues) s += "1-4 take S1-S4, ";
+  else if (v.req.mode == 'N') s += "M meniscus, A start, E end, ";
+  else if (v.req.mode != 'B') s += "A start, E end, ";
+  return s + FinishKeyName() + ": done";
+}
+
+void EchoStatus(const Session& v) {
+  if (!EchoOnConsole()) return;
+  std::string line;
+  for (const std::string& f : StatusFields(v)) line += (line.empty() ? "" : "  ") + f;
+  gr::Write("\r" + line.substr(0, 79));
+  gr::ClearToEndOfLine();
+}
+
 void AnnounceStatus(const Session& v) {
+  EchoStatus(v);
   std::string line = "[cross";
   for (const std::string& f : StatusFields(v)) line += " " + f;
   if (v.req.startValues) {
@@ -350,6 +394,7 @@ void CrosshairPick(Session& v) {
   Crosshair(v);
   gr::PresentGraphics();
   gr::Announce(std::string("[viewer ") + v.req.mode + "]");
+  if (EchoOnConsole()) gr::WriteLn(ConsoleKeys(v));
   AnnounceStatus(v);
   for (;;) {
     const int key = PickKey(v);
@@ -367,6 +412,7 @@ void CrosshairPick(Session& v) {
   Crosshair(v);  // off
   gr::RestoreImage(v.lay.left + 1, 1, v.statusArea, 0);
   PutBack(v, 0);
+  if (EchoOnConsole()) gr::WriteLn();
 }
 
 void Hardcopy(Session& v) {

@@ -139,6 +139,26 @@ TEST_F(Viewer, ModeNEndsByItselfOnlyWithBothMarks) {
   EXPECT_FALSE(Run("MEA", {'B'}));  // mode B has no radius keys
 }
 
+TEST_F(Viewer, KeyLineUnderTheStatusOnlyWhilePicking) {
+  const ScreenLayout lay = MakeScreenLayout();
+  auto cyanInStatus = [&] {
+    int n = 0;
+    for (int y = 0; y < lay.top; ++y)
+      for (int x = lay.left + 1; x < lay.right; ++x) n += gr::GetPixel(x, y) == 11;
+    return n;
+  };
+  gr::ShowGraphics(2);
+  scale = DrawSeriesPlot(st);
+  EXPECT_FALSE(Run(Right(3), {'N'}));  // still picking: the keys are named
+  EXPECT_GT(cyanInStatus(), 100);
+  scale = DrawSeriesPlot(st);
+  EXPECT_TRUE(Run(kFinish, {'N'}));
+  EXPECT_EQ(cyanInStatus(), 0);
+  scale = DrawSeriesPlot(st);
+  EXPECT_FALSE(Run("", {'B', true}));  // start values: their own second line
+  EXPECT_EQ(cyanInStatus(), 0);
+}
+
 TEST_F(Viewer, FinishingKeyIsASetting) {
   EXPECT_FALSE(Run("\r", {'B'}));
   SetCrosshairFinishKey(gr::kKeyEnter);
