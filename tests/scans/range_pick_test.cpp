@@ -146,14 +146,7 @@ TEST_F(RangePick, SimultaneousMarksCutEveryScanFromTheMeniscusToTheBottom) {
   }
   EXPECT_FALSE(gr::GraphicsVisible());
   EXPECT_EQ(gr::PicturesShown(), before + 2);  // the series waiting, then with the marks
-  const std::string t = gr::TestTranscript();
-  EXPECT_EQ(Count(t, "[viewer N]"), 1);
-  EXPECT_NE(t.find("start radius for fitting   : " + gr::FormatF(start, 7, 4) + "\n" +
-                   "end radius for fitting     : " + gr::FormatF(end, 7, 4) + "\n" +
-                   "meniscus radius            : " + gr::FormatF(meniscus, 7, 4) + "\n" +
-                   "Number of data points/file : " + std::to_string(n) + "/  3\n"),
-            std::string::npos)
-      << t;
+  EXPECT_EQ(Count(gr::TestTranscript(), "[viewer N]"), 1);
 }
 
 TEST_F(RangePick, SimultaneousWithoutMarksKeepsEveryPoint) {
@@ -241,10 +234,6 @@ TEST_F(RangePick, OneByOneEachFileIsPickedAndCollapsingEndsTheLoading) {
   EXPECT_FALSE(gr::GraphicsVisible());
   const std::string t = gr::TestTranscript();
   EXPECT_EQ(Count(t, "[viewer N]"), 4);
-  EXPECT_EQ(Count(t, "number of data points      :  261\n"), 4);
-  EXPECT_EQ(Count(t, "meniscus radius            : " + gr::FormatF(meniscus, 7, 4) + "\n"), 4);
-  EXPECT_NE(t.find("Number of data points/file : " + std::to_string(n) + "/  2\n"), std::string::npos);
-  EXPECT_EQ(t.find("/  3\n"), std::string::npos);
   EXPECT_EQ(t.find("FURTHER FILE NOT FOUND"), std::string::npos);  // ended by the collapse
 }
 
