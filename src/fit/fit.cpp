@@ -413,6 +413,7 @@ void runFit(AnalysisState& st) {
       for (int i = 1; i <= n; ++i) ns.dampWeight[i] = 1.0;
       if (giveUp) {
         // Even the most damped step fails, or the user stops: stay at the last good point.
+        st.meniscusCorrValue = models::meniscusCorr(st.param[4]);
         fitEvaluate(st);
         break;
       }
