@@ -359,6 +359,15 @@ TEST_F(FitEngine, ContinuationResumesWithoutANewStartEvaluation) {
   EXPECT_GT(st->iterCount, iterations);
   EXPECT_EQ(fakeControl().calls, st->iterCount - iterations);  // one evaluation per iteration
   EXPECT_LE(st->sumSq, ss * (1 + 1e-9));
+
+  // A continuation of a single iteration has run an iteration too: the caller
+  // must report the parameters it changed.
+  st->maxIterations = 1;
+  st->dampQ = std::min(st->dampFinal, 1.0);
+  const int before = st->iterCount;
+  runFit(*st);
+  EXPECT_EQ(st->iterCount, before + 1);
+  EXPECT_TRUE(st->fitDone);
 }
 
 TEST_F(FitEngine, ResultsDoNotDependOnTheNumberOfThreads) {
