@@ -366,6 +366,10 @@ int CellHeight() { return 16; }
 void SetEventPump(std::function<void(bool wait)> pump) { Instance().pump = std::move(pump); }
 void PostKey(int ch) { Instance().DeliverKey(ch & 0xFF, detail::kShiftUnknown); }
 void PostExtendedKey(int scan) { Instance().DeliverExtended(scan & 0xFF, detail::kShiftUnknown); }
+void PostKey(int ch, bool shift) { Instance().DeliverKey(ch & 0xFF, shift ? 1 : 0); }
+void PostExtendedKey(int scan, bool shift) {
+  Instance().DeliverExtended(scan & 0xFF, shift ? 1 : 0);
+}
 void PostMouse(int x, int y, int buttons, bool shift) {
   auto& c = Instance();
   c.mouseX = std::clamp(x, -10000, c.mouseMaxX);

@@ -185,8 +185,11 @@ void SetEventPump(std::function<void(bool wait)> pump);
 // Key and mouse events of another window go into the same queue and state,
 // with the same rules (15 bytes, overflow beep, Ctrl-C break). Keys leave the
 // shift state alone: the window records it with PostMouse at each event.
-void PostKey(int ch);            // a character key (0..255)
-void PostExtendedKey(int scan);  // an extended key: 0 then scan code
+void PostKey(int ch);            // a character key (0..255); shift state unchanged
+void PostExtendedKey(int scan);  // an extended key: 0 then scan code; shift unchanged
+// The same, recording whether Shift was held (windows that know it).
+void PostKey(int ch, bool shift);
+void PostExtendedKey(int scan, bool shift);
 void PostMouse(int x, int y, int buttons, bool shift);
 
 // ---- Testing ---------------------------------------------------------------------

@@ -64,9 +64,6 @@ void Paint() {
 
 bool ShiftHeld() { return (SDL_GetModState() & KMOD_SHIFT) != 0; }
 
-// Records the shift state with the mouse state, as every key event does.
-void NoteShift() { PostMouse(g_w.mouseX, g_w.mouseY, g_w.buttons, ShiftHeld()); }
-
 // Extended keys as their scan codes; 0 for keys that are not extended.
 int ScanCodeOf(SDL_Keycode k) {
   switch (k) {
@@ -91,22 +88,22 @@ int ScanCodeOf(SDL_Keycode k) {
 void HandleKey(const SDL_KeyboardEvent& e) {
   const SDL_Keycode k = e.keysym.sym;
   const Uint16 mod = e.keysym.mod;
-  NoteShift();
+  const bool shift = (mod & KMOD_SHIFT) != 0;
   if (const int scan = ScanCodeOf(k)) {
-    PostExtendedKey(scan);
+    PostExtendedKey(scan, shift);
     return;
   }
   if ((mod & KMOD_CTRL) && k >= SDLK_a && k <= SDLK_z) {
-    PostKey(static_cast<int>(k - SDLK_a) + 1);  // Ctrl-A .. Ctrl-Z = 1 .. 26
+    PostKey(static_cast<int>(k - SDLK_a) + 1, shift);  // Ctrl-A .. Ctrl-Z = 1 .. 26
     return;
   }
   switch (k) {
     case SDLK_RETURN:
-    case SDLK_KP_ENTER: PostKey(kKeyEnter); break;
-    case SDLK_ESCAPE: PostKey(kKeyEscape); break;
-    case SDLK_BACKSPACE: PostKey(kKeyBackspace); break;
+    case SDLK_KP_ENTER: PostKey(kKeyEnter, shift); break;
+    case SDLK_ESCAPE: PostKey(kKeyEscape, shift); break;
+    case SDLK_BACKSPACE: PostKey(kKeyBackspace, shift); break;
     case SDLK_TAB:
-      if (!(mod & (KMOD_ALT | KMOD_CTRL))) PostKey(kKeyTab);
+      if (!(mod & (KMOD_ALT | KMOD_CTRL))) PostKey(kKeyTab, shift);
       break;
     default: break;  // printable keys arrive as text input
   }
@@ -114,7 +111,7 @@ void HandleKey(const SDL_KeyboardEvent& e) {
 
 // UTF-8 text of a key press, as Latin-1 characters.
 void HandleText(const char* utf8) {
-  NoteShift();
+  const bool shift = ShiftHeld();
   for (const unsigned char* p = reinterpret_cast<const unsigned char*>(utf8); *p;) {
     unsigned cp = *p++;
     if (cp >= 0xC0 && cp < 0xE0 && (*p & 0xC0) == 0x80) cp = ((cp & 0x1F) << 6) | (*p++ & 0x3F);
@@ -122,7 +119,7 @@ void HandleText(const char* utf8) {
       while ((*p & 0xC0) == 0x80) ++p;
       continue;  // outside Latin-1
     }
-    if (cp >= 32 && cp < 256 && cp != 127) PostKey(static_cast<int>(cp));
+    if (cp >= 32 && cp < 256 && cp != 127) PostKey(static_cast<int>(cp), shift);
   }
 }
 

@@ -172,7 +172,10 @@ NumberAnswer AskNumber(const NumberQuestion& q) {
     const RowMark mark = RowMark::Here();
     const std::string s = ReadAnswer();
     const int row = mark.Now();
-    if (s.empty()) {
+    const bool keepsDefault =
+        s.empty() || q.defaultKeys.find(static_cast<char>(Upper(
+                         static_cast<unsigned char>(s[0])))) != std::string_view::npos;
+    if (keepsDefault) {
       if (q.defaultColumn > 0) {
         MoveCursor(q.defaultColumn, row);
         Write(DefaultText(q));

@@ -90,6 +90,9 @@ struct NumberQuestion {
   int defaultWidth = 0;
   int defaultDecimals = -1;
   std::function<bool(double)> valid = {};  // further test; false asks again
+  // Letters (upper case) that, as first character of an answer in either
+  // case, take the default like an empty answer ("YN": Y or N keep it).
+  std::string_view defaultKeys = {};
 };
 struct NumberAnswer {
   double value = 0;

@@ -38,12 +38,12 @@ constexpr int kSlopeIndex = 6;   // slope of the linear term
 // The traces of one component: per unit c0 (T/(2E)) and raw (for the test).
 template <class T>
 struct BoundedUnit {
-  T boundary;        // T_m/(2E)
-  T bottom;          // T_b/(2E)
+  T boundary;          // T_m/(2E)
+  T bottom;            // T_b/(2E)
   double rawBoundary;  // T_m
   double rawBottom;    // T_b
   double q;
-  double eps;        // floored eps of this component
+  double eps;  // floored eps of this component
 };
 
 // A correction value at the unfloored eps with its derivative through eps.
@@ -52,10 +52,55 @@ T correction(double value, double slope, const T& epsRaw) {
   if constexpr (std::is_same_v<T, double>) {
     return value;
   } else {
-    T c(value);
-    for (std::size_t i = 0; i < c.d.size(); ++i) c.d[i] = slope * epsRaw.d[i];
-    return c;
+    return T(value, slope * epsRaw.d);
   }
+}
+
+// Arguments of the bottom trace (see unitBounded).
+template <class T>
+struct BottomArgs {
+  T bp, zb1, zb2, zb3, exp2, exp3, twoOverEb;
+};
+template <class T>
+SVFIT_INLINE BottomArgs<T> bottomArgs(const T& eps, const T& rho2, const T& A, const T& B,
+                                      const T& q, const T& xb, const T& tau2) {
+  const T w = 2.0 * xb * (eps * A * (q - 1.0) + 1.0) - 2.0;
+  const T eb = eps * rho2 * (eps * B * (q - 1.0) + 1.0);
+  const T invG = 0.5 * ad::rsqrt(eb * tau2);  // 1/g, g = 2·√(eb·τ2)
+  const T bp = 1.0 + eb / 2.0;
+  const T bm = 1.0 - eb / 2.0;
+  const T invEb = ad::inv(eb);
+  const T zb1 = (bm * tau2 - w) * invG;
+  const T zb2 = -(bm * tau2 + w) * invG;
+  const T zb3 = -(bp * tau2 + w) * invG;
+  const T wOverEb = w * invEb;
+  return {bp, zb1, zb2, zb3, bm * wOverEb, tau2 / 2.0 + wOverEb, 2.0 * invEb};
+}
+
+// Far from the bottom every part of T_b is negligible (model_common.h): the
+// trace is then 0, decided on plain values.
+template <class T>
+SVFIT_INLINE bool bottomVanishes(const BottomArgs<T>& a) {
+  return val(a.zb1) > kNegligibleErfcZ && vanishes(val(a.exp2), val(a.zb2)) &&
+         vanishes(val(a.exp3), val(a.zb3));
+}
+
+template <class T>
+SVFIT_INLINE T bottomTrace(const T& eps, const T& rho2, const T& A, const T& B, const T& q,
+                           const T& xb, const T& tau2) {
+  if constexpr (!std::is_same_v<T, double>) {
+    if (bottomVanishes(
+            bottomArgs(val(eps), val(rho2), val(A), val(B), val(q), val(xb), val(tau2)))) {
+      return T(0.0);
+    }
+  }
+  const BottomArgs<T> a = bottomArgs(eps, rho2, A, B, q, xb, tau2);
+  if constexpr (std::is_same_v<T, double>) {
+    if (bottomVanishes(a)) return 0.0;
+  }
+  const T K2Erfc = ad::expErfc(a.exp2, a.zb2) * a.twoOverEb;
+  const T K3Erfc = ad::expErfc(a.exp3, a.zb3) * a.twoOverEb;
+  return a.bp * K3Erfc - erfc(a.zb1) - K2Erfc;
 }
 
 // Boundary and bottom traces of component k.
@@ -70,16 +115,18 @@ T correction(double value, double slope, const T& epsRaw) {
 // P[1] c0, P[2] s·ω²_first, P[3] base line, P[4] r_m, P[5] r_b [cm], P[6] slope
 // [data units/cm], P[7] D or M; N: components 2..4 at P[8..10], P[11..13], P[14..16].
 template <class T, bool kModelN>
-BoundedUnit<T> unitBounded(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
+SVFIT_INLINE BoundedUnit<T> unitBounded(const Vars<T>& v, int k, const ModelParams& p,
+                                        const ScanContext& sc) {
   const double epsFloor = kModelN ? 1e-4 : 5e-5;
   const double t = slitTime(sc, val(v.r));
   const T& rb = v.extra;
   const T tau2 = tau2Of(v.s, sc.omega2, t);
-  const T E = exp(tau2);
-  const T q = sqrt(E);
-  const T y = v.r / v.rm - 1.0;
-  const T xb = v.r / rb;
-  const T rho2 = sq(v.rm / rb);
+  const T q = exp(tau2 / 2.0);  // √E
+  const T E = q * q;
+  const T invRb = ad::inv(rb);
+  const T y = v.x - 1.0;
+  const T xb = v.r * invRb;
+  const T rho2 = sq(v.rm * invRb);
   const T epsRaw = epsRatio(v.s, v.D, v.rm, sc.omega2, p, k);
   const T eps = floored(epsRaw, epsFloor);
   const T A = correction(sc.corrA[k], sc.corrADeriv[k], epsRaw);
@@ -91,26 +138,14 @@ BoundedUnit<T> unitBounded(const Vars<T>& v, int k, const ModelParams& p, const 
     const double offsetRatio = t > 0 ? sc.diffTimeOffset / t : 0.0;
     Ediff = exp(tau2 * (1.0 + offsetRatio));
   }
-  const T vw = sqrt((Ediff - 1.0) * eps);
-  const T z0 = (eps * (1.0 / q - q) / 4.0 + q - y - 1.0) / vw;
+  const T invV = ad::rsqrt((Ediff - 1.0) * eps);  // 1/v, v = √((E' − 1)·eps)
+  const T z0 = (eps * (ad::inv(q) - q) / 4.0 + q - y - 1.0) * invV;
   T Tm = erfc(z0);
   if constexpr (kModelN) Tm = Tm + meniscusTerms(eps, q, y);
 
-  // Bottom trace.
-  const T w = 2.0 * xb * (eps * A * (q - 1.0) + 1.0) - 2.0;
-  const T eb = eps * rho2 * (eps * B * (q - 1.0) + 1.0);
-  const T g = 2.0 * sqrt(eb * tau2);
-  const T bp = 1.0 + eb / 2.0;
-  const T bm = 1.0 - eb / 2.0;
-  const T zb1 = (bm * tau2 - w) / g;
-  const T zb2 = -(bm * tau2 + w) / g;
-  const T zb3 = -(bp * tau2 + w) / g;
-  const T K2Erfc = ad::expErfc(bm * w / eb, zb2) * (2.0 / eb);
-  const T K3Erfc = ad::expErfc(tau2 / 2.0 + w / eb, zb3) * (2.0 / eb);
-  const T Tb = bp * K3Erfc - erfc(zb1) - K2Erfc;
-
-  const T twoE = 2.0 * E;
-  return {Tm / twoE, Tb / twoE, val(Tm), val(Tb), val(q), val(eps)};
+  const T Tb = bottomTrace(eps, rho2, A, B, q, xb, tau2);
+  const T halfInvE = 0.5 * ad::inv(E);
+  return {Tm * halfInvE, Tb * halfInvE, val(Tm), val(Tb), val(q), val(eps)};
 }
 
 // One step of the validity test (see the head of the file).
@@ -136,20 +171,23 @@ int componentsOf(const ModelParams& p) {
   return kModelN ? boundedComponents(p.paramCount) : 1;
 }
 
-template <bool kModelN>
-double linearTerm(const ModelParams& p, const ScanContext& sc, double r) {
+// (r − linearRefRadius)·P[6], the term linear in r [data units].
+SVFIT_INLINE double linearTerm(const ModelParams& p, const ScanContext& sc, double r) {
   return (r - sc.linearRefRadius) * p.P[kSlopeIndex];
 }
 
 template <bool kModelN>
-double concBounded(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-                   TraceState* traces) {
+SVFIT_INLINE double concBounded(const ModelParams& p, const ScanContext& sc, double r,
+                                ModelDeriv& deriv, TraceState* traces) {
   deriv.fill(0.0);
   double sum = 0, sumTm = 0, sumTb = 0, lastQ = 1, lastEps = 0;
   const int components = componentsOf<kModelN>(p);
+  Jet<4> x;
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = boundedSlots(k);
-    const auto v = seedVars<Jet<4>, Kind::Params>(p, slots, k, kBottomIndex, r);
+    auto v = seedVars<Jet<4>, Kind::Params>(p, slots, k, kBottomIndex, r);
+    if (k == 1) x = v.r / v.rm;
+    v.x = x;
     const BoundedUnit<Jet<4>> u = unitBounded<Jet<4>, kModelN>(v, k, p, sc);
     const Jet<4> total = u.boundary + u.bottom;
     const double c0 = p.P[slots.c0];
@@ -165,16 +203,19 @@ double concBounded(const ModelParams& p, const ScanContext& sc, double r, ModelD
   if (traces != nullptr) {
     validityStep(*traces, sumTm, sumTb, r, r / p.P[4] - 1.0, lastQ, lastEps, sc.meniscusCorr);
   }
-  return sum + p.P[3] + linearTerm<kModelN>(p, sc, r);
+  return sum + p.P[3] + linearTerm(p, sc, r);
 }
 
 template <bool kModelN>
-double valueBounded(const ModelParams& p, const ScanContext& sc, double r, PartialTraces* parts) {
+SVFIT_INLINE double valueBounded(const ModelParams& p, const ScanContext& sc, double r,
+                                 PartialTraces* parts) {
   double sum = 0, boundary = 0, bottom = 0;
   const int components = componentsOf<kModelN>(p);
+  const double x = r / p.P[4];
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = boundedSlots(k);
-    const auto v = seedVars<double, Kind::Value>(p, slots, k, kBottomIndex, r);
+    auto v = seedVars<double, Kind::Value>(p, slots, k, kBottomIndex, r);
+    v.x = x;
     const BoundedUnit<double> u = unitBounded<double, kModelN>(v, k, p, sc);
     const double c0 = p.P[slots.c0];
     sum += c0 * (u.boundary + u.bottom);
@@ -182,16 +223,19 @@ double valueBounded(const ModelParams& p, const ScanContext& sc, double r, Parti
     bottom += c0 * u.bottom;
   }
   if (parts != nullptr) *parts = PartialTraces{boundary, bottom};
-  return sum + p.P[3] + linearTerm<kModelN>(p, sc, r);
+  return sum + p.P[3] + linearTerm(p, sc, r);
 }
 
 template <bool kModelN>
-double gradBounded(const ModelParams& p, const ScanContext& sc, double r) {
+SVFIT_INLINE double gradBounded(const ModelParams& p, const ScanContext& sc, double r) {
   double sum = 0;
   const int components = componentsOf<kModelN>(p);
+  Jet<1> x;
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = boundedSlots(k);
-    const auto v = seedVars<Jet<1>, Kind::Radius>(p, slots, k, kBottomIndex, r);
+    auto v = seedVars<Jet<1>, Kind::Radius>(p, slots, k, kBottomIndex, r);
+    if (k == 1) x = v.r / v.rm;
+    v.x = x;
     const BoundedUnit<Jet<1>> u = unitBounded<Jet<1>, kModelN>(v, k, p, sc);
     sum += p.P[slots.c0] * (u.boundary + u.bottom).d[0];
   }
@@ -200,22 +244,24 @@ double gradBounded(const ModelParams& p, const ScanContext& sc, double r) {
 
 }  // namespace
 
-double concR(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState* traces) {
+SVFIT_HOT double concR(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+                       TraceState* traces) {
   return concBounded<false>(p, sc, r, deriv, traces);
 }
-double valueR(const ModelParams& p, const ScanContext& sc, double r, PartialTraces* parts) {
+SVFIT_HOT double valueR(const ModelParams& p, const ScanContext& sc, double r,
+                        PartialTraces* parts) {
   return valueBounded<false>(p, sc, r, parts);
 }
 double gradR(const ModelParams& p, const ScanContext& sc, double r) {
   return gradBounded<false>(p, sc, r);
 }
 
-double concN(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState* traces) {
+SVFIT_HOT double concN(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+                       TraceState* traces) {
   return concBounded<true>(p, sc, r, deriv, traces);
 }
-double valueN(const ModelParams& p, const ScanContext& sc, double r, PartialTraces* parts) {
+SVFIT_HOT double valueN(const ModelParams& p, const ScanContext& sc, double r,
+                        PartialTraces* parts) {
   return valueBounded<true>(p, sc, r, parts);
 }
 double gradN(const ModelParams& p, const ScanContext& sc, double r) {

@@ -100,14 +100,17 @@ int paramCountFor(const ModelInfo& model, int components) {
 
 int componentCountFor(const ModelInfo& model, int paramCount) {
   if (model.maxComponents == 1) return 1;
-  return std::clamp((paramCount - model.baseParamCount) / 3 + 1, 1, model.maxComponents);
+  return componentsAbove(paramCount, model.baseParamCount);
 }
 
 ComponentSlots componentSlots(const ModelInfo& model, int k) {
   switch (model.layout) {
-    case Layout::Faxen: return faxenSlots(k);
-    case Layout::Fujita: return fujitaSlots();
-    case Layout::Bounded: return boundedSlots(k);
+    case Layout::Faxen:
+      return faxenSlots(k);
+    case Layout::Fujita:
+      return fujitaSlots();
+    case Layout::Bounded:
+      return boundedSlots(k);
   }
   return faxenSlots(k);
 }
@@ -117,7 +120,8 @@ std::string parameterName(Layout layout, int k) {
   if (layout == Layout::Fujita) names = kFujitaNames;
   if (layout == Layout::Bounded) names = kBoundedNames;
   std::string name;
-  if (k >= 1 && static_cast<std::size_t>(k) < names.size()) name = names[static_cast<std::size_t>(k)];
+  if (k >= 1 && static_cast<std::size_t>(k) < names.size())
+    name = names[static_cast<std::size_t>(k)];
   name.resize(kNameWidth, ' ');
   return name;
 }

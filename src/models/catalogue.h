@@ -30,23 +30,23 @@ inline constexpr double kGasConstant = 8.316;
 
 // The parameter side of a model evaluation: the same for every scan of a pass.
 struct ModelParams {
-  PerParam<double> P{};              // parameter vector P[1..16]
-  int paramCount = 0;                // parameters of the layout in use
-  PerComponent<bool> molMassGiven{}; // component k's D-or-M parameter is a molar mass
-  PerComponent<double> dPerS{};      // D_k = s_k·dPerS[k] when molMassGiven [cm²]
-  PerComponent<double> epsPerS{};    // eps_k = epsPerS[k]/(r_m²·omega2) when molMassGiven [cm²]
+  PerParam<double> P{};               // parameter vector P[1..16]
+  int paramCount = 0;                 // parameters of the layout in use
+  PerComponent<bool> molMassGiven{};  // component k's D-or-M parameter is a molar mass
+  PerComponent<double> dPerS{};       // D_k = s_k·dPerS[k] when molMassGiven [cm²]
+  PerComponent<double> epsPerS{};     // eps_k = epsPerS[k]/(r_m²·omega2) when molMassGiven [cm²]
 };
 
 // The scan side of a model evaluation.
 struct ScanContext {
-  int scan = 0;                      // scan number (for the validity result)
-  double time = 0;                   // scanTime[s] [s]
-  double omega2 = 1;                 // scanOmega2[s], ω² relative to omega2First
-  double firstRadius = 0;            // scanRadius[s][1], origin of the slit-time correction [cm]
-  double slitTimePerCm = 0;          // time the scanning slit needs per cm [s/cm], 0 = none
-  double diffTimeOffset = 0;         // added to the time of diffusion terms (H, P, S, R) [s]
-  double linearRefRadius = 0;        // radius where the linear term of R and N is 0 [cm]
-  double meniscusCorr = 1;           // meniscusCorr(P[4]) of the fit, validity test of R and N
+  int scan = 0;                // scan number (for the validity result)
+  double time = 0;             // scanTime[s] [s]
+  double omega2 = 1;           // scanOmega2[s], ω² relative to omega2First
+  double firstRadius = 0;      // scanRadius[s][1], origin of the slit-time correction [cm]
+  double slitTimePerCm = 0;    // time the scanning slit needs per cm [s/cm], 0 = none
+  double diffTimeOffset = 0;   // added to the time of diffusion terms (H, P, S, R) [s]
+  double linearRefRadius = 0;  // radius where the linear term of R and N is 0 [cm]
+  double meniscusCorr = 1;     // meniscusCorr(P[4]) of the fit, validity test of R and N
   // Bottom-term corrections of R and N for component k of this scan, from
   // eps_k = 2D_k/(r_m²·s_k·omega2), with their derivatives d/d eps.
   PerComponent<double> corrA{}, corrB{}, corrADeriv{}, corrBDeriv{};
@@ -56,19 +56,19 @@ struct ScanContext {
 // start of each scan). The concentration functions update it; the validity
 // maximum over the scans is reduced afterwards in sequence order.
 struct TraceState {
-  double prevBoundary = 0;           // Σ over components of T_m at the previous point
-  double prevBottom = 0;             // Σ over components of T_b at the previous point
-  double prevRadius = -1e34;         // radius of the previous point [cm]
-  bool newScanFlag = true;           // the validity test of this scan is still open
-  bool decided = false;              // the test decided at some point of the scan
-  double validity = 0;               // V at the deciding point
+  double prevBoundary = 0;    // Σ over components of T_m at the previous point
+  double prevBottom = 0;      // Σ over components of T_b at the previous point
+  double prevRadius = -1e34;  // radius of the previous point [cm]
+  bool newScanFlag = true;    // the validity test of this scan is still open
+  bool decided = false;       // the test decided at some point of the scan
+  double validity = 0;        // V at the deciding point
 };
 
 // The two independent terms of models R and N, each Σ c0/(2E)·T over the
 // components, without base line and linear term.
 struct PartialTraces {
-  double boundary = 0;               // meniscus/boundary term
-  double bottom = 0;                 // bottom term
+  double boundary = 0;  // meniscus/boundary term
+  double bottom = 0;    // bottom term
 };
 
 using ModelDeriv = PerParam<double>;  // ∂value/∂P[k], k = 1..paramCount; [3] = 1
@@ -89,17 +89,17 @@ enum class Layout {
 
 struct ModelInfo {
   char letter;
-  std::string_view menuLine;       // line of the model menu, exactly as shown
-  std::string_view description;    // the model's wording without the citation column
+  std::string_view menuLine;     // line of the model menu, exactly as shown
+  std::string_view description;  // the model's wording without the citation column
   Layout layout;
-  int baseParamCount;              // parameters with one component
-  int maxComponents;               // 4 for C and N, else 1
-  int dParamIndex;                 // position of component 1's D-or-M parameter
-  char reportFamily;               // report form: 'N', 'R', 'F' (C, D, O), 'H', 'S' (S, M), 'P'
-  bool hasBottom;                  // R, N: bottom radius P[5], slope P[6], validity test
-  bool archibald;                  // Archibald masses are evaluated (not H, P, S)
-  unsigned mayBeNegative;          // bit k set: a step may make P[k] negative
-  double cutBackFactor;            // a step that makes another parameter negative keeps this × old
+  int baseParamCount;      // parameters with one component
+  int maxComponents;       // 4 for C and N, else 1
+  int dParamIndex;         // position of component 1's D-or-M parameter
+  char reportFamily;       // report form: 'N', 'R', 'F' (C, D, O), 'H', 'S' (S, M), 'P'
+  bool hasBottom;          // R, N: bottom radius P[5], slope P[6], validity test
+  bool archibald;          // Archibald masses are evaluated (not H, P, S)
+  unsigned mayBeNegative;  // bit k set: a step may make P[k] negative
+  double cutBackFactor;    // a step that makes another parameter negative keeps this × old
   ConcFn conc;
   ValueFn value;
   GradFn gradient;
@@ -118,9 +118,9 @@ int componentCountFor(const ModelInfo& model, int paramCount);
 
 // Positions of component k's parameters (k = 1..4).
 struct ComponentSlots {
-  int c0;      // initial absorbance
-  int s;       // sedimentation parameter
-  int dOrM;    // D or molar mass
+  int c0;    // initial absorbance
+  int s;     // sedimentation parameter
+  int dOrM;  // D or molar mass
 };
 ComponentSlots componentSlots(const ModelInfo& model, int k);
 

@@ -13,6 +13,9 @@
 //      = scanTime + slitTimePerCm·((r − 5.0) − 0.0001·first radius)   (O)
 //   x = r/r_m, y = x − 1, eps = 2D/(sw·r_m²) ≥ 5e-5 (epsPerS/(r_m²·ω²) for a
 //   molar mass); none of the four uses the diffusion-time offset.
+// The gradient functions are the radial derivatives of these very formulas at
+// fixed t, eps floor included: without the floor the exponentials of O
+// overflow for a small D, and the gradient would not belong to the curve.
 #include <cmath>
 
 #include "models/model_common.h"
@@ -39,16 +42,16 @@ constexpr double kPi = 3.141592653589793;
 // P[1] c0, P[2] s·ω²_first [1/s], P[3] base line, P[4] r_m [cm], P[5] D [cm²/s]
 // or M; components 2..4 at P[6..8], P[9..11], P[12..14].
 template <class T>
-T unitC(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
+SVFIT_INLINE T unitC(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
   const double t = slitTime(sc, val(v.r));
   const T tau2 = tau2Of(v.s, sc.omega2, t);
-  const T E = exp(tau2);
-  const T q = sqrt(E);
-  const T y = v.r / v.rm - 1.0;
+  const T q = exp(tau2 / 2.0);  // √E
+  const T E = q * q;
+  const T y = v.x - 1.0;
   const T eps = floored(epsRatio(v.s, v.D, v.rm, sc.omega2, p, k), kEpsFloor);
-  const T h = eps * (1.0 / q - q) / 4.0;
-  const T vw = sqrt((E - 1.0) * eps);
-  const T z0 = (h + q - y - 1.0) / vw;
+  const T h = eps * (ad::inv(q) - q) / 4.0;
+  const T invV = ad::rsqrt((E - 1.0) * eps);  // 1/v, v = √((E − 1)·eps)
+  const T z0 = (h + q - y - 1.0) * invV;
   const T B = erfc(z0) + meniscusTerms(eps, q, y);
   return B / (2.0 * E);
 }
@@ -61,13 +64,13 @@ T unitC(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
 //       + ((u + eps)/eps)·exp((eps·τ2 + X)/eps)·erfc(z3)
 // P[1] c0, P[2] s·ω²_first, P[3] base line, P[4] r_m, P[5] D or M.
 template <class T>
-T unitO(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
+SVFIT_INLINE T unitO(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
   // Time of the slit at r, referred to 5 cm (the model's own correction).
   const double t = sc.time + sc.slitTimePerCm * ((val(v.r) - 5.0) - 0.0001 * sc.firstRadius);
   const T tau2 = tau2Of(v.s, sc.omega2, t);
   const T E = exp(tau2);
   const T eps = floored(epsRatio(v.s, v.D, v.rm, sc.omega2, p, k), kEpsFloor);
-  const T x = v.r / v.rm;
+  const T& x = v.x;
   const T X = x * x - 1.0;
   const T u = (E - 1.0) / tau2;
   const T w = 2.0 * sqrt(u * eps * tau2);
@@ -87,14 +90,14 @@ T unitO(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
 //       + (1 + (τ2 + L)/eps)·exp(L/eps)·erfc(z2)
 // P[1] c0, P[2] s·ω²_first, P[3] base line, P[4] r_m, P[5] D or M.
 template <class T>
-T unitD(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
+SVFIT_INLINE T unitD(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
   constexpr double alpha = 0.2487;
   constexpr double beta = 2.0;
   const double t = slitTime(sc, val(v.r));
   const T tau2 = tau2Of(v.s, sc.omega2, t);
   const T E = exp(tau2);
   const T eps = floored(epsRatio(v.s, v.D, v.rm, sc.omega2, p, k), kEpsFloor);
-  const T L = 2.0 * log(v.r / v.rm);
+  const T L = 2.0 * log(v.x);
   // D·t at least 1e-300: a zero or negative D would make the width infinite.
   const T Dt = val(v.D) * t > 1e-300 ? v.D * t : T(1e-300);
   const T a = v.rm / (4.0 * sqrt(Dt));
@@ -118,13 +121,13 @@ T unitD(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
 // P[1] c0, P[2] s0·ω²_first, P[3] base line, P[4] r_m, P[5] k [1/data unit],
 // P[6] D or M.
 template <class T>
-T unitM(const Vars<T>& v, int comp, const ModelParams& p, const ScanContext& sc) {
+SVFIT_INLINE T unitM(const Vars<T>& v, int comp, const ModelParams& p, const ScanContext& sc) {
   const double t = slitTime(sc, val(v.r));
   const T& k = v.extra;  // k of s = s0·(1 − c·k)
   const T tau2 = tau2Of(v.s, sc.omega2, t);
-  const T E = exp(tau2);
-  const T q = sqrt(E);
-  const T x = v.r / v.rm;
+  const T q = exp(tau2 / 2.0);  // √E
+  const T E = q * q;
+  const T& x = v.x;
   const T y = x - 1.0;
   const T eps = floored(epsRatio(v.s, v.D, v.rm, sc.omega2, p, comp), kEpsFloor);
   // w² at least 1e-12: k > 1/(1 − 1/E) has no real boundary.
@@ -151,63 +154,75 @@ auto fujita = [](int) { return fujitaSlots(); };
 }  // namespace
 
 // ---- C --------------------------------------------------------------------
-double concC(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+SVFIT_HOT double concC(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+                       TraceState*) {
   return concComponents<3>(p, r, deriv, faxenComponents(p.paramCount), faxen, 0,
-                           [&](const auto& v, int k) { return unitC(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitC(v, k, p, sc); });
 }
-double valueC(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
+SVFIT_HOT double valueC(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
   return valueComponents(p, r, faxenComponents(p.paramCount), faxen, 0,
-                         [&](const auto& v, int k) { return unitC(v, k, p, sc); });
+                         [&](const auto& v, int k)
+                             SVFIT_LAMBDA_INLINE { return unitC(v, k, p, sc); });
 }
 double gradC(const ModelParams& p, const ScanContext& sc, double r) {
   return gradComponents(p, r, faxenComponents(p.paramCount), faxen, 0,
-                        [&](const auto& v, int k) { return unitC(v, k, p, sc); });
+                        [&](const auto& v, int k)
+                            SVFIT_LAMBDA_INLINE { return unitC(v, k, p, sc); });
 }
 
 // ---- O --------------------------------------------------------------------
-double concO(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+SVFIT_HOT double concO(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+                       TraceState*) {
   return concComponents<3>(p, r, deriv, 1, single, 0,
-                           [&](const auto& v, int k) { return unitO(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitO(v, k, p, sc); });
 }
-double valueO(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
-  return valueComponents(p, r, 1, single, 0,
-                         [&](const auto& v, int k) { return unitO(v, k, p, sc); });
+SVFIT_HOT double valueO(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
+  return valueComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitO(v, k, p, sc);
+  });
 }
 double gradO(const ModelParams& p, const ScanContext& sc, double r) {
-  return gradComponents(p, r, 1, single, 0,
-                        [&](const auto& v, int k) { return unitO(v, k, p, sc); });
+  return gradComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitO(v, k, p, sc);
+  });
 }
 
 // ---- D --------------------------------------------------------------------
-double concD(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+SVFIT_HOT double concD(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+                       TraceState*) {
   return concComponents<3>(p, r, deriv, 1, single, 0,
-                           [&](const auto& v, int k) { return unitD(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitD(v, k, p, sc); });
 }
-double valueD(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
-  return valueComponents(p, r, 1, single, 0,
-                         [&](const auto& v, int k) { return unitD(v, k, p, sc); });
+SVFIT_HOT double valueD(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
+  return valueComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitD(v, k, p, sc);
+  });
 }
 double gradD(const ModelParams& p, const ScanContext& sc, double r) {
-  return gradComponents(p, r, 1, single, 0,
-                        [&](const auto& v, int k) { return unitD(v, k, p, sc); });
+  return gradComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitD(v, k, p, sc);
+  });
 }
 
 // ---- M --------------------------------------------------------------------
-double concM(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+SVFIT_HOT double concM(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+                       TraceState*) {
   return concComponents<4>(p, r, deriv, 1, fujita, kFujitaExtra,
-                           [&](const auto& v, int k) { return unitM(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitM(v, k, p, sc); });
 }
-double valueM(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
+SVFIT_HOT double valueM(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
   return valueComponents(p, r, 1, fujita, kFujitaExtra,
-                         [&](const auto& v, int k) { return unitM(v, k, p, sc); });
+                         [&](const auto& v, int k)
+                             SVFIT_LAMBDA_INLINE { return unitM(v, k, p, sc); });
 }
 double gradM(const ModelParams& p, const ScanContext& sc, double r) {
   return gradComponents(p, r, 1, fujita, kFujitaExtra,
-                        [&](const auto& v, int k) { return unitM(v, k, p, sc); });
+                        [&](const auto& v, int k)
+                            SVFIT_LAMBDA_INLINE { return unitM(v, k, p, sc); });
 }
 
 }  // namespace svfit::models::detail

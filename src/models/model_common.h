@@ -13,7 +13,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <tuple>
 #include <type_traits>
 
 #include "models/catalogue.h"
@@ -37,25 +36,21 @@ inline constexpr double kMinTau2 = 1e-10;
 template <class T>
 struct Vars {
   T s, D, rm, extra, r;
+  T x;  // r/r_m, formed once per point (the same for every component)
 };
-
-template <class T>
-T constantOf(double x) {
-  return T(x);
-}
 
 // s, D (or D = s·dPerS from a molar mass), r_m, the extra parameter (index 0 =
 // none) and r for component k.
 template <class T, Kind K>
-Vars<T> seedVars(const ModelParams& p, const ComponentSlots& slots, int k, int extraIndex,
-                 double r) {
+SVFIT_INLINE Vars<T> seedVars(const ModelParams& p, const ComponentSlots& slots, int k,
+                              int extraIndex, double r) {
   const double s = p.P[slots.s];
   const bool massGiven = p.molMassGiven[k];
   const double D = massGiven ? s * p.dPerS[k] : p.P[slots.dOrM];
   const double extra = extraIndex > 0 ? p.P[extraIndex] : 0.0;
   Vars<T> v;
   if constexpr (K == Kind::Params) {
-    constexpr int L = static_cast<int>(std::tuple_size_v<decltype(T::d)>);
+    constexpr int L = T::kLanes;
     v.s = ad::variable<L>(s, kLaneS);
     v.D = ad::variable<L>(D, kLaneD);
     if (massGiven) v.D.d[kLaneS] = p.dPerS[k];  // D follows s
@@ -72,7 +67,7 @@ Vars<T> seedVars(const ModelParams& p, const ComponentSlots& slots, int k, int e
     v.extra = T(extra);
     v.r = ad::variable<1>(r, 0);
   } else {
-    v = Vars<T>{s, D, p.P[4], extra, r};
+    v = Vars<T>{s, D, p.P[4], extra, r, 0.0};
   }
   return v;
 }
@@ -85,36 +80,36 @@ constexpr ComponentSlots boundedSlots(int k) {  // N (and R for k = 1)
   return k == 1 ? ComponentSlots{1, 2, 7} : ComponentSlots{3 * k + 2, 3 * k + 3, 3 * k + 4};
 }
 constexpr ComponentSlots fujitaSlots() { return ComponentSlots{1, 2, 6}; }  // S, M
-// Components present: C has component k when paramCount > 5 + 3(k − 2), N
-// when paramCount > 7 + 3(k − 2).
-constexpr int faxenComponents(int paramCount) {
-  return std::clamp((paramCount - 5) / 3 + 1, 1, kMaxComponents);
+// Components present: component k (2..4) when paramCount exceeds the
+// one-component count + 3·(k − 2), i.e. C: > 5, > 8, > 11; N: > 7, > 10, > 13.
+constexpr int componentsAbove(int paramCount, int baseCount) {
+  return 1 + (paramCount > baseCount) + (paramCount > baseCount + 3) +
+         (paramCount > baseCount + 6);
 }
-constexpr int boundedComponents(int paramCount) {
-  return std::clamp((paramCount - 7) / 3 + 1, 1, kMaxComponents);
-}
+constexpr int faxenComponents(int paramCount) { return componentsAbove(paramCount, 5); }
+constexpr int boundedComponents(int paramCount) { return componentsAbove(paramCount, 7); }
 
 // Adds c0·u (u the component's value per unit c0) to value and derivatives.
 template <class T>
-void addComponent(double c0, const T& u, const ComponentSlots& slots, int extraIndex,
-                  ModelDeriv& deriv) {
+SVFIT_INLINE void addComponent(double c0, const T& u, const ComponentSlots& slots, int extraIndex,
+                               ModelDeriv& deriv) {
   deriv[slots.c0] = u.v;
   deriv[slots.s] += c0 * u.d[kLaneS];
   deriv[slots.dOrM] += c0 * u.d[kLaneD];
   deriv[4] += c0 * u.d[kLaneRm];
-  if constexpr (std::tuple_size_v<decltype(T::d)> > kLaneExtra) {
+  if constexpr (T::kLanes > kLaneExtra) {
     if (extraIndex > 0) deriv[extraIndex] += c0 * u.d[kLaneExtra];
   }
 }
 
 // Time at which the scanning slit passed r [s].
-inline double slitTime(const ScanContext& sc, double r) {
+SVFIT_INLINE double slitTime(const ScanContext& sc, double r) {
   return sc.time + sc.slitTimePerCm * (r - sc.firstRadius);
 }
 
 // τ2 = 2·s·ω²·t, at least kMinTau2.
 template <class T>
-T tau2Of(const T& s, double omega2, double t) {
+SVFIT_INLINE T tau2Of(const T& s, double omega2, double t) {
   T tau2 = 2.0 * s * omega2 * t;
   if (!(val(tau2) >= kMinTau2)) tau2 = T(kMinTau2);
   return tau2;
@@ -124,7 +119,8 @@ T tau2Of(const T& s, double omega2, double t) {
 // derivative structure is the same: with D = s·dPerS it has no s term).
 // Not floored.
 template <class T>
-T epsRatio(const T& s, const T& D, const T& rm, double omega2, const ModelParams& p, int k) {
+SVFIT_INLINE T epsRatio(const T& s, const T& D, const T& rm, double omega2, const ModelParams& p,
+                        int k) {
   T eps = 2.0 * D / (s * omega2 * ad::sq(rm));
   if (p.molMassGiven[k]) {
     const double rmv = val(rm);
@@ -132,7 +128,7 @@ T epsRatio(const T& s, const T& D, const T& rm, double omega2, const ModelParams
       eps = p.epsPerS[k] / (rmv * rmv * omega2);
     } else {
       eps.v = p.epsPerS[k] / (rmv * rmv * omega2);
-      eps.d[kLaneS] = 0.0;
+      if constexpr (T::kLanes > 1) eps.d[kLaneS] = 0.0;  // parameter lanes only
     }
   }
   return eps;
@@ -140,8 +136,19 @@ T epsRatio(const T& s, const T& D, const T& rm, double omega2, const ModelParams
 
 // eps at least floor (a NaN from s = 0 and D = 0 also takes the floor).
 template <class T>
-T floored(const T& eps, double floor) {
+SVFIT_INLINE T floored(const T& eps, double floor) {
   return val(eps) >= floor ? eps : T(floor);
+}
+
+// A term exp(e)·erfc(z)·K with z ≥ 0 and e − z² < −80 is below 2e-35·K: the
+// correction terms of the meniscus and the bottom (K ≤ 4e4 by the eps floors)
+// are skipped whole where they are that small, far below the double
+// precision of any model value. The test runs on the plain values, which the
+// Jets share bit for bit, so every kind of evaluation skips alike.
+inline constexpr double kNegligibleExponent = -80.0;
+inline constexpr double kNegligibleErfcZ = 9.5;  // erfc(9.5) = 7e-41
+SVFIT_INLINE bool vanishes(double exponent, double z) {
+  return z >= 0 && exponent - z * z < kNegligibleExponent;
 }
 
 // Meniscus terms of the improved Faxen solution (models C, M and N):
@@ -151,33 +158,53 @@ T floored(const T& eps, double floor) {
 //   Ka = exp(2·a·y/eps)/(eps/2), Kb = exp((2y + (eps/2)·m)/eps)/(eps/2)
 // Ka·erfc(za) and Kb·erfc(zb) are formed as exp(…)·erfc(…) pairs: the
 // exponentials reach e^10000 for small eps while the erfc values underflow.
+// Both terms are Gaussians in y around the boundary and vanish far from it.
 template <class T>
-T meniscusTerms(const T& eps, const T& q, const T& y) {
+struct MeniscusArgs {
+  T b, za, zb, expA, expB, twoOverEps;
+};
+template <class T>
+SVFIT_INLINE MeniscusArgs<T> meniscusArgs(const T& eps, const T& q, const T& y) {
   const T a = 1.0 - eps / 2.0;
   const T b = 1.0 + eps / 2.0;
   const T m = 2.0 * (q - 1.0);
-  const T n = 2.0 * ad::sqrt(eps * m);
-  const T za = (m * a + 2.0 * y) / n;
-  const T zb = (m * b + 2.0 * y) / n;
-  const T KaErfc = ad::expErfc(2.0 * a * y / eps, za) * (2.0 / eps);
-  const T KbErfc = ad::expErfc((2.0 * y + (eps / 2.0) * m) / eps, zb) * (2.0 / eps);
-  return b * KbErfc - KaErfc;
+  const T invN = 0.5 * ad::rsqrt(eps * m);  // 1/n, n = 2·√(eps·m)
+  const T invEps = ad::inv(eps);
+  const T za = (m * a + 2.0 * y) * invN;
+  const T zb = (m * b + 2.0 * y) * invN;
+  const T expA = 2.0 * a * y * invEps;        // exponent of Ka
+  const T expB = 2.0 * y * invEps + m / 2.0;  // exponent of Kb: (2y + (eps/2)·m)/eps
+  return {b, za, zb, expA, expB, 2.0 * invEps};
+}
+template <class T>
+SVFIT_INLINE T meniscusTerms(const T& eps, const T& q, const T& y) {
+  if constexpr (!std::is_same_v<T, double>) {
+    const MeniscusArgs<double> pre = meniscusArgs(val(eps), val(q), val(y));
+    if (vanishes(pre.expA, pre.za) && vanishes(pre.expB, pre.zb)) return T(0.0);
+  }
+  const MeniscusArgs<T> g = meniscusArgs(eps, q, y);
+  if constexpr (std::is_same_v<T, double>) {
+    if (vanishes(g.expA, g.za) && vanishes(g.expB, g.zb)) return 0.0;
+  }
+  const T KaErfc = ad::expErfc(g.expA, g.za) * g.twoOverEps;
+  const T KbErfc = ad::expErfc(g.expB, g.zb) * g.twoOverEps;
+  return g.b * KbErfc - KaErfc;
 }
 
 // exp(x²)·erfc(x) for x ≥ 0 with its derivative 2x·erfcx(x) − 2/√π; from x = 6
 // on that difference cancels, so the derivative comes from the continued
 // fraction differentiated term by term (error < 1e-15 there).
-inline double erfcx(double x) { return fastErfcx(x); }
+SVFIT_INLINE double erfcx(double x) { return erfcxInline(x); }
 inline double erfcxDeriv(double x) {
-  if (x < 6.0) return 2.0 * x * fastErfcx(x) - ad::kTwoOverSqrtPi;
+  if (x < 6.0) return 2.0 * x * erfcxInline(x) - ad::kTwoOverSqrtPi;
   Jet<1> t = ad::variable<1>(x, 0);
   const Jet<1> xj = t;
   for (int k = 12; k >= 1; --k) t = xj + (0.5 * k) / t;
   return (0.5641895835477563 / t).d[0];
 }
 template <int N>
-Jet<N> erfcx(const Jet<N>& x) {
-  return ad::chain(x, fastErfcx(x.v), erfcxDeriv(x.v));
+SVFIT_INLINE Jet<N> erfcx(const Jet<N>& x) {
+  return ad::chain(x, erfcxInline(x.v), erfcxDeriv(x.v));
 }
 
 // exp(z²) is taken as 1e4343 when |z| > 100 (the formula's cap).
@@ -192,14 +219,14 @@ inline constexpr double kFujitaCapExponent = 10000.056914324917;  // ln(1e4343)
 // exp(−S), S the largest such exponent, so every term stays finite and the
 // ratio is unchanged.
 template <class T>
-T fujitaRatio(const T& N0, const T& xMinusH, const T& w, const T& z1, const T& z2) {
+SVFIT_INLINE T fujitaRatio(const T& N0, const T& xMinusH, const T& w, const T& z1, const T& z2) {
   struct Split {
     bool active = false;  // has the 2·exp(Z) part
     T expo{};             // Z = z², or the cap
     T rest{};             // ±erfcx(|z|)
   };
   // F(u) = exp(u²)·erfc(u); F1 = F(z1), F2 = F(−z2).
-  auto split = [](const T& u) {
+  auto split = [](const T& u) SVFIT_LAMBDA_INLINE {
     Split f;
     if (val(u) >= 0) {
       f.rest = erfcx(u);
@@ -216,7 +243,7 @@ T fujitaRatio(const T& N0, const T& xMinusH, const T& w, const T& z1, const T& z
   if (f1.active) S = val(f1.expo);
   if (f2.active) S = std::max(S, val(f2.expo));
   const double scale = std::exp(-S);
-  auto scaled = [&](const Split& f) {
+  auto scaled = [&](const Split& f) SVFIT_LAMBDA_INLINE {
     T r = f.rest * scale;
     if (f.active) r = r + 2.0 * ad::exp(f.expo - S);
     return r;
@@ -229,13 +256,16 @@ T fujitaRatio(const T& N0, const T& xMinusH, const T& w, const T& z1, const T& z
 // Σ over components of c0·unit + base line, with every derivative: unit(v, k)
 // is the component's value per unit c0 for the seeded variables v.
 template <int L, class SlotsFn, class UnitFn>
-double concComponents(const ModelParams& p, double r, ModelDeriv& deriv, int components,
-                      SlotsFn slotsOf, int extraIndex, UnitFn unit) {
+SVFIT_INLINE double concComponents(const ModelParams& p, double r, ModelDeriv& deriv,
+                                   int components, SlotsFn slotsOf, int extraIndex, UnitFn unit) {
   deriv.fill(0.0);
   double sum = 0;
+  Jet<L> x;
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = slotsOf(k);
-    const auto v = seedVars<Jet<L>, Kind::Params>(p, slots, k, extraIndex, r);
+    auto v = seedVars<Jet<L>, Kind::Params>(p, slots, k, extraIndex, r);
+    if (k == 1) x = v.r / v.rm;
+    v.x = x;
     const Jet<L> u = unit(v, k);
     const double c0 = p.P[slots.c0];
     sum += c0 * u.v;
@@ -246,33 +276,48 @@ double concComponents(const ModelParams& p, double r, ModelDeriv& deriv, int com
 }
 
 template <class SlotsFn, class UnitFn>
-double valueComponents(const ModelParams& p, double r, int components, SlotsFn slotsOf,
-                       int extraIndex, UnitFn unit) {
+SVFIT_INLINE double valueComponents(const ModelParams& p, double r, int components, SlotsFn slotsOf,
+                                    int extraIndex, UnitFn unit) {
   double sum = 0;
+  const double x = r / p.P[4];
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = slotsOf(k);
-    const auto v = seedVars<double, Kind::Value>(p, slots, k, extraIndex, r);
+    auto v = seedVars<double, Kind::Value>(p, slots, k, extraIndex, r);
+    v.x = x;
     sum += p.P[slots.c0] * unit(v, k);
   }
   return sum + p.P[3];
 }
 
 template <class SlotsFn, class UnitFn>
-double gradComponents(const ModelParams& p, double r, int components, SlotsFn slotsOf,
-                      int extraIndex, UnitFn unit) {
+SVFIT_INLINE double gradComponents(const ModelParams& p, double r, int components, SlotsFn slotsOf,
+                                   int extraIndex, UnitFn unit) {
   double sum = 0;
+  Jet<1> x;
   for (int k = 1; k <= components; ++k) {
     const ComponentSlots slots = slotsOf(k);
-    const auto v = seedVars<Jet<1>, Kind::Radius>(p, slots, k, extraIndex, r);
+    auto v = seedVars<Jet<1>, Kind::Radius>(p, slots, k, extraIndex, r);
+    if (k == 1) x = v.r / v.rm;
+    v.x = x;
     sum += p.P[slots.c0] * unit(v, k).d[0];
   }
   return sum;
 }
 
+// The concentration and value functions are compiled twice, for AVX2 and for
+// the baseline, and the loader picks the one the CPU runs (the four lanes of
+// a Jet then fit one register). The arithmetic is the same IEEE arithmetic in
+// both, so the results are identical.
+#if defined(__x86_64__) && defined(__GNUC__)
+#define SVFIT_HOT [[gnu::target_clones("arch=x86-64-v3", "default")]]
+#else
+#define SVFIT_HOT
+#endif
+
 // Declarations of the model functions of the catalogue.
-#define SVFIT_MODEL_FUNCTIONS(X)                                                         \
+#define SVFIT_MODEL_FUNCTIONS(X)                                                            \
   double conc##X(const ModelParams&, const ScanContext&, double, ModelDeriv&, TraceState*); \
-  double value##X(const ModelParams&, const ScanContext&, double, PartialTraces*);         \
+  double value##X(const ModelParams&, const ScanContext&, double, PartialTraces*);          \
   double grad##X(const ModelParams&, const ScanContext&, double);
 SVFIT_MODEL_FUNCTIONS(H)
 SVFIT_MODEL_FUNCTIONS(P)

@@ -19,6 +19,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cassert>
+#include <cmath>
 #include <thread>
 #include <vector>
 
@@ -80,10 +81,16 @@ void modelPass(AnalysisState& st, PassSums& sums, int threads) {
     const double* radius = st.scanRadius[s];
     const double* data = st.scanValue[s];
     double* residual = st.modelValue[s];
+    std::array<double*, kMaxParams + 1> rows{};  // this scan's row of each derivative block
+    std::array<int, kMaxParams + 1> index{};     // parameter number of free parameter m
+    for (int m = 1; m <= freeCount; ++m) {
+      rows[m] = (*blocks[m])[s];
+      index[m] = st.freeIndex[m];
+    }
     for (int j = st.scanFirstPoint[s]; j <= st.scanLastPoint[s]; ++j) {
       const double value = model.conc(params, sc, radius[j], deriv, tracePtr);
       residual[j] = data[j] - value;
-      for (int m = 1; m <= freeCount; ++m) (*blocks[m])[s][j] = deriv[st.freeIndex[m]];
+      for (int m = 1; m <= freeCount; ++m) rows[m][j] = deriv[index[m]];
     }
     outcome[static_cast<std::size_t>(i)] = {traces.decided, traces.validity};
   });
@@ -207,20 +214,24 @@ void archibaldMasses(AnalysisState& st) {
   const ScanModel sm(st, scan);
   const double* P = st.param.data();
   // M = g/(c'·r)·R·T/((1 − v̄ρ)·ω²), R = 8.316e7 erg/(mol·K), ω² of the first scan.
-  const double factor =
-      8.316e7 * (273.15 + st.temperature) / (1.0 - st.psvRho[1]) / st.omega2First;
-  auto mass = [&](double g, double c, double r) { return c == 0.0 ? 0.0 : g / (c * r) * factor; };
+  const double factor = 8.316e7 * (273.15 + st.temperature) / (1.0 - st.psvRho[1]) / st.omega2First;
+  // A zero difference or a non-finite quotient gives 0: the reports print a number.
+  auto mass = [&](double g, double c, double r) {
+    const double m = c == 0.0 ? 0.0 : g / (c * r) * factor;
+    return std::isfinite(m) ? m : 0.0;
+  };
   auto linear = [&](double r) { return model->hasBottom ? (r - st.linearRefRadius) * P[6] : 0.0; };
 
-  // Meniscus: the floor acts after the base line is removed.
+  // Meniscus: base line and linear term removed, then floored (a depleted
+  // meniscus can leave c' at 0).
   double r = P[4];
-  double c = sm.value(r) - P[3];
+  double c = sm.value(r) - P[3] - linear(r);
   if (c <= 1e-300) c = 1e-300;
-  c -= linear(r);
   st.archibaldMeniscus = mass(sm.gradient(r), c, r);
   if (!model->hasBottom) return;
 
-  // Bottom: the floor acts before the base line and the linear term are removed.
+  // Bottom: the floor acts on the model value before the base line and the
+  // linear term are removed; a difference of exactly 0 gives mass 0.
   r = P[5];
   c = sm.value(r);
   if (c <= 1e-300) c = 1e-300;

@@ -30,7 +30,7 @@ namespace svfit::models {
 
 // Noise sums of one pass. Large (≈ 480 kB): the fit keeps one instance.
 struct PassSums {
-  PerPoint<double> tiNoiseSum{};                             // [j], see above [data units]
+  PerPoint<double> tiNoiseSum{};                              // [j], see above [data units]
   std::array<PerPoint<double>, kMaxParams + 1> derivTiSum{};  // [m][j], m = 1..freeCount
   std::array<PerScan<double>, kMaxParams + 1> derivRiSum{};   // [m][s]
   PerPoint<int> tiCount{};                                    // [j] scans of the sequence whose
@@ -46,8 +46,8 @@ void modelPass(AnalysisState& st, PassSums& sums, int threads = 0);
 
 // The model of scan s at one radius, for plots and proposals. Each call forms
 // the scan context anew; draw many points through ScanModel instead.
-double ValueAt(const AnalysisState& st, int scan, double r);      // with base line
-double GradientAt(const AnalysisState& st, int scan, double r);   // dc/dr, no base line
+double ValueAt(const AnalysisState& st, int scan, double r);     // with base line
+double GradientAt(const AnalysisState& st, int scan, double r);  // dc/dr, no base line
 // Models R and N: the boundary and the bottom term apart (plots of the two
 // partial traces); other models: the value without base line, bottom 0.
 PartialTraces PartialTracesAt(const AnalysisState& st, int scan, double r);

@@ -36,7 +36,7 @@ constexpr int kFujitaExtra = 5;  // k of the S/M layout
 //   G = √(Et·eps·(E0 − Et))·e^(−z²)/√(π·ρ)/(√r_m + √ρ)
 // P[1] c0, P[2] s·ω²_first [1/s], P[3] base line, P[4] r_m [cm], P[5] D or M.
 template <class T>
-T unitH(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
+SVFIT_INLINE T unitH(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
   const double t = slitTime(sc, val(v.r));
   const T sw = v.s * sc.omega2;
   const T tau = tau2Of(v.s, sc.omega2, t) / 2.0;
@@ -50,12 +50,14 @@ T unitH(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
       eps = p.epsPerS[k] / sc.omega2;
     } else {
       eps.v = p.epsPerS[k] / sc.omega2;
-      eps.d[kLaneS] = 0.0;
+      if constexpr (T::kLanes > 1) eps.d[kLaneS] = 0.0;  // parameter lanes only
     }
   }
   eps = floored(eps, kEpsFloor);
   const T spread = eps * (E0 - Et);
   const T z = (v.rm - rho) / sqrt(spread);
+  // e^(−z²) underflows to an exact 0 in double from |z| = 27.3 on, well inside
+  // the 1106.5 guard that the extended-range form needs.
   const T G = sqrt(Et * spread) * gauss(z) / sqrt(kPi * rho) / (sqrt(v.rm) + sqrt(rho));
   return 0.5 * (Et * erfc(z) + G);
 }
@@ -65,14 +67,17 @@ T unitH(const Vars<T>& v, int k, const ModelParams& p, const ScanContext& sc) {
 //   τ = sw·t_s (t_s = scanTime, no slit correction)
 //   z = (τ − ln(r/r_m))·r_m/2 / √((t_s + t0)·D)
 // P[1] c0, P[2] s·ω²_first, P[3] base line, P[4] r_m, P[5] D or M.
+// With a molar mass D = s·dPerS follows s, and so does the s-derivative. The
+// gradient is the exact d/dr (a cut of e^(−z²) at |z| = 20, e^−400, would be
+// below double precision and is left out).
 template <class T>
-T unitP(const Vars<T>& v, int, const ModelParams&, const ScanContext& sc) {
+SVFIT_INLINE T unitP(const Vars<T>& v, int, const ModelParams&, const ScanContext& sc) {
   const double ts = sc.time;
   const T tau = tau2Of(v.s, sc.omega2, ts) / 2.0;
-  const T a = (tau - log(v.r / v.rm)) * v.rm / 2.0;
+  const T a = (tau - log(v.x)) * v.rm / 2.0;
   // (t_s + t0)·D at least 1e-300: a zero D would make the width zero.
-  const T TD = val(v.D) * (ts + sc.diffTimeOffset) > 1e-300 ? v.D * (ts + sc.diffTimeOffset)
-                                                              : T(1e-300);
+  const T TD =
+      val(v.D) * (ts + sc.diffTimeOffset) > 1e-300 ? v.D * (ts + sc.diffTimeOffset) : T(1e-300);
   const T z = a / sqrt(TD);
   return 0.5 * exp(-2.0 * tau) * erfc(z);
 }
@@ -87,7 +92,7 @@ T unitP(const Vars<T>& v, int, const ModelParams&, const ScanContext& sc) {
 // P[1] c0, P[2] s0·ω²_first, P[3] base line, P[4] r_m, P[5] k [1/data unit],
 // P[6] D or M.
 template <class T>
-T unitS(const Vars<T>& v, int comp, const ModelParams& p, const ScanContext& sc) {
+SVFIT_INLINE T unitS(const Vars<T>& v, int comp, const ModelParams& p, const ScanContext& sc) {
   const double t = slitTime(sc, val(v.r));
   const T& k = v.extra;
   const T tau2 = tau2Of(v.s, sc.omega2, t);
@@ -95,7 +100,7 @@ T unitS(const Vars<T>& v, int comp, const ModelParams& p, const ScanContext& sc)
   const double offsetRatio = t > 0 ? sc.diffTimeOffset / t : 0.0;
   const T Ediff = exp(tau2 * (1.0 + offsetRatio));
   const T q = sqrt(E);
-  const T x = v.r / v.rm;
+  const T& x = v.x;
   const T eps = floored(epsRatio(v.s, v.D, v.rm, sc.omega2, p, comp), kEpsFloor);
   // w² at least 1e-12: k > 1/(1 − 1/E) has no real boundary.
   T w2 = 1.0 - k * (1.0 - 1.0 / E);
@@ -116,48 +121,57 @@ auto fujita = [](int) { return fujitaSlots(); };
 }  // namespace
 
 // ---- H --------------------------------------------------------------------
-double concH(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+SVFIT_HOT double concH(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+                       TraceState*) {
   return concComponents<3>(p, r, deriv, 1, single, 0,
-                           [&](const auto& v, int k) { return unitH(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitH(v, k, p, sc); });
 }
-double valueH(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
-  return valueComponents(p, r, 1, single, 0,
-                         [&](const auto& v, int k) { return unitH(v, k, p, sc); });
+SVFIT_HOT double valueH(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
+  return valueComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitH(v, k, p, sc);
+  });
 }
 double gradH(const ModelParams& p, const ScanContext& sc, double r) {
-  return gradComponents(p, r, 1, single, 0,
-                        [&](const auto& v, int k) { return unitH(v, k, p, sc); });
+  return gradComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitH(v, k, p, sc);
+  });
 }
 
 // ---- P --------------------------------------------------------------------
-double concP(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+SVFIT_HOT double concP(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+                       TraceState*) {
   return concComponents<3>(p, r, deriv, 1, single, 0,
-                           [&](const auto& v, int k) { return unitP(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitP(v, k, p, sc); });
 }
-double valueP(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
-  return valueComponents(p, r, 1, single, 0,
-                         [&](const auto& v, int k) { return unitP(v, k, p, sc); });
+SVFIT_HOT double valueP(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
+  return valueComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitP(v, k, p, sc);
+  });
 }
 double gradP(const ModelParams& p, const ScanContext& sc, double r) {
-  return gradComponents(p, r, 1, single, 0,
-                        [&](const auto& v, int k) { return unitP(v, k, p, sc); });
+  return gradComponents(p, r, 1, single, 0, [&](const auto& v, int k) SVFIT_LAMBDA_INLINE {
+    return unitP(v, k, p, sc);
+  });
 }
 
 // ---- S --------------------------------------------------------------------
-double concS(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
-             TraceState*) {
+SVFIT_HOT double concS(const ModelParams& p, const ScanContext& sc, double r, ModelDeriv& deriv,
+                       TraceState*) {
   return concComponents<4>(p, r, deriv, 1, fujita, kFujitaExtra,
-                           [&](const auto& v, int k) { return unitS(v, k, p, sc); });
+                           [&](const auto& v, int k)
+                               SVFIT_LAMBDA_INLINE { return unitS(v, k, p, sc); });
 }
-double valueS(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
+SVFIT_HOT double valueS(const ModelParams& p, const ScanContext& sc, double r, PartialTraces*) {
   return valueComponents(p, r, 1, fujita, kFujitaExtra,
-                         [&](const auto& v, int k) { return unitS(v, k, p, sc); });
+                         [&](const auto& v, int k)
+                             SVFIT_LAMBDA_INLINE { return unitS(v, k, p, sc); });
 }
 double gradS(const ModelParams& p, const ScanContext& sc, double r) {
   return gradComponents(p, r, 1, fujita, kFujitaExtra,
-                        [&](const auto& v, int k) { return unitS(v, k, p, sc); });
+                        [&](const auto& v, int k)
+                            SVFIT_LAMBDA_INLINE { return unitS(v, k, p, sc); });
 }
 
 }  // namespace svfit::models::detail

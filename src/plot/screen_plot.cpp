@@ -16,10 +16,13 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 #include "console/crt.h"
 #include "console/format.h"
 #include "console/graph.h"
+#include "models/catalogue.h"
+#include "models/model_pass.h"
 #include "plot/screen_frame.h"
 
 namespace svfit::plot {
@@ -73,15 +76,41 @@ double ModelAt(const AnalysisState& st, int s, int j) {
 
 bool FitMade(const AnalysisState& st) { return st.maxIterations > 0; }
 
-// Draws one model curve along the pixel columns of the scan's radial range.
-// Returns the pixel rows drawn (for the caller's range checks nothing else).
+// The model of the fit has parameters (a model was set up); without them
+// the stored fitted values are all there is to draw.
+bool HaveModel(const AnalysisState& st) { return st.paramCount > 0 && models::findModel(st.modelLetter); }
+
+// The stored fitted values of a scan without noise terms, interpolated
+// linearly (the gradient as the slope between the neighbouring points).
+double StoredCurveValue(const AnalysisState& st, int s, double r, bool gradient) {
+  const int j1 = st.scanFirstPoint[s], j2 = st.scanLastPoint[s];
+  if (j2 <= j1) return std::numeric_limits<double>::quiet_NaN();
+  const double* radius = st.scanRadius[s];
+  int j = static_cast<int>(std::upper_bound(radius + j1, radius + j2 + 1, r) - radius);
+  j = std::clamp(j, j1 + 1, j2);
+  const double ra = radius[j - 1], rb = radius[j];
+  auto value = [&](int i) {
+    if (!gradient) return ModelAt(st, s, i);
+    const int lo = std::max(j1, i - 1), hi = std::min(j2, i + 1);
+    return radius[hi] > radius[lo] ? (ModelAt(st, s, hi) - ModelAt(st, s, lo)) / (radius[hi] - radius[lo]) : 0.0;
+  };
+  const double va = value(j - 1), vb = value(j);
+  return rb > ra ? va + (vb - va) * (r - ra) / (rb - ra) : va;
+}
+
+// Draws one model curve along the pixel columns of the scan's radial range:
+// the concentration (with base line) or the radial gradient of the model,
+// set up once for the scan.
 void DrawCurve(const AnalysisState& st, const AxisScale& sc, int s, bool gradient, double shift) {
   const int j1 = st.scanFirstPoint[s], j2 = st.scanLastPoint[s];
   if (j2 <= j1) return;
+  std::optional<models::ScanModel> model;
+  if (HaveModel(st)) model.emplace(st, s);
   const int x1 = sc.XPixel(st.scanRadius[s][j1]), x2 = sc.XPixel(st.scanRadius[s][j2]);
   bool started = false;
   for (int x = x1; x <= x2; ++x) {
-    const double v = ModelCurveValue(st, s, sc.Radius(x), gradient);
+    const double r = sc.Radius(x);
+    const double v = !model ? StoredCurveValue(st, s, r, gradient) : gradient ? model->gradient(r) : model->value(r);
     if (!std::isfinite(v)) continue;
     const int y = sc.YPixel(v + shift);
     if (!started) {
@@ -93,6 +122,25 @@ void DrawCurve(const AnalysisState& st, const AxisScale& sc, int s, bool gradien
   }
 }
 
+// Models R and N: the boundary (meniscus) term and the bottom term of the
+// scan apart, each on the base line, dotted.
+void DrawPartialTraces(const AnalysisState& st, const AxisScale& sc, int s, int colour, double shift) {
+  const models::ScanModel model(st, s);
+  const int x1 = sc.XPixel(st.scanRadius[s][st.scanFirstPoint[s]]);
+  const int x2 = sc.XPixel(st.scanRadius[s][st.scanLastPoint[s]]);
+  gr::SetDrawColor(colour);
+  gr::SetLine(1, 0, 1);
+  for (int part = 0; part < 2; ++part) {
+    for (int x = x1; x <= x2; ++x) {
+      const models::PartialTraces t = model.traces(sc.Radius(x));
+      const int y = sc.YPixel((part == 0 ? t.boundary : t.bottom) + st.param[3] + shift);
+      if (x == x1) gr::MoveTo(x, y);
+      else gr::LineTo(x, y);
+    }
+  }
+  gr::SetLine(0, 1, 1);
+}
+
 // The vertical spread between traces: half the data range shared out over
 // the traces (0 when not asked for).
 double SpreadStep(const AnalysisState& st, double range, int traces) {
@@ -102,22 +150,8 @@ double SpreadStep(const AnalysisState& st, double range, int traces) {
 }  // namespace
 
 double ModelCurveValue(const AnalysisState& st, int s, double r, bool gradient) {
-  // Until the model catalogue is linked: the stored fitted values of the scan,
-  // interpolated linearly (the gradient from the neighbouring points).
-  const int j1 = st.scanFirstPoint[s], j2 = st.scanLastPoint[s];
-  if (j2 <= j1) return std::numeric_limits<double>::quiet_NaN();
-  const double* radius = st.scanRadius[s];
-  int j = static_cast<int>(std::upper_bound(radius + j1, radius + j2 + 1, r) - radius);
-  j = std::clamp(j, j1 + 1, j2);
-  const double ra = radius[j - 1], rb = radius[j];
-  // The gradient at a point is the slope between its two neighbours.
-  auto value = [&](int i) {
-    if (!gradient) return ModelAt(st, s, i);
-    const int lo = std::max(j1, i - 1), hi = std::min(j2, i + 1);
-    return radius[hi] > radius[lo] ? (ModelAt(st, s, hi) - ModelAt(st, s, lo)) / (radius[hi] - radius[lo]) : 0.0;
-  };
-  const double va = value(j - 1), vb = value(j);
-  return rb > ra ? va + (vb - va) * (r - ra) / (rb - ra) : va;
+  if (!HaveModel(st)) return StoredCurveValue(st, s, r, gradient);
+  return gradient ? models::GradientAt(st, s, r) : models::ValueAt(st, s, r);
 }
 
 AxisScale DrawSeriesPlot(AnalysisState& st) {
@@ -187,26 +221,32 @@ AxisScale DrawFitPlot(AnalysisState& st) {
   // Ranges: radius, corrected data and model, gradient.
   double xMin = std::numeric_limits<double>::infinity(), xMax = -xMin;
   double yMin = xMin, yMax = -xMin, gMin = 0, gMax = 0, resMax = 0;
-  for (int s : scans)
+  for (int s : scans) {
+    std::optional<models::ScanModel> model;
+    if (fit && HaveModel(st)) model.emplace(st, s);
     for (int j = st.scanFirstPoint[s]; j <= st.scanLastPoint[s]; ++j) {
-      xMin = std::min(xMin, st.scanRadius[s][j]);
-      xMax = std::max(xMax, st.scanRadius[s][j]);
+      const double r = st.scanRadius[s][j];
+      xMin = std::min(xMin, r);
+      xMax = std::max(xMax, r);
       const double v = Corrected(st, s, j);
       yMin = std::min(yMin, v);
       yMax = std::max(yMax, v);
-      if (fit) {
-        yMin = std::min(yMin, ModelAt(st, s, j));
-        yMax = std::max(yMax, ModelAt(st, s, j));
-        resMax = std::max(resMax, std::fabs(st.scanValue[s][j] - st.fitCurve[s][j]));
-        if (d.gradient) {
-          const double g = ModelCurveValue(st, s, st.scanRadius[s][j], true);
-          if (std::isfinite(g)) {
-            gMin = std::min(gMin, g);
-            gMax = std::max(gMax, g);
-          }
+      if (!fit) continue;
+      const double m = model ? model->value(r) : ModelAt(st, s, j);
+      if (std::isfinite(m)) {
+        yMin = std::min(yMin, m);
+        yMax = std::max(yMax, m);
+      }
+      resMax = std::max(resMax, std::fabs(st.scanValue[s][j] - st.fitCurve[s][j]));
+      if (d.gradient) {
+        const double g = model ? model->gradient(r) : StoredCurveValue(st, s, r, true);
+        if (std::isfinite(g)) {
+          gMin = std::min(gMin, g);
+          gMax = std::max(gMax, g);
         }
       }
     }
+  }
   if ((st.modelLetter == 'N' || st.modelLetter == 'R') && fit) {
     // Bounded cells: room for the amplitude the model can reach near the bottom.
     double amp = st.param[1] + st.param[3] - yMin;
@@ -250,6 +290,8 @@ AxisScale DrawFitPlot(AnalysisState& st) {
       gr::SetDrawColor(colour);
       DrawCurve(st, grad, s, true, 0.0);
     }
+    if (fit && d.partialTraces && d.concentration && HaveModel(st) && models::modelInfo(st.modelLetter).hasBottom)
+      DrawPartialTraces(st, conc, s, colour, shift);
     if (d.slow) gr::Delay(300);  // option P: set by set
   }
 

@@ -32,9 +32,10 @@ void AddProfile(const AxisScale& scale, const double* radius, const double* valu
 // scale and "Ext. " label, and the RI and TI noise.
 AxisScale DrawFitPlot(AnalysisState& st);
 
-// The model value (or its radial gradient dc/dr) of scan s at radius r, as the
-// curves are drawn. Until the model catalogue is linked this interpolates the
-// stored fitCurve values of the scan.
+// The model value with base line (or its radial gradient dc/dr) of scan s at
+// radius r, as the curves are drawn: the model of st.modelLetter with the
+// current parameters; before a model is set up (paramCount 0) the stored
+// fitCurve values of the scan without noise terms, interpolated.
 double ModelCurveValue(const AnalysisState& st, int scan, double r, bool gradient);
 
 }  // namespace svfit::plot

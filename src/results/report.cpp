@@ -12,6 +12,10 @@
 //
 // The console gets colour changes and one paging wait; the printer gets plain
 // text, a leading and a closing empty line.
+//
+// Settings fields: "time diff." is the accumulated fit time [s], the start
+// time that of the first used scan [s], the OD maximum the largest used value,
+// the radius range runs from the start radius to the near-bottom radius [cm].
 #include "results/report.h"
 
 #include <sys/wait.h>
@@ -23,6 +27,8 @@
 
 #include "console/crt.h"
 #include "console/format.h"
+#include "console/prompt.h"
+#include "models/catalogue.h"
 #include "results/molecular.h"
 
 namespace svfit::results {
@@ -51,13 +57,14 @@ int ScanAt(const AnalysisState& st, int pos) {
 
 enum class Family { kN, kR, kF, kH, kSM, kP };
 
+// The report form of a model, from the model catalogue.
 Family FamilyOf(char letter) {
-  switch (letter) {
+  const models::ModelInfo* model = models::findModel(letter);
+  switch (model != nullptr ? model->reportFamily : 'F') {
     case 'N': return Family::kN;
     case 'R': return Family::kR;
     case 'H': return Family::kH;
-    case 'S':
-    case 'M': return Family::kSM;
+    case 'S': return Family::kSM;
     case 'P': return Family::kP;
     default: return Family::kF;  // C, D, O
   }
@@ -127,9 +134,11 @@ class ParameterTable {
     PrintMolecularQuantities(st_, out_, c);
   }
 
-  // Rows of a further component k = 2..4 with its first parameter at `first`
-  // (absorbance, s, D), in its console colour, then its molecular quantities.
-  void Component(int k, int first) {
+  // Rows of a further component k = 2..4 (absorbance, s, D), in its console
+  // colour, then its molecular quantities.
+  void Component(int k) {
+    const models::ComponentSlots slot =
+        models::componentSlots(models::modelInfo(st_.modelLetter), k);
     static const char* const kLabels[5][3] = {
         {},
         {},
@@ -140,11 +149,11 @@ class ParameterTable {
         {"4.Initial absorbance           ", "4.Svedberg coeff.(Svedb.units) ",
          "4.Diffusion coefficient        "}};
     out_.Color(k == 2 ? console::kLightMagenta : console::kLightGreen);
-    Row(kLabels[k][0], first);
-    const double sdSw = SvedbergRow(kLabels[k][1], first + 1);
-    const double sdD = Row(kLabels[k][2], first + 2);
+    Row(kLabels[k][0], slot.c0);
+    const double sdSw = SvedbergRow(kLabels[k][1], slot.s);
+    const double sdD = Row(kLabels[k][2], slot.dOrM);
     out_.Color(console::kWhite);
-    Molecular(k, first + 1, first + 2, sdSw, sdD);
+    Molecular(k, slot.s, slot.dOrM, sdSw, sdD);
   }
 
  private:
@@ -267,7 +276,7 @@ void ReportN(const AnalysisState& st, ReportText& out, const std::string& date) 
   if (st.paramCount > 13) out.WaitKey();
   for (int k = 2; k <= kMaxComponents && st.paramCount > 3 * k + 1; ++k) {
     out.Line("");
-    table.Component(k, 3 * k + 2);
+    table.Component(k);
   }
   if (out.toPrinter() || st.paramCount == 7) out.Line("");
   if (st.paramCount == 7) {
@@ -319,7 +328,7 @@ void ReportFaxen(const AnalysisState& st, ReportText& out, const std::string& da
   table.Molecular(1, 2, 5, sdSw, sdD);
   if (st.paramCount > 11) out.WaitKey();
   for (int k = 2; k <= kMaxComponents && st.paramCount > 3 * k - 1; ++k) {
-    table.Component(k, 3 * k);
+    table.Component(k);
   }
   if (out.toPrinter() || st.paramCount == 5) out.Line("");
   if (st.paramCount == 5) {
@@ -520,6 +529,31 @@ void ShowFitReport(AnalysisState& st) {
   ReportText out(false);
   PrintFitReport(st, out, CurrentReportDate());
   out.WriteToConsole();
+}
+
+int PrintReportOption(AnalysisState& st, bool hardcopyPending, const PrintTarget& target) {
+  // The set title names the series by its start file, without the extension.
+  if (!st.firstFileName.empty()) {
+    const std::string& path = st.firstFileName;
+    st.setTitle = path.substr(0, path.size() > 4 ? path.size() - 4 : path.size())
+                      .substr(0, kLineLength);
+  }
+  ReportText out(true);
+  if (!hardcopyPending) out.Text("\n\n\n");
+  PrintFitReport(st, out, CurrentReportDate());
+  if (st.riNoiseOn && console::AskYesNo("Print local base line values (RI-Noise)  (Y/N) : ",
+                                        console::YesNo::kEnterNo)) {
+    AppendRiNoiseList(st, out);
+  }
+  if (st.tiNoiseOn && console::AskYesNo("Print number of data points pro abscissa value (Y/N) : ",
+                                        console::YesNo::kEnterNo)) {
+    AppendPointCountList(st, out);
+  }
+  console::WriteLn(SendReportToPrinter(out.Plain(), target.directory, target.allowSpooler,
+                                       std::time(nullptr)));
+  console::WriteLn("data send off");
+  const console::Key key = console::ReadKeyUpper();
+  return key.extended ? 0 : key.code;
 }
 
 std::string SendReportToPrinter(std::string_view latin1, const std::string& directory,

@@ -39,6 +39,18 @@ void AppendPointCountList(const AnalysisState& st, ReportText& out);
 // The console report after a fit, dated today, with colours and paging.
 void ShowFitReport(AnalysisState& st);
 
+// Option D: the report of the current model on the printer, preceded by
+// three empty lines unless a graph hardcopy has already started the page,
+// followed on request by the RI-noise list (RI noise on) and the point-count
+// list (TI noise on); then "data send off" on the console and one key, which
+// is returned (upper-cased; 0 for an extended key) as the next option letter.
+// Where the printed text went is said on the console.
+struct PrintTarget {
+  std::string directory = ".";  // where the text file goes without a spooler
+  bool allowSpooler = true;     // try `lp` first
+};
+int PrintReportOption(AnalysisState& st, bool hardcopyPending, const PrintTarget& target = {});
+
 // Sends finished report text (Latin-1) to the printer: through `lp` when
 // `allowLp` and `lpstat -d` names a default destination, otherwise into
 // svfit-print-YYYYMMDD-HHMMSS.txt (local time `now`) in `directory`. Returns a

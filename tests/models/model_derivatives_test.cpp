@@ -40,7 +40,7 @@ double paramDifference(AnalysisState& st, int k, int scan, double r) {
 std::vector<double> radiiFor(const AnalysisState& st, int scan) {
   const double boundary = kMeniscus * std::exp(st.param[2] * st.scanTime[scan]);
   std::vector<double> radii = {kMeniscus + 0.01, (kMeniscus + boundary) / 2, boundary - 0.02,
-                               boundary,         boundary + 0.015,          kBottom - 0.25,
+                               boundary,         boundary + 0.015,           kBottom - 0.25,
                                kBottom - 0.04};
   return radii;
 }
@@ -91,7 +91,8 @@ TEST_P(ModelDerivatives, AnalyticMatchFiniteDifferencesForEveryParameter) {
           if (massComponent > 0) {
             const double saved = st.param[k];
             st.molMassGiven[massComponent] = false;
-            st.param[k] = st.param[componentSlots(model, massComponent).s] * st.dPerS[massComponent];
+            st.param[k] =
+                st.param[componentSlots(model, massComponent).s] * st.dPerS[massComponent];
             p = st.param[k];
             expected = paramDifference(st, k, scan, r);
             st.molMassGiven[massComponent] = true;
@@ -146,8 +147,9 @@ TEST_P(ModelDerivatives, GradientIsTheRadialDerivativeAtFixedTime) {
   const double withSlit = GradientAt(st, 5, r);
   const double firstRadius = st.scanRadius[5][1];
   const double saved = st.scanTime[5];
-  st.scanTime[5] += letter == 'O' ? 40.0 * ((r - 5.0) - 0.0001 * firstRadius)
-                                  : letter == 'P' ? 0.0 : 40.0 * (r - firstRadius);
+  st.scanTime[5] += letter == 'O'   ? 40.0 * ((r - 5.0) - 0.0001 * firstRadius)
+                    : letter == 'P' ? 0.0
+                                    : 40.0 * (r - firstRadius);
   st.slitTimePerCm = 0.0;
   EXPECT_DOUBLE_EQ(withSlit, GradientAt(st, 5, r)) << "model " << letter;
   st.scanTime[5] = saved;

@@ -12,8 +12,8 @@ namespace svfit::models::testing {
 
 inline constexpr double kPi = 3.141592653589793;
 inline constexpr double kOmega2 = (kPi * 42000.0 / 30.0) * (kPi * 42000.0 / 30.0);  // [rad²/s²]
-inline constexpr double kMeniscus = 5.95;  // [cm]
-inline constexpr double kBottom = 7.2;     // [cm]
+inline constexpr double kMeniscus = 5.95;                                           // [cm]
+inline constexpr double kBottom = 7.2;                                              // [cm]
 
 // s [S] and D [cm²/s] of the four test components.
 inline constexpr double kSvedberg[5] = {0, 4.4, 2.0, 7.5, 11.0};
@@ -24,8 +24,7 @@ inline double sParam(double svedberg) { return svedberg * 1e-13 * kOmega2; }
 
 // The molar mass (in the units of the D-or-M parameter) that gives D for s.
 inline double massFor(const AnalysisState& st, int k, double svedberg, double D) {
-  return svedberg * 1e-13 * kGasConstant * (273.15 + st.temperature) /
-         ((1.0 - st.psvRho[k]) * D);
+  return svedberg * 1e-13 * kGasConstant * (273.15 + st.temperature) / ((1.0 - st.psvRho[k]) * D);
 }
 
 // One shared state (the matrices are large); every test sets what it uses.
@@ -58,7 +57,8 @@ inline void setSeries(AnalysisState& st, int scans, int points, double firstTime
     st.scanFirstPoint[s] = 1;
     st.scanLastPoint[s] = points;
     for (int j = 1; j <= points; ++j) {
-      st.scanRadius[s][j] = kMeniscus + 0.003 + (kBottom - 0.01 - kMeniscus) * (j - 1) / (points - 1);
+      st.scanRadius[s][j] =
+          kMeniscus + 0.003 + (kBottom - 0.01 - kMeniscus) * (j - 1) / (points - 1);
     }
   }
 }

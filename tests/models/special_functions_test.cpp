@@ -47,9 +47,12 @@ TEST(ScaledErfc, StatedAccuracyOverTheWholeRange) {
   for (int i = 0; i <= 30000; ++i) {
     const Extended x = i * 0.001L;
     const double err = relativeError(scaledErfc(x), referenceErfcx(x));
-    if (x < 4) worstLow = std::max(worstLow, err);
-    else if (x < 5) worstSwitch = std::max(worstSwitch, err);
-    else worstHigh = std::max(worstHigh, err);
+    if (x < 4)
+      worstLow = std::max(worstLow, err);
+    else if (x < 5)
+      worstSwitch = std::max(worstSwitch, err);
+    else
+      worstHigh = std::max(worstHigh, err);
   }
   EXPECT_LT(worstLow, 5e-11) << "recurrence below 4";
   EXPECT_LT(worstSwitch, 1e-9) << "around the switch point";
@@ -90,8 +93,8 @@ TEST(SafeErfc, SymmetryLimitsAndGuards) {
 
 TEST(CombinedExp, OneExponentWithinTheExtendedRange) {
   // exp(8000)·exp(−8000.25) would overflow as a product of doubles.
-  EXPECT_NEAR(static_cast<double>(combinedExp(8000.0L, std::sqrt(8000.25L))),
-              std::exp(-0.25), 1e-15);
+  EXPECT_NEAR(static_cast<double>(combinedExp(8000.0L, std::sqrt(8000.25L))), std::exp(-0.25),
+              1e-15);
   EXPECT_EQ(combinedExp(0, 107), 0);                  // z² − a = 11449 > 11356
   EXPECT_EQ(combinedExp(11500, 1), 0);                // a − z² beyond the range too
   EXPECT_GT(combinedExp(0, std::sqrt(11355.0L)), 0);  // just inside
@@ -102,7 +105,8 @@ TEST(LogNormalPeak, PeakFloorAndFixedCorrections) {
   EXPECT_NEAR(static_cast<double>(logNormalPeak(2.0L, 2.0, 3.0, 1.5, 0.7, 0.1)), 0.8, 1e-15);
   // Left of the support (y ≤ 0) the floor 1e-300 gives B to double precision.
   const double b = 293.5413, A = 0.2713, B = -0.091;
-  const double floorValue = A * std::exp(-std::log(2.0) * std::pow(std::log(1e-300) / std::log(b), 2)) + B;
+  const double floorValue =
+      A * std::exp(-std::log(2.0) * std::pow(std::log(1e-300) / std::log(b), 2)) + B;
   EXPECT_EQ(boundaryCorrA(0.0), floorValue);
   EXPECT_EQ(boundaryCorrA(0.0), B);
   EXPECT_EQ(boundaryCorrA(-1.0), B);
@@ -118,10 +122,12 @@ TEST(LogNormalPeak, PeakFloorAndFixedCorrections) {
 TEST(LogNormalPeak, DerivativesByEps) {
   for (double eps : {1e-4, 1e-3, 4e-3, 0.02, 0.3}) {
     const double h = 1e-6 * eps;
-    EXPECT_NEAR(boundaryCorrADeriv(eps), (boundaryCorrA(eps + h) - boundaryCorrA(eps - h)) / (2 * h),
+    EXPECT_NEAR(boundaryCorrADeriv(eps),
+                (boundaryCorrA(eps + h) - boundaryCorrA(eps - h)) / (2 * h),
                 1e-6 * std::fabs(boundaryCorrADeriv(eps)) + 1e-6)
         << eps;
-    EXPECT_NEAR(boundaryCorrBDeriv(eps), (boundaryCorrB(eps + h) - boundaryCorrB(eps - h)) / (2 * h),
+    EXPECT_NEAR(boundaryCorrBDeriv(eps),
+                (boundaryCorrB(eps + h) - boundaryCorrB(eps - h)) / (2 * h),
                 1e-6 * std::fabs(boundaryCorrBDeriv(eps)) + 1e-6)
         << eps;
   }

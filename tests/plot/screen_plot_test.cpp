@@ -5,6 +5,8 @@
 
 #include "console/crt.h"
 #include "console/graph.h"
+#include "models/catalogue.h"
+#include "models/model_pass.h"
 #include "plot/fit_display.h"
 #include "plot/screen_frame.h"
 #include "synthetic_series.h"
@@ -203,6 +205,32 @@ TEST_F(Plots, AfterAFitCurvesAndResidualBand) {
   EXPECT_EQ(gr::GetPixel(lay.left + 500, bandTop), 13);
   EXPECT_EQ(gr::GetPixel(lay.left + 500, bandTop + lay.bandHeight / 2), 13);  // zero line
   st.maxIterations = 0;
+}
+
+TEST_F(Plots, CurvesComeFromTheModelOfTheFit) {
+  testing::MakeSeries(st, 1, 0);
+  st.modelLetter = 'C';  // a Faxen-type boundary of 4.4 S, D 6e-7 cm²/s
+  st.paramCount = 5;
+  st.param = {};
+  st.param[1] = 0.8;
+  st.param[2] = 4.4e-13 * st.omega2First;
+  st.param[3] = 0.02;
+  st.param[4] = 5.95;
+  st.param[5] = 6e-7;
+  st.psv[1] = 0.73;
+  st.updatePsvRho();
+  models::classifyDiffusionOrMass(st);
+  st.maxIterations = 200;
+  st.display = DisplayFlags{};
+  st.display.dataPoints = false;
+  const AxisScale sc = DrawFitPlot(st);
+  const models::ScanModel model(st, 1);
+  for (double r : {6.02, 6.05, 6.1, 6.5, 7.0}) {
+    const int x = sc.XPixel(r);
+    EXPECT_EQ(gr::GetPixel(x, sc.YPixel(model.value(sc.Radius(x)))), ScanColor(1)) << "radius " << r;
+  }
+  st.maxIterations = 0;
+  st.paramCount = 0;
 }
 
 TEST_F(Plots, ProfilePlotStartsBelowZero) {

@@ -3,12 +3,17 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <string>
 
 #include "console/crt.h"
 #include "console/format.h"
 #include "console/graph.h"
+#include "console/hardcopy.h"
 #include "plot/screen_plot.h"
 #include "synthetic_series.h"
 
@@ -80,11 +85,9 @@ TEST_F(Viewer, CrosshairStartsAt350By200AndMovesOnePixelPerArrow) {
 }
 
 TEST_F(Viewer, ShiftMovesFifteenPixels) {
-  gr::StartTestConsole("");
-  gr::PostMouse(0, 0, 0, true);
-  if (!gr::ShiftDown()) GTEST_SKIP() << "this console does not record a shift state";
-  gr::StartTestConsole(Right(2) + "A" + kFinish);
-  gr::PostMouse(0, 0, 0, true);
+  gr::StartTestConsole("A" + kFinish);
+  gr::PostExtendedKey(gr::kScanRight, true);  // queued keys come before the scripted ones
+  gr::PostExtendedKey(gr::kScanRight, true);
   GraphViewer(st, {'N'}, scale);
   EXPECT_DOUBLE_EQ(st.startRadius, scale.Radius(380));
 }
@@ -146,7 +149,6 @@ TEST_F(Viewer, FinishingKeyIsASetting) {
 TEST_F(Viewer, StartValuesCountComponents) {
   st.markedS = {};
   st.markedAmp = {};
-  st.markedCount = 0;
   st.meniscusMarked = 5.95;
   ASSERT_TRUE(Run("1" + Right(30) + "1" + "2" + kFinish, {'B', true}));
   EXPECT_EQ(st.markedCount, 2);  // S1 set twice counts once
@@ -211,6 +213,28 @@ TEST_F(Viewer, CtrlLLeavesModeA) {
   ASSERT_TRUE(Run("\x0c", {'A'}));
   EXPECT_EQ(result.lastKey, gr::kKeyCtrlL);
   EXPECT_FALSE(result.printed);
+}
+
+TEST_F(Viewer, CtrlLInModeJPrintsAndBeeps) {
+  // A fake lpstat without a default printer keeps the job in a file here.
+  const auto dir = std::filesystem::temp_directory_path() / ("svfit-viewer-print-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "lpstat") << "#!/bin/sh\necho 'no system default destination'\n";
+  std::filesystem::permissions(dir / "lpstat", std::filesystem::perms::owner_all);
+  const std::string oldPath = std::getenv("PATH");
+  setenv("PATH", (dir.string() + ":" + oldPath).c_str(), 1);
+  const auto oldDir = std::filesystem::current_path();
+  std::filesystem::current_path(dir);
+  const int beeps = gr::TestBeepCount();
+  ASSERT_TRUE(Run("\x0c\x1b", {'J'}));
+  EXPECT_TRUE(result.printed);
+  EXPECT_TRUE(gr::HardcopyPending());
+  EXPECT_GT(gr::TestBeepCount(), beeps);
+  const std::string note = gr::EndHardcopyJob();
+  EXPECT_EQ(note.rfind("Graph hardcopies saved in svfit-hardcopy-", 0), 0u) << note;
+  std::filesystem::current_path(oldDir);
+  setenv("PATH", oldPath.c_str(), 1);
+  std::filesystem::remove_all(dir);
 }
 
 TEST_F(Viewer, ScanListColours) {

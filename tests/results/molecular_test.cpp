@@ -76,43 +76,5 @@ TEST(MolecularQuantities, StandardDeviationOfTheMolarMass) {
   EXPECT_EQ(ComputeMolecularQuantities(*k.st, k.c).sdMolarMass, 0);
 }
 
-TEST(MolecularQuantities, StokesRadiusDependsOnlyOnDTemperatureAndViscosity) {
-  Case k;
-  const auto rs = ComputeMolecularQuantities(*k.st, k.c).stokesRadius;
-  k.c.sw = Sw(9.0);
-  k.c.vbar = 0.6;
-  k.c.vrho = 0.6;
-  EXPECT_EQ(ComputeMolecularQuantities(*k.st, k.c).stokesRadius, rs);
-  k.st->viscosity = 2.004;
-  EXPECT_NEAR(static_cast<double>(ComputeMolecularQuantities(*k.st, k.c).stokesRadius / rs), 0.5,
-              1e-15);
-}
-
-TEST(MolecularQuantities, CompactSphereGivesNegativeHydration) {
-  Case k;
-  k.c.D = 1.2e-6;  // faster than the anhydrous sphere of that mass allows
-  const MolecularQuantities q = ComputeMolecularQuantities(*k.st, k.c);
-  EXPECT_LT(q.stokesRadius, q.anhydrousRadius);
-  EXPECT_LT(q.waterVolume, 0);
-  EXPECT_LT(q.frictionRatio, 1);
-}
-
-TEST(MolecularQuantities, FourLinesWithColoursAndUndefinedValuesInTheirFields) {
-  Case k;
-  ReportText out(false);
-  PrintMolecularQuantities(*k.st, out, k.c);
-  const std::string text = out.Annotated();
-  EXPECT_EQ(text.substr(0, 46), "Molecular mass/stdv/(psv*rho)   6.4387E+04    ");
-  EXPECT_NE(text.find("\n<c14>Stokes radius(water)(m)/excluded volume(l/g)  3.5121E-09"),
-            std::string::npos);
-  EXPECT_EQ(text.substr(text.size() - 5), "<c15>");
-
-  k.c.D = 0;  // K and Rs infinite, M infinite
-  k.c.sw = -Sw(1.0);
-  ReportText bad(true);
-  PrintMolecularQuantities(*k.st, bad, k.c);
-  EXPECT_EQ(bad.Plain().substr(0, 47), "     Molecular mass/stdv/(psv*rho)         -Inf");
-}
-
 }  // namespace
 }  // namespace svfit::results

@@ -51,6 +51,18 @@ std::string Printer(AnalysisState& st) {
   return out.Annotated();  // the printer has no colours or waits: plain text
 }
 
+// A single-component model with five parameters, all fitted.
+void SetFive(AnalysisState& st) {
+  st.paramCount = 5;
+  st.dParamIndex = 5;
+  st.componentCount = 1;
+  SetParam(st, 1, 0.8123, 0.75, 0.0021);
+  SetParam(st, 2, Sw(4.35), Sw(4.0), Sw(0.012));
+  SetParam(st, 3, 0.0056, 0.0, 0.0003);
+  SetParam(st, 4, 5.9512, 5.95, 0.00031);
+  SetParam(st, 5, 6.1e-7, 5.5e-7, 2.3e-9);
+}
+
 // Bounded cell, one component; RI noise on and TI noise off, so the base line
 // shows its level with the mean RI offset.
 void SetN1(AnalysisState& st) {
@@ -127,16 +139,9 @@ TEST(ReportGolden, FaxenFourComponentsConsole) {
 
 TEST(ReportGolden, FaxenOneComponentPrinter) {
   auto st = MakeFittedState('O');
-  st->paramCount = 5;
-  st->dParamIndex = 5;
-  st->componentCount = 1;
+  SetFive(*st);
   st->secondSetLoaded = true;
   st->firstSetTitle = "/data/run6/00001";
-  SetParam(*st, 1, 0.8123, 0.75, 0.0021);
-  SetParam(*st, 2, Sw(4.35), Sw(4.0), Sw(0.012));
-  SetParam(*st, 3, 0.0056, 0.0, 0.0003);
-  SetParam(*st, 4, 5.9512, 5.95, 0.00031);
-  SetParam(*st, 5, 6.1e-7, 5.5e-7, 2.3e-9);
   ExpectGolden("o_printer.txt", Printer(*st));
 }
 
@@ -144,15 +149,10 @@ TEST(ReportGolden, FaxenOneComponentPrinter) {
 // of M.
 TEST(ReportGolden, HiesterVermeulenTiedMassConsole) {
   auto st = MakeFittedState('H');
-  st->paramCount = 5;
-  st->dParamIndex = 5;
-  st->componentCount = 1;
+  SetFive(*st);
   st->molMassGiven[1] = true;
-  SetParam(*st, 1, 0.8123, 0.75, 0.0021);
-  SetParam(*st, 2, Sw(4.35), Sw(4.0), Sw(0.012));
-  SetParam(*st, 3, 0.0056, 0.0, 0.0003);
-  SetParam(*st, 4, 5.9512, 5.95, 0.00031);
-  SetParam(*st, 5, 6.1e-7, 66000.0, 0);
+  st->freeCount = 4;  // P[5] fixed: the molar mass 66000 was given
+  st->startValue[5] = 66000.0;
   ExpectGolden("h_console.txt", Console(*st));
 }
 
@@ -184,14 +184,7 @@ TEST(ReportGolden, ConcentrationDependentSPrinter) {
 
 TEST(ReportGolden, LnxTauConsoleNamesTheSeries) {
   auto st = MakeFittedState('P');
-  st->paramCount = 5;
-  st->dParamIndex = 5;
-  st->componentCount = 1;
-  SetParam(*st, 1, 0.8123, 0.75, 0.0021);
-  SetParam(*st, 2, Sw(4.35), Sw(4.0), Sw(0.012));
-  SetParam(*st, 3, 0.0056, 0.0, 0.0003);
-  SetParam(*st, 4, 5.9512, 5.95, 0.00031);
-  SetParam(*st, 5, 6.1e-7, 5.5e-7, 2.3e-9);
+  SetFive(*st);
   ExpectGolden("p_console.txt", Console(*st));
   EXPECT_EQ(st->setTitle, "/data/run7/00005.R__");
 }

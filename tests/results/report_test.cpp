@@ -54,12 +54,15 @@ std::unique_ptr<AnalysisState> FaxenState() {
 
 TEST(ParameterRows, FixedRowHasFourteenBlanksAndFittedRowsKeepTheirDeviations) {
   auto st = FaxenState();
-  SetParam(*st, 1, 0.8, 0.7, 0.001);
+  SetParam(*st, 1, 0.000123456, 1.5e-123, 0.001);
   SetParam(*st, 2, Sw(4.0), Sw(3.0), Sw(0.05));
   SetParam(*st, 3, 0.01, 0.02, 0);  // fixed between two fitted ones
   SetParam(*st, 4, 6.0, 6.1, 0);
   SetParam(*st, 5, 6e-7, 5e-7, 3e-9);
   const std::string text = Report(*st, false);
+  // Five significant digits; a three-digit exponent keeps its last two digits.
+  EXPECT_EQ(LineStartingWith(text, "Initial absorbance"),
+            "Initial absorbance              1.2346E-04    1.0000E-03    1.5000E-23");
   EXPECT_EQ(LineStartingWith(text, "Base line"),
             "Base line                       1.0000E-02" + std::string(17, ' ') + " 2.0000E-02");
   EXPECT_EQ(LineStartingWith(text, "Meniscus radius"),
@@ -70,13 +73,6 @@ TEST(ParameterRows, FixedRowHasFourteenBlanksAndFittedRowsKeepTheirDeviations) {
   // s, its deviation and its start value in Svedberg units.
   EXPECT_EQ(LineStartingWith(text, "Svedberg coeff."),
             "Svedberg coeff. (Svedb.units)   4.0000E+00    5.0000E-02    3.0000E+00");
-}
-
-TEST(ParameterRows, ThreeDigitExponentsKeepTheirLastTwoDigits) {
-  auto st = FaxenState();
-  SetParam(*st, 1, 0.000123456, 1.5e-123, 0);
-  EXPECT_EQ(LineStartingWith(Report(*st, false), "Initial absorbance"),
-            "Initial absorbance              1.2346E-04" + std::string(17, ' ') + " 1.5000E-23");
 }
 
 TEST(ParameterRows, BaseLineUnderRiNoiseShowsMeanOffsetAndNoDeviation) {
@@ -91,41 +87,6 @@ TEST(ParameterRows, BaseLineUnderRiNoiseShowsMeanOffsetAndNoDeviation) {
   st->tiNoiseOn = true;
   EXPECT_EQ(LineStartingWith(Report(*st, false), "Base line"),
             "Base line                       1.0000E-02" + std::string(17, ' ') + " 0.0000E+00");
-}
-
-TEST(ParameterRows, StrayBaseLineInFreeListDoesNotShiftLaterDeviations) {
-  auto st = FaxenState();
-  st->riNoiseOn = true;
-  SetParam(*st, 2, Sw(4.0), Sw(3.0), Sw(0.05));
-  SetParam(*st, 3, 0.01, 0.0, 0.5);  // should have been removed by the set-up
-  SetParam(*st, 5, 6e-7, 5e-7, 3e-9);
-  const std::string text = Report(*st, false);
-  EXPECT_EQ(LineStartingWith(text, "Base line").substr(42, 17), std::string(17, ' '));
-  EXPECT_NE(LineStartingWith(text, "Diffusion coefficient").find("3.0000E-09"), std::string::npos);
-}
-
-TEST(ReportTitle, EveryFamilyIsDatedDayMonthYear) {
-  EXPECT_EQ(FormatReportDate({2026, 12, 5, 6}), "5:12:2026");
-  EXPECT_EQ(FormatReportDate({2027, 1, 31, 0}), "31:1:2027");
-  for (char model : {'N', 'R', 'C', 'D', 'O', 'H', 'S', 'M', 'P'}) {
-    auto st = MakeFittedState(model);
-    st->paramCount = model == 'N' || model == 'R' ? 7 : (model == 'S' || model == 'M' ? 6 : 5);
-    st->dParamIndex = st->paramCount;
-    EXPECT_NE(Report(*st, false).find("5:12:2026\n"), std::string::npos) << model;
-  }
-}
-
-TEST(ReportTitle, EpsilonUsesDAndSOfTheFirstComponent) {
-  auto st = MakeFittedState('C');
-  st->paramCount = 8;
-  st->dParamIndex = 5;
-  SetParam(*st, 2, Sw(4.0), 0, 0);
-  SetParam(*st, 4, 6.0, 0, 0);
-  SetParam(*st, 5, 6e-7, 0, 0);
-  SetParam(*st, 8, 3e-7, 0, 0);  // D of component 2
-  const double eps = 2 * 6e-7 / (36.0 * Sw(4.0));
-  EXPECT_EQ(LineStartingWith(Report(*st, false), "Damping parameter").substr(61),
-            console::FormatExp11(eps));
 }
 
 // ---- File number list --------------------------------------------------------
@@ -179,20 +140,6 @@ TEST(FileNumberList, NumberThatDoesNotFitStartsTheNextLine) {
   EXPECT_EQ(FileList(*st, false).substr(0, 8), "123 123 ");
 }
 
-TEST(FileNumberList, UsesSequenceOrderAndFileStep) {
-  auto st = MakeFittedState('C');
-  st->infoLines[0].clear();
-  st->dataFileNote.clear();
-  st->seqFirst = 1;
-  st->seqLast = 3;
-  st->scanSequence[1] = 1;
-  st->scanSequence[2] = 4;
-  st->scanSequence[3] = 5;
-  st->startFileNumber = 10;
-  st->fileStep = 2;
-  EXPECT_EQ(FileList(*st, false), "10 16 18 \n");
-}
-
 // ---- Run summary --------------------------------------------------------------
 
 TEST(RunSummary, SecondSpeedSetLineNamesFirstPositionOfOtherSpeed) {
@@ -203,21 +150,6 @@ TEST(RunSummary, SecondSpeedSetLineNamesFirstPositionOfOtherSpeed) {
   PrintRunSummary(*st, out);
   EXPECT_EQ(LineStartingWith(out.Plain(), "Number of first file"),
             "Number of first file with second rotor speed : 9");
-}
-
-TEST(RunSummary, SlitSpeedIsZeroWithoutScanSpeedCorrection) {
-  auto st = MakeFittedState('C');
-  ReportText out(false);
-  EXPECT_NEAR(PrintRunSummary(*st, out), 10.0 / 60.0, 1e-15);
-  st->slitTimePerCm = 0;
-  EXPECT_EQ(PrintRunSummary(*st, out), 0.0);
-}
-
-TEST(RunSummary, OdMaximumCoversOnlyUsedPointsOfUsedScans) {
-  auto st = MakeFittedState('N');
-  EXPECT_DOUBLE_EQ(MaxUsedValue(*st), 0.05 * 13 + 0.03);
-  st->scanLastPoint[13] = 2;
-  EXPECT_DOUBLE_EQ(MaxUsedValue(*st), 0.05 * 13 + 0.02);
 }
 
 // ---- Degenerate values ------------------------------------------------------------
@@ -238,20 +170,6 @@ TEST(DegenerateValues, ZeroAndNegativeParametersPrintInTheirFields) {
 }
 
 // ---- Option D lists -------------------------------------------------------------
-
-TEST(OptionDLists, RiNoiseRelativeToMeanSevenPerPrinterLine) {
-  auto st = MakeFittedState('C');
-  st->meanRiOffset = 0.007;
-  ReportText out(true);
-  AppendRiNoiseList(*st, out);
-  const std::string text = out.Plain();
-  ASSERT_EQ(text.substr(0, 3), "\x1b\x0c\n");
-  const auto lines = Lines(text.substr(3));
-  ASSERT_EQ(lines.size(), 2u);  // twelve values: seven and five
-  EXPECT_EQ(lines[0], "     -5.000-03 -4.000-03 -3.000-03 -2.000-03 -1.000-03  0.000+00  1.000-03 ");
-  EXPECT_EQ(lines[1].substr(0, 15), "      2.000-03 ");
-  EXPECT_EQ(lines[1].size(), 5u + 5 * 10);
-}
 
 TEST(OptionDLists, PointCountsWrapAfterSixtySixColumns) {
   auto st = MakeFittedState('C');
@@ -294,9 +212,38 @@ TEST(PrinterDestination, WithoutSpoolerTheReportGoesToADatedTextFile) {
   std::filesystem::remove_all(dir);
 }
 
-TEST(PrinterDestination, UnwritableDirectoryIsReportedNotFatal) {
-  const std::string note = SendReportToPrinter("x\n", "/nonexistent/dir", false, 0);
-  EXPECT_EQ(note.rfind("report could not be written to /nonexistent/dir/svfit-print-", 0), 0u);
+TEST(PrinterDestination, OptionDPrintsReportAndAskedListsThenReturnsTheNextKey) {
+  const auto dir = std::filesystem::temp_directory_path() / "svfit_option_d_test";
+  std::filesystem::remove_all(dir);
+  std::filesystem::create_directories(dir);
+  auto st = FaxenState();
+  st->riNoiseOn = true;
+  st->tiNoiseOn = true;
+  st->maxPointCount = 3;
+  st->pointScanCount = {};
+  st->pointScanCount[2] = 12;
+  st->firstFileName = "/data/run7/00005.RA2";
+  // RI list: a refused key, then Y; point counts: Enter (no); then "z".
+  console::StartTestConsole("xY\rz");
+  const int next = PrintReportOption(*st, false, {dir.string(), false});
+  EXPECT_EQ(next, 'Z');
+  const std::string shown = console::TestTranscript();
+  EXPECT_NE(shown.find("Print local base line values (RI-Noise)  (Y/N) : Y"), std::string::npos);
+  EXPECT_NE(shown.find("Print number of data points pro abscissa value (Y/N) : N"),
+            std::string::npos);
+  EXPECT_NE(shown.find("report written to " + dir.string()), std::string::npos);
+  EXPECT_NE(shown.find("data send off"), std::string::npos);
+
+  ASSERT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
+  std::ifstream in(std::filesystem::directory_iterator(dir)->path(), std::ios::binary);
+  std::stringstream printed;
+  printed << in.rdbuf();
+  const std::string text = printed.str();
+  EXPECT_EQ(text.substr(0, 14), "\n\n\n     \n     ");  // three lines, then the report
+  EXPECT_NE(text.find("     /data/run7/00005\n"), std::string::npos);  // set title refreshed
+  EXPECT_NE(text.find("\x1b\x0c\n      2.000-03  3.000-03"), std::string::npos);  // RI list
+  EXPECT_EQ(text.find("  12\n"), std::string::npos);  // no point-count list
+  std::filesystem::remove_all(dir);
 }
 
 // ---- Console output ---------------------------------------------------------------
@@ -307,8 +254,10 @@ TEST(ConsoleReport, PagingWaitsForOneKeyAndColoursReachTheConsole) {
   ReportText out(false);
   PrintFitReport(*st, out, kDate);
   out.WriteToConsole();
+  EXPECT_NE(console::TestTranscript().find("date: 5:12:2026\n"), std::string::npos);
   EXPECT_NE(console::TestTranscript().find("PARAMETER"), std::string::npos);
   EXPECT_EQ(console::TextAttribute() & 0x0F, console::kWhite);
+  EXPECT_EQ(FormatReportDate({2027, 1, 31, 0}), "31:1:2027");
 }
 
 }  // namespace

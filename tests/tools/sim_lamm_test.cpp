@@ -125,8 +125,8 @@ INSTANTIATE_TEST_SUITE_P(Components, LammPlateau,
                                            PlateauCase{4.4, 6e-7, 42000, 300},
                                            PlateauCase{11.0, 3e-7, 50000, 0},
                                            PlateauCase{-3.0, 4e-7, 42000, 0}),
-                         [](const ::testing::TestParamInfo<PlateauCase>& info) {
-                           const PlateauCase& k = info.param;
+                         [](const ::testing::TestParamInfo<PlateauCase>& param) {
+                           const PlateauCase& k = param.param;
                            if (k.s < 0) return std::string("Floating");
                            if (k.accelerationTime > 0) return std::string("AfterARamp");
                            return k.s > 10 ? std::string("Fast") : std::string("Protein");

@@ -35,8 +35,9 @@
 // that extrapolated answer changes by no more than the tolerance times the
 // larger of the loading and the local concentration (the pile-up at the
 // bottom reaches many times the loading), and the last extrapolation is
-// returned. A work limit keeps very sharp boundaries (s/D above ~5e7 S·s/cm²)
-// from running for minutes; they are returned with their larger estimate.
+// returned. A work limit keeps very sharp boundaries (at 42000 rpm s/D above
+// about 5e7 S·s/cm², e.g. 15 S with D = 2e-7 cm²/s) from running for minutes;
+// they are returned with their larger estimate and converged = false.
 #include "sim/lamm.h"
 
 #include <algorithm>

@@ -33,13 +33,13 @@ int main(int argc, char** argv) {
                   series.files.front().name.c_str(), series.files.back().name.c_str(),
                   series.radii.size(), cl.outputDir.c_str());
       std::printf("svfit-sim: %d radial cells, estimated error %.1e of the loading\n",
-                  series.solution.cells, series.solution.errorEstimate);
+                  series.cells, series.errorEstimate);
     }
-    if (!series.solution.converged)
+    if (!series.converged)
       std::fprintf(stderr,
                    "svfit-sim: warning: the solution reached only %.1e of the loading, not "
                    "the tolerance %.1e (a very sharp boundary)\n",
-                   series.solution.errorEstimate, spec.tolerance);
+                   series.errorEstimate, spec.tolerance);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "svfit-sim: %s\n", e.what());
     return 1;

@@ -25,6 +25,7 @@
 #include <numbers>
 #include <random>
 #include <stdexcept>
+#include <utility>
 
 namespace svfit::sim {
 namespace {
@@ -227,9 +228,12 @@ Series simulateSeries(const SeriesSpec& spec) {
   for (int i = 0; i < spec.scanCount; ++i)
     series.times.push_back(std::round(spec.firstScan + i * spec.interval));
 
-  series.solution = solveLamm(spec.run, series.times, series.radii,
-                              absorbance ? spec.secondsPerCm : 0.0, spec.tolerance);
-  series.signal = series.solution.c;
+  Profiles solution = solveLamm(spec.run, series.times, series.radii,
+                                absorbance ? spec.secondsPerCm : 0.0, spec.tolerance);
+  series.signal = std::move(solution.c);
+  series.cells = solution.cells;
+  series.errorEstimate = solution.errorEstimate;
+  series.converged = solution.converged;
 
   Random tiRandom(spec.seed, 1), riRandom(spec.seed, 2), noiseRandom(spec.seed, 3);
   series.tiProfile = smoothProfile(series.radii, spec.tiNoise, tiRandom);

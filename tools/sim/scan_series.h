@@ -60,10 +60,12 @@ struct Series {
   std::vector<ScanFile> files;
   std::vector<double> times;      // elapsed time of each scan [s]
   std::vector<double> radii;      // radii of every scan [cm]
-  std::vector<std::vector<double>> signal;  // noise-free values [scan][point]
+  std::vector<std::vector<double>> signal;  // Lamm solution, noise-free [scan][point]
   std::vector<double> riOffsets;  // per-scan offset added [data units]
   std::vector<double> tiProfile;  // per-radius profile added [data units]
-  Profiles solution;              // the Lamm solution behind the signal
+  int cells = 0;                  // radial cells of the solution's finest grid
+  double errorEstimate = 0;       // of the solution, relative to the loading
+  bool converged = false;         // errorEstimate <= the spec's tolerance
 };
 
 // Checks a spec and returns the first problem as a sentence, "" when sound.

@@ -248,11 +248,11 @@ Scans:
   --r-end R        last radius written, at most [cm] (7.25)
   --step H         radial step [cm] (0.003; interference 0.00071350165)
   --first T        elapsed time of the first scan [s] (300)
-  --interval T     time between scans [s] (300)
+  --interval T     time between scans [s] (300); scan times are rounded to
+                   whole seconds, as the header holds them
   --scans N        number of scans (30)
   --slit-time S    absorbance: seconds the slit needs per cm; the point at r
                    is taken at header time + S (r - first radius) (0)
-                   Times are whole seconds, as in the header.
 
 Noise (in data units, 0 = none):
   --noise SD       independent Gaussian noise of every point (0)

@@ -1,0 +1,375 @@
+// The evaluation pass (noise sums, derivatives, molar-mass rule, validity,
+// thread independence), the Archibald masses and the catalogue.
+#include "models/model_pass.h"
+
+#include <gtest/gtest.h>
+
+#include <cfenv>
+#include <cmath>
+#include <cstring>
+#include <memory>
+
+#include "model_fixture.h"
+
+namespace svfit::models {
+namespace {
+
+using namespace testing;
+
+// A series with synthetic data: the model plus a scan offset, a radial
+// pattern and a little noise, so that every noise term has something to find.
+void fillData(AnalysisState& st) {
+  for (int s = 1; s <= st.scanCount; ++s) {
+    const ScanModel sm(st, s);
+    for (int j = 1; j <= st.scanPointCount[s]; ++j) {
+      const double r = st.scanRadius[s][j];
+      st.scanValue[s][j] =
+          sm.value(r) + 0.003 * s + 0.002 * std::sin(40 * r) + 1e-4 * std::sin(12345.0 * s * j);
+    }
+  }
+}
+
+void freeAll(AnalysisState& st) {
+  st.freeCount = st.paramCount;
+  for (int k = 1; k <= st.paramCount; ++k) st.freeIndex[k] = k;
+}
+
+struct PassFixture : ::testing::Test {
+  AnalysisState& st = sharedState();
+  std::unique_ptr<PassSums> sums = std::make_unique<PassSums>();
+  void SetUp() override {
+    setSeries(st, 12, 80);
+    setModel(st, 'N', 2);
+    fillData(st);
+    freeAll(st);
+  }
+};
+
+TEST_F(PassFixture, NoNoiseLeavesDataMinusModelAndTheModelDerivatives) {
+  st.riNoise.fill(7.0);
+  modelPass(st, *sums, 2);
+  for (int s = 1; s <= st.scanCount; ++s) {
+    EXPECT_EQ(st.riNoise[s], 0.0);
+    const ScanModel sm(st, s);
+    for (int j = 1; j <= st.scanPointCount[s]; j += 7) {
+      ModelDeriv deriv{};
+      const double model = sm.valueAndDerivs(st.scanRadius[s][j], deriv);
+      ASSERT_EQ(st.modelValue[s][j], st.scanValue[s][j] - model);
+      for (int m = 1; m <= st.freeCount; ++m) {
+        ASSERT_EQ(st.paramDerivBlock(m)[s][j], deriv[st.freeIndex[m]]);
+      }
+    }
+  }
+}
+
+TEST_F(PassFixture, TiNoiseIsTheMeanResidualAndItsSumsVanish) {
+  st.tiNoiseOn = true;
+  modelPass(st, *sums, 2);
+  for (int j = 1; j <= 80; ++j) {
+    double sumE = 0, sumAbs = 0;
+    for (int s = 1; s <= st.scanCount; ++s) {
+      sumE += st.modelValue[s][j] - sums->tiNoiseSum[j];
+      sumAbs += std::fabs(st.modelValue[s][j]);
+    }
+    EXPECT_NEAR(sumE, 0.0, 1e-14 * sumAbs) << "index " << j;
+    EXPECT_EQ(sums->tiCount[j], st.scanCount);
+    for (int m = 1; m <= st.freeCount; ++m) {
+      double sumG = 0, sumGAbs = 0;
+      for (int s = 1; s <= st.scanCount; ++s) {
+        sumG += st.paramDerivBlock(m)[s][j] - sums->derivTiSum[m][j];
+        sumGAbs += std::fabs(st.paramDerivBlock(m)[s][j]);
+      }
+      EXPECT_NEAR(sumG, 0.0, 1e-13 * sumGAbs + 1e-300) << "index " << j << ", parameter " << m;
+    }
+  }
+}
+
+TEST_F(PassFixture, TiMeanCountsOnlyTheScansThatContainTheIndex) {
+  // Scans cut at different start points and one scan left out of the
+  // sequence: index j's mean runs over the used scans that reach it.
+  st.tiNoiseOn = true;
+  for (int s = 1; s <= st.scanCount; ++s) st.scanFirstPoint[s] = s;  // scan s starts at point s
+  st.seqFirst = 2;                                                   // scan 1 is not used
+  modelPass(st, *sums, 2);
+  for (int j : {1, 2, 5, 11, 40}) {
+    double sum = 0;
+    int count = 0;
+    for (int s = 2; s <= st.scanCount; ++s) {
+      if (j < st.scanFirstPoint[s]) continue;
+      sum += st.modelValue[s][j];
+      ++count;
+    }
+    EXPECT_EQ(sums->tiCount[j], count) << j;
+    if (count > 0) {
+      EXPECT_NEAR(sums->tiNoiseSum[j], sum / count, 1e-15) << j;
+    }
+  }
+}
+
+TEST_F(PassFixture, RiNoiseIsTheMeanOffsetOfEachScan) {
+  st.riNoiseOn = true;
+  modelPass(st, *sums, 2);
+  for (int s = 1; s <= st.scanCount; ++s) {
+    double sum = 0;
+    for (int j = 1; j <= 80; ++j) sum += st.modelValue[s][j] - st.riNoise[s];
+    EXPECT_NEAR(sum, 0.0, 1e-13);
+    // The data carry an offset of 0.003·s over the model; the radial pattern
+    // averages to a little, the same for every scan.
+    EXPECT_NEAR(st.riNoise[s] - st.riNoise[1], 0.003 * (s - 1), 1e-4);
+  }
+  // With TI on as well, RI is the scan mean of the TI-corrected residuals and
+  // both corrections together leave only the scatter.
+  st.tiNoiseOn = true;
+  modelPass(st, *sums, 2);
+  for (int s = 1; s <= st.scanCount; ++s) {
+    double sumE = 0, sumG = 0;
+    for (int j = 1; j <= 80; ++j) {
+      sumE += st.modelValue[s][j] - sums->tiNoiseSum[j] - st.riNoise[s];
+      sumG += st.paramDerivBlock(2)[s][j] - sums->derivTiSum[2][j] - sums->derivRiSum[2][s];
+      EXPECT_NEAR(st.modelValue[s][j] - sums->tiNoiseSum[j] - st.riNoise[s], 0.0, 4e-4);
+    }
+    EXPECT_NEAR(sumE, 0.0, 1e-13);
+    EXPECT_NEAR(sumG, 0.0, 1e-9 * 80 * std::fabs(sums->derivTiSum[2][40]));
+  }
+}
+
+TEST_F(PassFixture, MolarMassIsTurnedIntoDWrittenBackIntoTheParameter) {
+  setModel(st, 'C', 2, true);
+  freeAll(st);
+  const double mass1 = st.param[5], mass2 = st.param[8];
+  ASSERT_TRUE(st.molMassGiven[1] && st.molMassGiven[2]);
+  modelPass(st, *sums, 2);
+  EXPECT_EQ(st.param[5], st.param[2] * st.dPerS[1]);
+  EXPECT_EQ(st.param[8], st.param[7] * st.dPerS[2]);
+  // D = s·R·T/((1 − v̄ρ)·M): the test values come back.
+  EXPECT_NEAR(st.param[5], kDiffusion[1], 1e-15);
+  EXPECT_NEAR(st.param[8], kDiffusion[2], 1e-15);
+  EXPECT_NE(st.param[5], mass1);
+  EXPECT_NE(st.param[8], mass2);
+}
+
+TEST_F(PassFixture, SerialAndParallelPassesAreBitIdentical) {
+  st.tiNoiseOn = true;
+  st.riNoiseOn = true;
+  st.meniscusCorrValue = 1.05;
+  setModel(st, 'N', 4);
+  freeAll(st);
+  auto snapshot = [&](PassSums& out) {
+    std::vector<double> v;
+    for (int s = 1; s <= st.scanCount; ++s) {
+      v.push_back(st.riNoise[s]);
+      for (int j = 1; j <= 80; ++j) {
+        v.push_back(st.modelValue[s][j]);
+        for (int m = 1; m <= st.freeCount; ++m) v.push_back(st.paramDerivBlock(m)[s][j]);
+      }
+    }
+    v.push_back(st.validityValue);
+    v.push_back(st.validityScan);
+    v.insert(v.end(), out.tiNoiseSum.begin(), out.tiNoiseSum.end());
+    for (int m = 1; m <= st.freeCount; ++m) {
+      v.insert(v.end(), out.derivTiSum[m].begin(), out.derivTiSum[m].end());
+      v.insert(v.end(), out.derivRiSum[m].begin(), out.derivRiSum[m].end());
+    }
+    return v;
+  };
+  modelPass(st, *sums, 1);
+  const std::vector<double> serial = snapshot(*sums);
+  for (int threads : {2, 3, 5}) {
+    auto other = std::make_unique<PassSums>();
+    modelPass(st, *other, threads);
+    const std::vector<double> parallel = snapshot(*other);
+    ASSERT_EQ(serial.size(), parallel.size());
+    EXPECT_EQ(std::memcmp(serial.data(), parallel.data(), serial.size() * sizeof(double)), 0)
+        << threads << " threads";
+  }
+}
+
+// The per-scan values V of the validity test, from the scans one by one.
+std::vector<double> validityPerScan(const AnalysisState& st) {
+  std::vector<double> v(1, 0.0);
+  const ModelParams params = modelParamsOf(st);
+  for (int s = 1; s <= st.scanCount; ++s) {
+    const ScanContext sc = scanContextOf(st, params, s);
+    TraceState traces;
+    ModelDeriv deriv{};
+    for (int j = 1; j <= st.scanLastPoint[s]; ++j) {
+      modelInfo(st.modelLetter).conc(params, sc, st.scanRadius[s][j], deriv, &traces);
+    }
+    v.push_back(traces.decided ? traces.validity : -1.0);
+  }
+  return v;
+}
+
+TEST_F(PassFixture, ValidityScanIsTheLastNewMaximumAtMostOne) {
+  for (char letter : {'N', 'R'}) {
+    setModel(st, letter, 1);
+    freeAll(st);
+    // The bottom trace reaches further up the cell with time: V grows from
+    // scan to scan after the first few. Scaled by 1/meniscusCorr so that the
+    // maxima pass 1 within the series.
+    st.meniscusCorrValue = 1.0;
+    const std::vector<double> v = validityPerScan(st);
+    ASSERT_GT(v[st.scanCount], v[st.scanCount - 1]) << letter;
+    st.meniscusCorrValue = v[2] * 1.5;  // scans up to 2 stay at or below 1
+    modelPass(st, *sums, 2);
+    double max = 0;
+    int expectedScan = 0;
+    for (int s = 1; s <= st.scanCount; ++s) {
+      const double scaled = v[s] / st.meniscusCorrValue;
+      if (!(scaled > max)) continue;
+      max = scaled;
+      if (max <= 1.0) expectedScan = s;
+    }
+    EXPECT_DOUBLE_EQ(st.validityValue, max) << letter;
+    EXPECT_EQ(st.validityScan, expectedScan) << letter;
+    EXPECT_GE(st.validityScan, 1) << letter;
+    EXPECT_GT(st.validityValue, 1.0) << letter;
+    // When every new maximum exceeds 1, no scan qualifies.
+    st.meniscusCorrValue = v[1] * 1e-3;
+    modelPass(st, *sums, 2);
+    EXPECT_EQ(st.validityScan, 0) << letter;
+    st.meniscusCorrValue = 1.0;
+  }
+  setModel(st, 'C', 1);  // no bottom, no test
+  modelPass(st, *sums, 2);
+  EXPECT_EQ(st.validityValue, 0.0);
+  EXPECT_EQ(st.validityScan, 0);
+}
+
+TEST_F(PassFixture, ValidityTestStaysOpenWhereTheBottomTraceIsFlat) {
+  setModel(st, 'N', 1);
+  const ModelParams params = modelParamsOf(st);
+  const ScanContext sc = scanContextOf(st, params, 1);
+  TraceState traces;
+  ModelDeriv deriv{};
+  std::feclearexcept(FE_ALL_EXCEPT);
+  // Beyond the boundary but far from the bottom the bottom trace is 0 at
+  // every point; the same radius twice gives Δm = Δb = 0 and Δr = 0.
+  for (double r : {6.3, 6.3, 6.31, 6.31}) modelInfo('N').conc(params, sc, r, deriv, &traces);
+  EXPECT_FALSE(std::fetestexcept(FE_DIVBYZERO | FE_INVALID));
+  EXPECT_TRUE(traces.newScanFlag);
+  EXPECT_FALSE(traces.decided);
+  EXPECT_EQ(traces.validity, 0.0);
+}
+
+// ---- Archibald masses ---------------------------------------------------------
+
+// M = s·R·T/((1 − v̄ρ)·D) of the test protein [g/mol].
+double trueMass(const AnalysisState& st) {
+  return kSvedberg[1] * 1e-13 * 8.316e7 * (273.15 + st.temperature) /
+         ((1.0 - st.psvRho[1]) * kDiffusion[1]);
+}
+
+TEST(ArchibaldMasses, RecoverTheMolarMassWhereTheModelHasNoFlux) {
+  AnalysisState& st = sharedState();
+  setSeries(st, 14, 50);
+  // Holladay's solution has no flux through the meniscus exactly.
+  setModel(st, 'O', 1);
+  archibaldMasses(st);
+  EXPECT_NEAR(st.archibaldMeniscus / trueMass(st), 1.0, 1e-6);
+  EXPECT_EQ(st.archibaldBottom, 0.0);
+  // The bottom image of N and R closes the bottom to 0.1 %; the meniscus
+  // terms of C and N close the meniscus to 0.5 % early in the run.
+  for (char letter : {'N', 'R'}) {
+    setModel(st, letter, 1);
+    archibaldMasses(st);
+    EXPECT_NEAR(st.archibaldBottom / trueMass(st), 1.0, 1e-3) << letter;
+  }
+  for (char letter : {'C', 'N'}) {
+    setModel(st, letter, 1);
+    archibaldMasses(st);
+    EXPECT_NEAR(st.archibaldMeniscus / trueMass(st), 1.0, 5e-3) << letter;
+  }
+}
+
+TEST(ArchibaldMasses, ZeroWhereUndefined) {
+  AnalysisState& st = sharedState();
+  setSeries(st, 4, 50);
+  for (char letter : {'H', 'P', 'S'}) {
+    setModel(st, letter, 1);
+    archibaldMasses(st);
+    EXPECT_EQ(st.archibaldMeniscus, 0.0) << letter;
+    EXPECT_EQ(st.archibaldBottom, 0.0) << letter;
+  }
+  for (char letter : {'C', 'D', 'M'}) {
+    setModel(st, letter, 1);
+    archibaldMasses(st);
+    EXPECT_GT(st.archibaldMeniscus, 0.0) << letter;
+    EXPECT_EQ(st.archibaldBottom, 0.0) << letter;
+  }
+  // c0 = 0: c' takes the floor at the meniscus and the gradient is 0; at the
+  // bottom c − base line − linear term is exactly 0.
+  setModel(st, 'O', 1);
+  st.param[1] = 0;
+  archibaldMasses(st);
+  EXPECT_EQ(st.archibaldMeniscus, 0.0);
+  setModel(st, 'N', 1);
+  st.param[1] = 0;
+  st.param[6] = 0;
+  archibaldMasses(st);
+  EXPECT_EQ(st.archibaldMeniscus, 0.0);
+  EXPECT_EQ(st.archibaldBottom, 0.0);
+}
+
+// ---- Catalogue -----------------------------------------------------------------
+
+TEST(Catalogue, NineModelsInMenuOrderWithTheirLayouts) {
+  const std::string letters = "HPSRNCMOD";
+  ASSERT_EQ(modelCatalogue().size(), letters.size());
+  for (std::size_t i = 0; i < letters.size(); ++i) {
+    const ModelInfo& m = modelCatalogue()[i];
+    EXPECT_EQ(m.letter, letters[i]);
+    EXPECT_EQ(m.menuLine.substr(0, 4), std::string("(") + letters[i] + ") ");
+    EXPECT_EQ(findModel(static_cast<char>(std::tolower(letters[i]))), &m);
+    EXPECT_NE(m.conc, nullptr);
+    EXPECT_NE(m.value, nullptr);
+    EXPECT_NE(m.gradient, nullptr);
+  }
+  EXPECT_EQ(findModel('Z'), nullptr);
+  EXPECT_EQ(modelInfo('C').menuLine,
+            "(C) \" improved faxen type solution    (only Meniscus boundary)      Kovell    ");
+  EXPECT_EQ(paramCountFor(modelInfo('N'), 4), 16);
+  EXPECT_EQ(paramCountFor(modelInfo('C'), 4), 14);
+  EXPECT_EQ(paramCountFor(modelInfo('R'), 3), 7);
+  EXPECT_EQ(componentCountFor(modelInfo('N'), 13), 3);
+  EXPECT_EQ(componentCountFor(modelInfo('N'), 8), 2);  // component 2 from paramCount > 7 on
+  EXPECT_EQ(componentCountFor(modelInfo('C'), 5), 1);
+  EXPECT_EQ(componentCountFor(modelInfo('C'), 11), 3);
+  EXPECT_EQ(componentCountFor(modelInfo('M'), 6), 1);
+  EXPECT_EQ(modelInfo('S').dParamIndex, 6);
+  EXPECT_EQ(modelInfo('R').dParamIndex, 7);
+  const ComponentSlots c3 = componentSlots(modelInfo('C'), 3);
+  EXPECT_EQ(c3.c0 * 100 + c3.s * 10 + c3.dOrM, 9 * 100 + 10 * 10 + 11);
+  const ComponentSlots n4 = componentSlots(modelInfo('N'), 4);
+  EXPECT_EQ(n4.c0 * 100 + n4.s * 10 + n4.dOrM, 14 * 100 + 15 * 10 + 16);
+}
+
+TEST(Catalogue, ParameterNamesAreFixed35CharacterTexts) {
+  EXPECT_EQ(parameterName(Layout::Bounded, 14), "14.initial absorbanse 4            ");
+  EXPECT_EQ(parameterName(Layout::Fujita, 2), "2. Svedberg coeffcient             ");
+  EXPECT_EQ(parameterName(Layout::Faxen, 10), "10.Svedberg coefficient 3          ");
+  EXPECT_EQ(parameterName(Layout::Fujita, 9), std::string(35, ' '));
+  for (int k = 1; k <= 16; ++k) EXPECT_EQ(parameterName(Layout::Bounded, k).size(), 35u);
+}
+
+TEST(Catalogue, DiffusionOrMolarMassThreshold) {
+  AnalysisState& st = sharedState();
+  setSeries(st, 2, 30);
+  setModel(st, 'C', 2);
+  st.param[5] = 2e-5;       // the largest diffusion coefficient
+  st.param[8] = 2.0001e-5;  // already a molar mass
+  st.psv[2] = 0.73;
+  st.updatePsvRho();
+  classifyDiffusionOrMass(st);
+  EXPECT_FALSE(st.molMassGiven[1]);
+  EXPECT_TRUE(st.molMassGiven[2]);
+  EXPECT_EQ(st.dPerS[1], 0.0);
+  const double expected = (273.15 + 20.0) * 8.316 / ((1 - 0.73) * 2.0001e-5) / kOmega2;
+  EXPECT_NEAR(st.dPerS[2] / expected, 1.0, 1e-14);
+  EXPECT_NEAR(st.epsPerS[2] / (2 * expected), 1.0, 1e-14);
+  st.psv[2] = 0.736;
+  st.updatePsvRho();
+}
+
+}  // namespace
+}  // namespace svfit::models

@@ -1,0 +1,311 @@
+// The models against the numerical solution of the Lamm equation (svfit_sim)
+// for a protein run, and against their own limiting cases.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "model_fixture.h"
+#include "models/model_pass.h"
+#include "models/special_functions.h"
+#include "sim/lamm.h"
+
+namespace svfit::models {
+namespace {
+
+using namespace testing;
+
+// ---- Against the Lamm equation ----------------------------------------------
+
+// Scans every 1200 s from 600 s until the boundary midpoint is 0.1 cm from the
+// bottom, 600 radii from the meniscus to the bottom, c0 = 1, no base line.
+struct LammRun {
+  std::vector<double> times, radii;
+  sim::Profiles lamm;
+
+  explicit LammRun(const std::vector<sim::Component>& components) {
+    for (double t = 600; t <= 21000; t += 1200) times.push_back(t);
+    const int points = 600;
+    for (int j = 0; j < points; ++j) {
+      radii.push_back(kMeniscus + 5e-4 + (kBottom - kMeniscus - 5e-4) * j / (points - 1));
+    }
+    sim::Experiment run;
+    run.meniscus = kMeniscus;
+    run.bottom = kBottom;
+    run.rpm = 42000;
+    run.components = components;
+    lamm = sim::solveLamm(run, times, radii, 0, 1e-5);
+    AnalysisState& st = sharedState();
+    setSeries(st, static_cast<int>(times.size()), points);
+    for (std::size_t i = 0; i < times.size(); ++i) {
+      st.scanTime[i + 1] = times[i];
+      for (int j = 0; j < points; ++j) st.scanRadius[i + 1][j + 1] = radii[j];
+    }
+  }
+};
+
+void setUnitModel(AnalysisState& st, char letter, int components) {
+  setModel(st, letter, components);
+  for (int k = 1; k <= components; ++k) st.param[componentSlots(modelInfo(letter), k).c0] = 1.0;
+  st.param[3] = 0;
+  if (modelInfo(letter).hasBottom) st.param[6] = 0;
+  st.meniscusCorrValue = meniscusCorr(kMeniscus);
+}
+
+// The validity value V of scan s (the model's own test of its bottom term).
+double validityOf(const AnalysisState& st, int scan) {
+  const ModelParams params = modelParamsOf(st);
+  const ScanContext sc = scanContextOf(st, params, scan);
+  TraceState traces;
+  ModelDeriv deriv{};
+  for (int j = 1; j <= st.scanLastPoint[scan]; ++j) {
+    modelInfo(st.modelLetter).conc(params, sc, st.scanRadius[scan][j], deriv, &traces);
+  }
+  return traces.validity;
+}
+
+TEST(LammAgreement, ModelNOverTheWholeCellWhileItsValidityTestHolds) {
+  const LammRun run({{kSvedberg[1], kDiffusion[1], 1.0}});
+  ASSERT_TRUE(run.lamm.converged);
+  AnalysisState& st = sharedState();
+  setUnitModel(st, 'N', 1);
+  double worstFitted = 0, worstCell = 0, worstLate = 0;
+  for (std::size_t i = 0; i < run.times.size(); ++i) {
+    const int scan = static_cast<int>(i) + 1;
+    const bool valid = validityOf(st, scan) <= 1.0;
+    const ScanModel sm(st, scan);
+    for (std::size_t j = 0; j < run.radii.size(); ++j) {
+      const double lamm = run.lamm.c[i][j];
+      const double diff = std::fabs(sm.value(run.radii[j]) - lamm);
+      if (!valid) {
+        worstLate = std::max(worstLate, diff / std::max(lamm, 1.0));
+        continue;
+      }
+      // Where the data can be fitted (up to 1.5·c0) and over the whole cell
+      // including the pile-up at the bottom (relative to the local value).
+      if (lamm <= 1.5) worstFitted = std::max(worstFitted, diff);
+      worstCell = std::max(worstCell, diff / std::max(lamm, 1.0));
+    }
+  }
+  std::printf(
+      "model N vs Lamm: %.4f c0 up to 1.5 c0, %.4f of max(c, c0) in the cell; "
+      "%.4f once V > 1\n",
+      worstFitted, worstCell, worstLate);
+  EXPECT_LT(worstFitted, 0.01);
+  EXPECT_LT(worstCell, 0.011);
+  // The validity test does flag the scans where the bottom term fails.
+  EXPECT_GT(worstLate, 0.012);
+}
+
+TEST(LammAgreement, ModelNWithThreeComponents) {
+  const LammRun run({{kSvedberg[1], kDiffusion[1], 1.0},
+                     {kSvedberg[2], kDiffusion[2], 1.0},
+                     {kSvedberg[3], kDiffusion[3], 1.0}});
+  ASSERT_TRUE(run.lamm.converged);
+  AnalysisState& st = sharedState();
+  setUnitModel(st, 'N', 3);
+  double worst = 0;
+  for (int scan : {1, 3, 5, 7}) {  // 600 to 7800 s: the fast component still clear of the bottom
+    const ScanModel sm(st, scan);
+    for (std::size_t j = 0; j < run.radii.size(); ++j) {
+      const double lamm = run.lamm.c[scan - 1][j];
+      worst = std::max(worst, std::fabs(sm.value(run.radii[j]) - lamm) / std::max(lamm, 3.0));
+    }
+  }
+  std::printf("model N, 3 components vs Lamm: %.4f of max(c, Σc0)\n", worst);
+  EXPECT_LT(worst, 0.01);
+}
+
+TEST(LammAgreement, FaxenModelsAwayFromTheBottom) {
+  const LammRun run({{kSvedberg[1], kDiffusion[1], 1.0}});
+  AnalysisState& st = sharedState();
+  // Measured largest deviations: C 0.0003, D 0.0033, O 0.023 (Holladay's
+  // boundary is narrower by 1/x than the true one), M (k = 0) 0.0004.
+  const struct {
+    char letter;
+    double bound;  // [c0]
+  } cases[] = {{'C', 0.001}, {'D', 0.005}, {'O', 0.025}, {'M', 0.001}};
+  for (const auto& c : cases) {
+    setUnitModel(st, c.letter, 1);
+    if (c.letter == 'M') st.param[5] = 0;
+    double worst = 0;
+    for (std::size_t i = 0; i < run.times.size(); ++i) {
+      // Clear of the bottom: four diffusion lengths and 0.05 cm.
+      const double limit = kBottom - 4 * std::sqrt(2 * kDiffusion[1] * run.times[i]) - 0.05;
+      const ScanModel sm(st, static_cast<int>(i) + 1);
+      for (std::size_t j = 0; j < run.radii.size() && run.radii[j] < limit; ++j) {
+        worst = std::max(worst, std::fabs(sm.value(run.radii[j]) - run.lamm.c[i][j]));
+      }
+    }
+    std::printf("model %c vs Lamm away from the bottom: %.4f c0\n", c.letter, worst);
+    EXPECT_LT(worst, c.bound) << c.letter;
+  }
+}
+
+// ---- Limiting cases -------------------------------------------------------------
+
+TEST(Limits, ModelNWithADistantBottomIsModelCPlusTheLinearTerm) {
+  AnalysisState& st = sharedState();
+  setSeries(st, 14, 40);
+  for (int n : {1, 3}) {
+    setModel(st, 'C', n);
+    std::vector<double> c;
+    for (int j = 1; j <= 40; ++j) c.push_back(ValueAt(st, 9, st.scanRadius[9][j]));
+    setModel(st, 'N', n);
+    st.param[5] = 1e4;  // r_b [cm]
+    for (int j = 1; j <= 40; ++j) {
+      const double r = st.scanRadius[9][j];
+      const double linear = (r - st.linearRefRadius) * st.param[6];
+      EXPECT_NEAR(ValueAt(st, 9, r), c[j - 1] + linear, 1e-13) << "r = " << r;
+    }
+  }
+}
+
+TEST(Limits, ModelCSumsItsComponents) {
+  // Four components equal the sum of four one-component models, each set up
+  // from that component's slots (the base line counted once).
+  AnalysisState& st = sharedState();
+  setSeries(st, 14, 40);
+  for (char letter : {'C', 'N'}) {
+    setModel(st, letter, 4);
+    const PerParam<double> four = st.param;
+    const ModelInfo& m = modelInfo(letter);
+    const double r = 6.35;
+    const double all = ValueAt(st, 6, r);
+    double sum = 0;
+    for (int k = 1; k <= 4; ++k) {
+      setModel(st, letter, 1);
+      const ComponentSlots slots = componentSlots(m, k);
+      st.param[1] = four[slots.c0];
+      st.param[2] = four[slots.s];
+      st.param[m.dParamIndex] = four[slots.dOrM];
+      sum += ValueAt(st, 6, r) - st.param[3] - (m.hasBottom ? (r - 6.0) * st.param[6] : 0.0);
+    }
+    EXPECT_NEAR(all, sum + four[3] + (m.hasBottom ? (r - 6.0) * four[6] : 0.0), 1e-14) << letter;
+  }
+}
+
+TEST(Limits, PartialTracesAddUpToTheModel) {
+  AnalysisState& st = sharedState();
+  setSeries(st, 14, 40);
+  for (char letter : {'N', 'R'}) {
+    setModel(st, letter, letter == 'N' ? 2 : 1);
+    for (double r : {6.0, 6.4, 7.1, 7.19}) {
+      const PartialTraces parts = PartialTracesAt(st, 12, r);
+      const double linear = (r - st.linearRefRadius) * st.param[6];
+      EXPECT_NEAR(parts.boundary + parts.bottom + st.param[3] + linear, ValueAt(st, 12, r), 1e-14);
+      EXPECT_GE(parts.bottom, 0.0);
+    }
+    // The bottom term is what rises at the bottom.
+    EXPECT_GT(PartialTracesAt(st, 12, 7.19).bottom, 10 * PartialTracesAt(st, 12, 7.1).bottom);
+  }
+  setModel(st, 'C', 1);
+  const PartialTraces c = PartialTracesAt(st, 12, 6.4);
+  EXPECT_EQ(c.bottom, 0.0);
+  EXPECT_EQ(c.boundary, ValueAt(st, 12, 6.4) - st.param[3]);
+}
+
+TEST(Limits, ModelPAtTheBoundaryAndFarFromIt) {
+  AnalysisState& st = sharedState();
+  setSeries(st, 14, 40);
+  setModel(st, 'P', 1);
+  st.param[5] = 1e-8;  // a narrow boundary, so that both far sides are reached in the cell
+  const int scan = 7;
+  const double tau = st.param[2] * st.scanTime[scan];
+  const double c0 = st.param[1], base = st.param[3];
+  // z = 0 at r = r_m·e^τ: half the diluted plateau.
+  EXPECT_NEAR(ValueAt(st, scan, kMeniscus * std::exp(tau)), c0 * std::exp(-2 * tau) / 2 + base,
+              1e-13);  // z within rounding of 0 on a steep boundary
+  // Far behind the boundary (z → −∞) the radially diluted plateau, ahead of
+  // it (z → +∞) the base line alone.
+  EXPECT_NEAR(ValueAt(st, scan, 7.8), c0 * std::exp(-2 * tau) + base, 1e-15);
+  EXPECT_NEAR(ValueAt(st, scan, kMeniscus), base, 1e-15);
+}
+
+TEST(Limits, ModelDFarBehindTheBoundaryIsTheDilutedPlateau) {
+  AnalysisState& st = sharedState();
+  setSeries(st, 14, 40);
+  setModel(st, 'D', 1);
+  const double tau2 = 2 * st.param[2] * st.scanTime[3];
+  EXPECT_NEAR(ValueAt(st, 3, 7.0), st.param[1] * std::exp(-tau2) + st.param[3], 1e-12);
+}
+
+TEST(Limits, EpsFloors) {
+  AnalysisState& st = sharedState();
+  setSeries(st, 14, 40);
+  const double r = 6.2;
+  // H: eps = 2D/sw is floored at 5e-5 cm²; D = 1e-9 with sw = 1 [1/s] uses it.
+  setModel(st, 'H', 1);
+  st.param[2] = 1.0;
+  st.scanTime[2] = 0.05;
+  st.param[5] = 1e-9;
+  const double floored = ValueAt(st, 2, r);
+  st.param[5] = 2.5e-5;  // eps exactly 5e-5
+  EXPECT_NEAR(ValueAt(st, 2, r), floored, 1e-15);
+  ModelDeriv deriv{};
+  st.param[5] = 1e-9;
+  ScanModel(st, 2).valueAndDerivs(r, deriv);
+  EXPECT_EQ(deriv[5], 0.0);  // no D dependence on the floor
+  // N replaces eps = 5e-5 by 1e-4; R keeps it. eps = 2D/(s·ω²·r_m²).
+  setSeries(st, 14, 40);
+  const double sw = sParam(kSvedberg[1]);
+  auto dFor = [&](double eps) { return eps * sw * kMeniscus * kMeniscus / 2; };
+  for (char letter : {'N', 'R'}) {
+    setModel(st, letter, 1);
+    const double rb = kMeniscus * std::exp(sw * st.scanTime[5]);
+    st.param[7] = dFor(5e-5);
+    const double at5 = ValueAt(st, 5, rb);
+    st.param[7] = dFor(1e-4);
+    const double at10 = ValueAt(st, 5, rb);
+    if (letter == 'N') {
+      EXPECT_NEAR(at5, at10, 1e-13);  // the same up to the rounding of eps = 1e-4
+    } else {
+      EXPECT_GT(std::fabs(at5 - at10), 1e-6);
+    }
+  }
+}
+
+TEST(Limits, SlitTimeCorrections) {
+  // O refers the slit time to 5 cm and 1e-4 of the first radius, the others
+  // to the first radius, P not at all.
+  AnalysisState& st = sharedState();
+  setSeries(st, 14, 40);
+  const double r = 6.3, slit = 40.0, first = st.scanRadius[4][1];
+  for (char letter : {'C', 'M', 'D', 'O', 'H', 'S', 'P', 'R', 'N'}) {
+    setModel(st, letter, 1);
+    st.slitTimePerCm = slit;
+    const double corrected = ValueAt(st, 4, r);
+    const double shift = letter == 'O'   ? slit * ((r - 5.0) - 0.0001 * first)
+                         : letter == 'P' ? 0.0
+                                         : slit * (r - first);
+    st.slitTimePerCm = 0;
+    st.scanTime[4] += shift;
+    EXPECT_DOUBLE_EQ(corrected, ValueAt(st, 4, r)) << letter;
+    st.scanTime[4] -= shift;
+  }
+}
+
+TEST(Limits, FujitaModelsStayFiniteForHugeArguments) {
+  // A sharp boundary early in the run: |z| far above 100 on both sides.
+  AnalysisState& st = sharedState();
+  setSeries(st, 14, 40);
+  for (char letter : {'S', 'M'}) {
+    for (double k : {0.0, 0.3, -0.2}) {
+      setModel(st, letter, 1);
+      st.param[5] = k;
+      st.param[6] = 1e-10;  // eps on its floor
+      for (double r : {5.951, 5.96, 6.0, 6.5, 7.19}) {
+        ModelDeriv deriv{};
+        const double v = ScanModel(st, 1).valueAndDerivs(r, deriv);
+        EXPECT_TRUE(std::isfinite(v)) << letter << " k " << k << " r " << r;
+        EXPECT_GE(v, st.param[3] - 1e-12);
+        EXPECT_LE(v, st.param[3] + 1.05 * st.param[1]);
+        for (int p = 1; p <= 6; ++p) EXPECT_TRUE(std::isfinite(deriv[p])) << p;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace svfit::models
