@@ -22,10 +22,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cassert>
 #include <cmath>
 #include <memory>
-#include <string>
 #include <thread>
 #include <vector>
 
