@@ -23,6 +23,7 @@
 #include "console/prompt.h"
 #include "models/catalogue.h"
 #include "results/max_absorbance.h"
+#include "results/start_values.h"
 
 namespace svfit::driver {
 namespace {
@@ -344,7 +345,7 @@ bool NoFit(AnalysisState& st) {
 
 }  // namespace
 
-SetupServices DefaultSetupServices() { return {}; }
+SetupServices DefaultSetupServices() { return {results::EstimateStartValues}; }
 
 bool SetupDialog(AnalysisState& st, SetupEntry entry, const SetupServices& services) {
   bool modelChanged = false;

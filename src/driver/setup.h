@@ -25,7 +25,7 @@ struct SetupServices {
   // first D-or-M parameter at dIndex.
   std::function<void(AnalysisState& st, int dIndex)> estimateStartValues;
 };
-// The services of the program (the start-value estimator of the results).
+// The services of the program: results::EstimateStartValues.
 SetupServices DefaultSetupServices();
 
 // Runs the dialogue from `entry` to the end. Returns false when 0 iterations

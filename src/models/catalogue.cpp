@@ -11,6 +11,8 @@
 // depends on s.
 #include "models/catalogue.h"
 
+#include <algorithm>
+
 #include <cassert>
 #include <cctype>
 
@@ -137,7 +139,7 @@ void classifyDiffusionOrMass(AnalysisState& st) {
     if (k > components) continue;
     const double M = st.param[componentSlots(model, k).dOrM];
     if (!(M > kMolarMassThreshold)) continue;
-    const double buoyancy = 1.0 - st.psvRho[k];  // 1 − v̄ρ
+    const double buoyancy = std::max(1.0 - st.psvRho[k], 1e-6);  // 1 − v̄ρ
     st.molMassGiven[k] = true;
     st.dPerS[k] = absT * kGasConstant / (buoyancy * M) / st.omega2First;
     st.epsPerS[k] = absT * 2.0 * kGasConstant / (M * buoyancy) / st.omega2First;

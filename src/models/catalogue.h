@@ -25,8 +25,10 @@ namespace svfit::models {
 // A "diff.coeff. or Molmass" value above this is a molar mass, at or below it
 // a diffusion coefficient [cm²/s].
 inline constexpr double kMolarMassThreshold = 2e-5;
-// Gas constant used to turn a molar mass into D = s·R·T/((1 − v̄ρ)·M).
-inline constexpr double kGasConstant = 8.316;
+// Gas constant used to turn a molar mass M [g/mol] into D = s·R·T/((1 − v̄ρ)·M)
+// [cm²/s]: R in erg/(mol·K), the same value as in the Archibald and Svedberg
+// relations of the report, so a mass read off the report can be entered as is.
+inline constexpr double kGasConstant = 8.316e7;
 
 // The parameter side of a model evaluation: the same for every scan of a pass.
 struct ModelParams {
@@ -129,10 +131,12 @@ ComponentSlots componentSlots(const ModelInfo& model, int k);
 std::string parameterName(Layout layout, int k);
 
 // Classifies each component's D-or-M parameter (a value above 2e-5 is a molar
-// mass M, in units that make D = s·8.316·T/((1 − v̄ρ)·M) come out in cm²/s,
-// that is 10⁷ g/mol) and sets molMassGiven, dPerS and epsPerS:
-//   dPerS   = (273.15 + T)·8.316/((1 − ψ)·M)/omega2First
-//   epsPerS = (273.15 + T)·2·8.316/(M·(1 − ψ))/omega2First,  ψ = v̄·ρ of the component
+// mass M in g/mol, so that D = s·R·T/((1 − v̄ρ)·M) comes out in cm²/s) and
+// sets molMassGiven, dPerS and epsPerS:
+//   dPerS   = (273.15 + T)·R/((1 − ψ)·M)/omega2First
+//   epsPerS = (273.15 + T)·2·R/(M·(1 − ψ))/omega2First,  ψ = v̄·ρ of the component
+// A buoyancy 1 − ψ at or below 1e-6 (a solute that does not sediment) is taken
+// as 1e-6, so D stays finite.
 void classifyDiffusionOrMass(AnalysisState& st);
 
 // Writes D = s·dPerS into the D-or-M parameter of every component whose

@@ -424,6 +424,15 @@ std::string CommandOutput(const char* command) {
 
 }  // namespace
 
+double MeanRiOffset(const AnalysisState& st) {
+  if (!st.riNoiseOn || st.tiNoiseOn) return 0;
+  double sum = 0;
+  int n = 0;
+  for (int pos = std::max(st.seqFirst, 1); pos <= std::min(st.seqLast, kMaxScans); ++pos, ++n)
+    sum += st.riNoise[ScanAt(st, pos)];
+  return n > 0 ? sum / n : 0;
+}
+
 double MaxUsedValue(const AnalysisState& st) {
   double best = 0;
   bool any = false;

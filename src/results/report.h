@@ -26,6 +26,11 @@ void PrintFitReport(AnalysisState& st, ReportText& out, const ReportDate& date);
 // values, iterations). Returns the slit speed [mm/s], 0 when unused.
 double PrintRunSummary(const AnalysisState& st, ReportText& out);
 
+// Mean RI offset over the used scans when RI noise is eliminated without TI
+// noise, else 0: the base-line level the report adds to P[3]. The driver keeps
+// it in st.meanRiOffset after each fit.
+double MeanRiOffset(const AnalysisState& st);
+
 // Largest measured value over the used points of the used scans: the OD
 // maximum of the settings lines.
 double MaxUsedValue(const AnalysisState& st);

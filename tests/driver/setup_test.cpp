@@ -191,10 +191,21 @@ TEST(SetupDialog, NoiseEntryTwoComponentsAndMolarMassClassification) {
   EXPECT_FALSE(st->molMassGiven[1]);
   EXPECT_EQ(st->param[7], 2e-5);
   EXPECT_TRUE(st->molMassGiven[2]);
-  EXPECT_NEAR(st->dPerS[2], 293.15 * 8.316 / (0.25 * 2.1e-5) / kOmega2, 1e-12);
+  EXPECT_NEAR(st->dPerS[2] / (293.15 * 8.316e7 / (0.25 * 2.1e-5) / kOmega2), 1.0, 1e-12);
   EXPECT_TRUE(Shown("Eliminate time independent   (TI) noise          (Y/N) :  Y\n"));
   EXPECT_TRUE(Shown("1. part.spec.vol.  0.736000  :  0.736000\n"
                     "2. part.spec.vol.  0.736000  :  0.75\n"));
+}
+
+TEST(SetupDialog, ProgramEstimatorGivesStartValuesFromTheScans) {
+  auto st = LoadedState();
+  StartTestConsole("Nc0\r");  // no RI noise, model C, nothing fixed
+  ASSERT_TRUE(SetupDialog(*st, SetupEntry::kNoise));
+  EXPECT_DOUBLE_EQ(st->param[4], st->meniscusMarked);
+  EXPECT_GE(st->param[2], 0.16e-13 * kOmega2);  // at least 0.16 S
+  EXPECT_GT(st->param[5], 0);
+  EXPECT_LE(st->param[5], 2e-5);  // a diffusion coefficient, not a molar mass
+  EXPECT_FALSE(st->molMassGiven[1]);
 }
 
 TEST(SetupDialog, ModelMenuInColour13WithLetterEchoedAtColumn79) {

@@ -364,7 +364,8 @@ TEST(Catalogue, DiffusionOrMolarMassThreshold) {
   EXPECT_FALSE(st.molMassGiven[1]);
   EXPECT_TRUE(st.molMassGiven[2]);
   EXPECT_EQ(st.dPerS[1], 0.0);
-  const double expected = (273.15 + 20.0) * 8.316 / ((1 - 0.73) * 2.0001e-5) / kOmega2;
+  // M in g/mol with R = 8.316e7 erg/(mol·K): D = s·R·T/((1 − v̄ρ)·M).
+  const double expected = (273.15 + 20.0) * 8.316e7 / ((1 - 0.73) * 2.0001e-5) / kOmega2;
   EXPECT_NEAR(st.dPerS[2] / expected, 1.0, 1e-14);
   EXPECT_NEAR(st.epsPerS[2] / (2 * expected), 1.0, 1e-14);
   st.psv[2] = 0.736;

@@ -83,8 +83,11 @@ TEST(ParameterRows, BaseLineUnderRiNoiseShowsMeanOffsetAndNoDeviation) {
   SetParam(*st, 5, 6e-7, 5e-7, 3e-9);
   EXPECT_EQ(LineStartingWith(Report(*st, false), "Base line"),
             "Base line                       1.4000E-02" + std::string(17, ' ') + " 0.0000E+00");
+  // The fixture's RI offsets 0.002 .. 0.013 of scans 2..13 have the mean 0.0075.
+  EXPECT_DOUBLE_EQ(MeanRiOffset(*st), 0.0075);
   // With TI noise on as well the base line is an ordinary row of P[3].
   st->tiNoiseOn = true;
+  EXPECT_EQ(MeanRiOffset(*st), 0.0);
   EXPECT_EQ(LineStartingWith(Report(*st, false), "Base line"),
             "Base line                       1.0000E-02" + std::string(17, ' ') + " 0.0000E+00");
 }
