@@ -9,6 +9,7 @@
 #include "console/graph.h"
 #include "driver/setup.h"
 #include "results/max_absorbance.h"
+#include "scans/range_pick.h"
 #include "scans/reader.h"
 #include "scans/selection.h"
 
@@ -17,6 +18,18 @@ namespace {
 
 void NotYet(const char* what) {
   console::WriteLn(std::string("(") + what + ": not yet available)");
+}
+
+// The loader's seams: the radial range is picked in the graph viewer, further
+// files are chosen with the file selection dialogue.
+scans::LoadHooks LoadingHooks() {
+  scans::LoadHooks hooks;
+  hooks.pickRange = scans::PickRangeInViewer;
+  hooks.selectMoreFiles = [](AnalysisState& s) {  // further files under a new name
+    scans::SelectFiles(s);
+    return true;
+  };
+  return hooks;
 }
 
 }  // namespace
@@ -41,12 +54,7 @@ void StartGraphics(AnalysisState& st) {
 }
 
 LoadResult LoadScans(AnalysisState& st) {
-  scans::LoadHooks hooks;
-  hooks.selectMoreFiles = [](AnalysisState& s) {  // further files under a new name
-    scans::SelectFiles(s);
-    return true;
-  };
-  switch (scans::LoadSeries(st, hooks)) {
+  switch (scans::LoadSeries(st, LoadingHooks())) {
     case scans::LoadOutcome::kLoaded: return LoadResult::kLoaded;
     case scans::LoadOutcome::kFile3000Done: return LoadResult::kAfter3000Rpm;
     case scans::LoadOutcome::kNothingLoaded: break;
@@ -55,7 +63,7 @@ LoadResult LoadScans(AnalysisState& st) {
 }
 
 void AfterLoading(AnalysisState& st) {
-  scans::FinishLoading(st);
+  scans::FinishLoading(st, LoadingHooks());
   results::ApplyLoadingCut(st);
 }
 
