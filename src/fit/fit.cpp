@@ -22,10 +22,8 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
-#include <cassert>
 #include <cmath>
 #include <memory>
-#include <string>
 #include <thread>
 #include <vector>
 
@@ -110,6 +108,76 @@ bool g_display = true;
 
 // ---- One scan's contribution to the normal equations ---------------------------
 
+// *out[k] = Σ_j x[j]·col[k][j] for two to four columns at once, in extended
+// precision. Each sum is a chain of dependent additions; four chains (for two
+// and three columns: even and odd j summed apart) keep the floating-point unit
+// busy, and x[j] is loaded once for all of them. The sums are named variables
+// so that they stay in the eight x87 registers.
+void dot4(const double* x, const double* const* col, int count, Extended* const* out) {
+  const double *c0 = col[0], *c1 = col[1], *c2 = col[2], *c3 = col[3];
+  Extended s0 = 0, s1 = 0, s2 = 0, s3 = 0;
+  for (int j = 0; j < count; ++j) {
+    const Extended v = x[j];
+    s0 += v * c0[j];
+    s1 += v * c1[j];
+    s2 += v * c2[j];
+    s3 += v * c3[j];
+  }
+  *out[0] = s0;
+  *out[1] = s1;
+  *out[2] = s2;
+  *out[3] = s3;
+}
+
+void dot3(const double* x, const double* const* col, int count, Extended* const* out) {
+  const double *c0 = col[0], *c1 = col[1], *c2 = col[2];
+  Extended e0 = 0, e1 = 0, e2 = 0, o0 = 0, o1 = 0, o2 = 0;
+  int j = 0;
+  for (; j + 1 < count; j += 2) {
+    {
+      const Extended v = x[j];
+      e0 += v * c0[j];
+      e1 += v * c1[j];
+      e2 += v * c2[j];
+    }
+    {
+      const Extended w = x[j + 1];
+      o0 += w * c0[j + 1];
+      o1 += w * c1[j + 1];
+      o2 += w * c2[j + 1];
+    }
+  }
+  if (j < count) {
+    const Extended v = x[j];
+    e0 += v * c0[j];
+    e1 += v * c1[j];
+    e2 += v * c2[j];
+  }
+  *out[0] = e0 + o0;
+  *out[1] = e1 + o1;
+  *out[2] = e2 + o2;
+}
+
+void dot2(const double* x, const double* const* col, int count, Extended* const* out) {
+  const double *c0 = col[0], *c1 = col[1];
+  Extended e0 = 0, e1 = 0, o0 = 0, o1 = 0;
+  int j = 0;
+  for (; j + 1 < count; j += 2) {
+    const Extended v = x[j], w = x[j + 1];
+    e0 += v * c0[j];
+    e1 += v * c1[j];
+    o0 += w * c0[j + 1];
+    o1 += w * c1[j + 1];
+  }
+  if (j < count) {
+    const Extended v = x[j];
+    e0 += v * c0[j];
+    e1 += v * c1[j];
+  }
+  *out[0] = e0 + o0;
+  *out[1] = e1 + o1;
+}
+
 void accumulateScan(AnalysisState& st, int s, ScanRows& rows, ScanSums& out,
                     const models::PassSums& noise) {
   const int n = st.freeCount;
@@ -148,38 +216,35 @@ void accumulateScan(AnalysisState& st, int s, ScanRows& rows, ScanSums& out,
     }
   }
 
+  // Row m: B_m = Σ e·g_m and A(m, l) = Σ g_m·g_l for l = m..n, as sums of g_m
+  // against the columns e, g_m, ..., g_n, in groups of two to four.
   const double* e = rows.e.data();
   for (int m = 1; m <= n; ++m) {
-    const double* gm = rows.g[static_cast<std::size_t>(m)].data();
-    Extended b = 0;
-    for (int j = 0; j < count; ++j) b += static_cast<Extended>(e[j]) * gm[j];
-    out.b[m] = b;
-    // Row m of A, four columns at a time: gm[j] is loaded once for four sums.
+    std::array<const double*, kMaxParams + 1> columns{};
+    std::array<Extended*, kMaxParams + 1> sums{};
+    int c = 0;
+    columns[static_cast<std::size_t>(c)] = e;
+    sums[static_cast<std::size_t>(c++)] = &out.b[static_cast<std::size_t>(m)];
     const int diag = 1 + (m - 1) * (n + 1) - (m - 1) * m / 2;  // packed (m, m)
-    int l = m;
-    for (; l + 3 <= n; l += 4) {
-      const double* g0 = rows.g[static_cast<std::size_t>(l)].data();
-      const double* g1 = rows.g[static_cast<std::size_t>(l + 1)].data();
-      const double* g2 = rows.g[static_cast<std::size_t>(l + 2)].data();
-      const double* g3 = rows.g[static_cast<std::size_t>(l + 3)].data();
-      Extended a0 = 0, a1 = 0, a2 = 0, a3 = 0;
-      for (int j = 0; j < count; ++j) {
-        const Extended x = gm[j];
-        a0 += x * g0[j];
-        a1 += x * g1[j];
-        a2 += x * g2[j];
-        a3 += x * g3[j];
-      }
-      out.a[static_cast<std::size_t>(diag + l - m)] = a0;
-      out.a[static_cast<std::size_t>(diag + l + 1 - m)] = a1;
-      out.a[static_cast<std::size_t>(diag + l + 2 - m)] = a2;
-      out.a[static_cast<std::size_t>(diag + l + 3 - m)] = a3;
+    for (int l = m; l <= n; ++l) {
+      columns[static_cast<std::size_t>(c)] = rows.g[static_cast<std::size_t>(l)].data();
+      sums[static_cast<std::size_t>(c++)] = &out.a[static_cast<std::size_t>(diag + l - m)];
     }
-    for (; l <= n; ++l) {
-      const double* gl = rows.g[static_cast<std::size_t>(l)].data();
-      Extended a = 0;
-      for (int j = 0; j < count; ++j) a += static_cast<Extended>(gm[j]) * gl[j];
-      out.a[static_cast<std::size_t>(diag + l - m)] = a;
+    const double* gm = rows.g[static_cast<std::size_t>(m)].data();
+    int k = 0;
+    while (c - k > 0) {
+      const int left = c - k;
+      const int group = left == 5 ? 3 : std::min(left, 4);  // never a group of one
+      const double* const* col = &columns[static_cast<std::size_t>(k)];
+      Extended* const* to = &sums[static_cast<std::size_t>(k)];
+      if (group == 4) {
+        dot4(gm, col, count, to);
+      } else if (group == 3) {
+        dot3(gm, col, count, to);
+      } else {
+        dot2(gm, col, count, to);
+      }
+      k += group;
     }
   }
 }
@@ -413,6 +478,7 @@ void runFit(AnalysisState& st) {
       for (int i = 1; i <= n; ++i) ns.dampWeight[i] = 1.0;
       if (giveUp) {
         // Even the most damped step fails, or the user stops: stay at the last good point.
+        st.meniscusCorrValue = models::meniscusCorr(st.param[4]);
         fitEvaluate(st);
         break;
       }

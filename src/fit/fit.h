@@ -10,9 +10,16 @@
 // cleared by the set-up for a new fit and accumulate over continuations.
 //
 // runFit leaves: param (fitted), stdDev[1..freeCount] (standard deviation of
-// parameter freeIndex[i]), sigma (rms deviation), sumSq, iterCount, faultCount,
-// dampFinal, fitCurve (model plus noise terms at every fitted point), riNoise,
-// tiNoise, and fitDone = true when at least one iteration ran.
+// parameter freeIndex[i]), sigma (rms deviation), sumSq, sumSqData, pointTotal,
+// iterCount, faultCount, dampFinal, meniscusCorrValue, fitCurve (model plus
+// noise terms at every fitted point), riNoise, tiNoise, and fitDone = true
+// when at least one iteration ran.
+//
+// While the graphics surface is open the fit draws its picture through
+// plot/fit_display.h: BeginFitDisplay (frame and "files: n") at the start of
+// every runFit, the iteration number and the fitted curves after every
+// evaluation, the status line after every accepted step, EndFitDisplay at the
+// end (FitDisplayScale then still gives the scale for the viewer).
 #pragma once
 
 #include "driver/state.h"

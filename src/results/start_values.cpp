@@ -187,7 +187,9 @@ void EstimateStartValues(AnalysisState& st, int dParamIndex) {
   // Diffusion coefficient of a sphere with friction ratio 1.84 and the s just
   // found, at the temperature of the run in water-like solvent [cm²/s].
   const double svedberg = 1e-13 * st.omega2First;
-  const double eta = 0.01 * WaterFluidity(st.temperature);
+  // D of a sphere from s scales as η^(−3/2); η of water [P] = 0.01/fluidity,
+  // so warmer water (lower viscosity) gives the faster diffusion it should.
+  const double eta = 0.01 / WaterFluidity(st.temperature);
   const double y = 1 / std::sqrt(eta * eta * eta);
   double d = std::sqrt((1 - st.psvRho[1]) / 162 / st.psv[1] / st.param[2] * svedberg) *
              (273.15 + st.temperature) * y * 8.316e7 / 6.0247 * 1e-23 * 3162200 / kPi / 1.84;

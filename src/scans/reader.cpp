@@ -561,6 +561,11 @@ bool InterpolateScan(AnalysisState& st, int scan, int stepThousandths) {
   if (n < 2 || stepThousandths < 1) return true;
   double* r = st.scanRadius[scan];
   double* v = st.scanValue[scan];
+  // Radii far outside any rotor (damaged files) cannot be put on the grid of
+  // integer units below; such a scan is left as read.
+  for (int i = 1; i <= n; ++i) {
+    if (!(r[i] >= 0.0 && r[i] <= 1e4)) return true;
+  }
   // Radii in integer units of 1e-4 cm; the grid runs from the first radius in
   // steps of g units.
   const long g = 10L * stepThousandths;

@@ -138,18 +138,6 @@ TEST(EdgeCases, TinyDiagonalGetsTheFixedScale) {
   EXPECT_EQ(ns.scaleExp[1], e);  // not the exponent of 1/√1e-120 = 1e60
 }
 
-TEST(EdgeCases, DampingEntersTheScaleAndTheDiagonal) {
-  NormalSystem ns;
-  Load(ns, {{2.0, 1.0}, {1.0, 2.0}}, {1.0, 1.0});
-  ns.lambda = 25.0;
-  ns.dampWeight[2] = 0.5;
-  ns.scaleAndDamp();
-  // v_1 = 27, v_2 = 14.5: the scaled diagonals are v·4^e.
-  EXPECT_DOUBLE_EQ(ns.cholPacked[ns.at(1, 1)], std::ldexp(27.0, 2 * ns.scaleExp[1]));
-  EXPECT_DOUBLE_EQ(ns.cholPacked[ns.at(2, 2)], std::ldexp(14.5, 2 * ns.scaleExp[2]));
-  EXPECT_DOUBLE_EQ(ns.cholPacked[ns.at(1, 2)], std::ldexp(1.0, ns.scaleExp[1] + ns.scaleExp[2]));
-}
-
 TEST(EdgeCases, RefinementOfAnExactSolutionChangesNothing) {
   // A = [[4, 2], [2, 3]], z = (1, −2): B = A·z = (0, −4), all exact in binary.
   NormalSystem ns;
@@ -167,20 +155,6 @@ TEST(EdgeCases, RefinementOfAnExactSolutionChangesNothing) {
   ns.solvePacked();
   EXPECT_EQ(ns.stepVec[1] + std::ldexp(ns.solveVec[1], ns.scaleExp[1]), 1.0);
   EXPECT_EQ(ns.stepVec[2] + std::ldexp(ns.solveVec[2], ns.scaleExp[2]), -2.0);
-}
-
-TEST(EdgeCases, ResidualIsStoredAsWeightsOnlyWhenAsked) {
-  NormalSystem ns;
-  Load(ns, {{4, 2}, {2, 3}}, {1, 1});
-  ns.scaleAndDamp();
-  ns.stepVec[1] = 0.25;
-  ns.stepVec[2] = 0.0;
-  ns.residualRefine(false);
-  EXPECT_EQ(ns.dampWeight[1], 1.0);
-  ns.residualRefine(true);
-  EXPECT_EQ(ns.dampWeight[1], 0.0);  // 1 − 4·0.25
-  EXPECT_EQ(ns.dampWeight[2], 0.5);  // 1 − 2·0.25
-  EXPECT_EQ(ns.solveVec[2], std::ldexp(0.5, ns.scaleExp[2]));
 }
 
 TEST(StandardDeviations, IdentityFactorGivesSigmaTimesTheScale) {

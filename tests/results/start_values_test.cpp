@@ -189,6 +189,14 @@ TEST(StartValues, DiffusionFollowsTheInverseRootOfTheSedimentation) {
   // A 5 S sphere in water at 20 °C diffuses with a few 1e-7 cm²/s.
   EXPECT_GT(slow->param[5], 2e-7);
   EXPECT_LT(slow->param[5], 8e-7);
+  // Warmer water is less viscous: the same s gives a larger D, by more than
+  // the absolute temperature alone (η^(−3/2) at 4 °C against 20 °C).
+  auto cold = StepSeries(10, 0.8, Boundary5S);
+  cold->temperature = 4;
+  EstimateStartValues(*cold, 5);
+  const double ratio = slow->param[5] / cold->param[5];
+  const double viscosityRatio = WaterFluidity(20) / WaterFluidity(4);
+  EXPECT_NEAR(ratio, 293.15 / 277.15 * std::pow(viscosityRatio, 1.5), 1e-9 * ratio);
 }
 
 TEST(WaterFluidity, MatchesTheViscosityOfWater) {
