@@ -129,11 +129,14 @@ RadialPick PickRangeInViewer(AnalysisState& st, int scan) {
     gr::HideGraphics();
     // One file at a time the loader judges the range (a collapsed range ends
     // the loading); for the whole series there is nothing else to do but ask
-    // again.
-    if (scan > 0 || pick.end - pick.start >= kNarrowest) break;
+    // again, from the marks as they were, so that Enter alone then keeps the
+    // range of the first file.
+    const bool narrowBefore = before.end - before.start < kNarrowest;
+    if (scan > 0 || pick.end - pick.start >= kNarrowest || narrowBefore) break;
     gr::SetTextColor(gr::kLightMagenta);
-    gr::WriteLn("start and end radius less than 0.05 cm apart: mark them again (A, E)");
+    gr::WriteLn("start and end radius less than 0.05 cm apart: pick the range again");
     gr::SetTextColor(gr::kWhite);
+    RestoreMarks(st, before);
   }
   RestoreMarks(st, before);
   return pick;

@@ -25,8 +25,9 @@ inline constexpr double kMarkSet = 0.1;  // [cm]
 // is put back as it was: the loader alone takes the range over (it may still
 // drop the file). A meniscus that is not set is taken as the start radius and
 // a bottom that is not set as the end radius, so the points kept then run
-// from the start to the end radius. Simultaneous loading (scan 0) asks again
-// while the start and end radius are less than 0.05 cm apart. Without an open
+// from the start to the end radius. Simultaneous loading (scan 0) asks again,
+// from the marks as they were, while the start and end radius are less than
+// 0.05 cm apart. Without an open
 // graphics surface nothing is shown and PickRadialRange decides.
 RadialPick PickRangeInViewer(AnalysisState& st, int scan);
 

@@ -165,15 +165,16 @@ TEST_F(RangePick, SimultaneousWithoutMarksKeepsEveryPoint) {
 TEST_F(RangePick, SimultaneousRangeTooNarrowIsAskedAgain) {
   WriteSeries(2);
   ASSERT_EQ(Load("E"), LoadOutcome::kLoaded);
-  // Start and end on the same radius, Enter: asked again; then a real range.
+  // Start and end on the same radius, Enter: asked again, from the range of
+  // the first file; the end is picked anew.
   gr::StartTestConsole("AE\r" + Right(100) + "E\r");
   Finish();
   const std::string t = gr::TestTranscript();
   EXPECT_EQ(Count(t, "[viewer N]"), 2);
-  EXPECT_NE(t.find("start and end radius less than 0.05 cm apart: mark them again (A, E)"), std::string::npos);
-  const int n = GridPointsIn(R(kStartX), R(kStartX + 100));
+  EXPECT_NE(t.find("start and end radius less than 0.05 cm apart: pick the range again"), std::string::npos);
+  const int n = GridPointsIn(5.95, R(kStartX + 100));
   EXPECT_EQ(st.scanLastPoint[1], n);
-  EXPECT_DOUBLE_EQ(st.startRadius, R(kStartX));
+  EXPECT_DOUBLE_EQ(st.startRadius, 5.95);
   EXPECT_DOUBLE_EQ(st.bottomMarked, R(kStartX + 100));
   EXPECT_DOUBLE_EQ(st.endRadius, st.scanRadius[1][n]);
 }
