@@ -15,8 +15,9 @@ if [[ -d "$root/data/sample/abs" ]]; then
   # Directory abs, cell 2, first file and every file by default, start file
   # confirmed; E ends the loading at the end of the series; N: no
   # distribution; set-up: default end radius and slit speed, 0 iterations
-  # (show the data without a fit); E and F at the option menu finish.
-  printf '%s' "${options}abs"$'\n2\n\n\n\nEN\n\n0\nEF' | "$program"
+  # (show the data without a fit, Escape leaves the viewer); E and F at the
+  # option menu finish.
+  printf '%s' "${options}abs"$'\n2\n\n\n\nEN\n\n0\n\eEF' | "$program"
 else
   # No sample runs: the dialogue up to the device prompt, where Z ends it.
   printf '%s' "${options}Z"$'\n' | "$program"

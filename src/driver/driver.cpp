@@ -159,8 +159,12 @@ void RunDriver(AnalysisState& st) {
         if (at == At::kGraph) st.display = DisplayFlags{};
         break;
       case At::kFit:  // step 11
-        RunFit(st);
-        at = At::kResults;
+        if (RunFit(st)) {
+          at = At::kResults;
+        } else {  // no iteration ran: the graph, without a report
+          st.display = DisplayFlags{};
+          at = At::kGraph;
+        }
         break;
       case At::kResults:  // step 12
         ShowResults(st);
