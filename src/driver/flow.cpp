@@ -90,6 +90,7 @@ bool RunFit(AnalysisState& st) {
   }
   // The fit shows the surface with its frame, "files: n", the iteration
   // number, the curves and the status line (fit/fit.h).
+  st.startValue = st.param;  // the report's start-value column
   const auto start = std::chrono::steady_clock::now();
   fit::runFit(st);
   st.fitSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -137,7 +138,7 @@ void PickStartValues(AnalysisState& st) {
   st.markedAmp.fill(0);
   st.markedCount = 0;
   const int finish = plot::CrosshairFinishKey();
-  console::WriteLn(std::string("start values: crosshair on the boundaries of the last scan, keys 1 to 4, ") +
+  console::WriteLn(std::string("start values: keys 1 to 4 at the boundaries of the last scan, ") +
                    (finish == console::kKeyEnter ? "Enter" : "Ctrl-N") + " ends");
   const plot::AxisScale scale = plot::DrawSeriesPlot(st);
   plot::GraphViewer(st, {.mode = 'B', .startValues = true}, scale);
