@@ -65,7 +65,7 @@ struct Series {
   std::vector<double> tiProfile;  // per-radius profile added [data units]
   int cells = 0;                  // radial cells of the solution's finest grid
   double errorEstimate = 0;       // of the solution, relative to the loading
-  bool converged = false;         // errorEstimate <= the spec's tolerance
+  bool converged = false;         // errorEstimate <= the series' tolerance
 };
 
 // Checks a spec and returns the first problem as a sentence, "" when sound.
