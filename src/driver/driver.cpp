@@ -16,6 +16,7 @@
 #include "console/prompt.h"
 #include "driver/flow.h"
 #include "driver/menu.h"
+#include "results/start_values.h"
 
 namespace svfit::driver {
 namespace {
@@ -141,6 +142,9 @@ void RunDriver(AnalysisState& st) {
             continue;  // choose the files again
         }
         AfterLoading(st);
+        // The solvent is taken for water at the temperature of the last scan
+        // until the set-up says otherwise.
+        st.viscosity = 1.0 / results::WaterFluidity(st.temperature);  // [cP]
         at = At::kDistribution;
         break;
       case At::kDistribution:  // step 9

@@ -90,7 +90,9 @@ bool RunFit(AnalysisState& st) {
   }
   // The fit shows the surface with its frame, "files: n", the iteration
   // number, the curves and the status line (fit/fit.h).
-  st.startValue = st.param;  // the report's start-value column
+  // The report's start-value column: where this fit started; F continues
+  // the same fit.
+  if (st.postFitOption != 'F') st.startValue = st.param;
   const auto start = std::chrono::steady_clock::now();
   fit::runFit(st);
   st.fitSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
@@ -137,9 +139,6 @@ void PickStartValues(AnalysisState& st) {
   st.markedS.fill(0);
   st.markedAmp.fill(0);
   st.markedCount = 0;
-  const int finish = plot::CrosshairFinishKey();
-  console::WriteLn(std::string("start values: keys 1 to 4 at the boundaries of the last scan, ") +
-                   (finish == console::kKeyEnter ? "Enter" : "Ctrl-N") + " ends");
   const plot::AxisScale scale = plot::DrawSeriesPlot(st);
   plot::GraphViewer(st, {.mode = 'B', .startValues = true}, scale);
   console::HideGraphics();
