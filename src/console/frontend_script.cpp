@@ -30,7 +30,7 @@ class ScriptFrontend final : public Frontend {
           c.DeliverKey(k.code, kShiftUnknown);
           return;
         case DecodedKey::kExtended:
-          c.DeliverExtended(k.code, kShiftUnknown);
+          c.DeliverExtended(k.code, k.shift);
           return;
         case DecodedKey::kIgnored:
           continue;

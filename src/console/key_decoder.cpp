@@ -1,5 +1,6 @@
-// Escape sequences understood (parameters after ";" are modifiers and are
-// ignored, so Shift/Ctrl variants give the plain key):
+// Escape sequences understood (the parameter after ";" is the xterm modifier,
+// 1 + bits Shift 1, Alt 2, Ctrl 4: only Shift is kept, so Ctrl and Alt
+// variants give the plain key):
 //   CSI A B C D H F      Up Down Right Left Home End       (also SS3 A..D H F)
 //   CSI P Q R S, SS3 P..S  F1..F4
 //   CSI n ~              1/7 Home, 2 Insert, 3 Delete, 4/8 End, 5 PgUp, 6 PgDn,
@@ -12,6 +13,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "console/crt.h"
 
@@ -21,7 +23,17 @@ namespace {
 constexpr int kMaxSequence = 16;  // longer "sequences" are garbage
 
 DecodedKey Char(int c) { return {DecodedKey::kChar, c}; }
-DecodedKey Ext(int scan) { return {DecodedKey::kExtended, scan}; }
+DecodedKey Ext(int scan, int shift = 0) { return {DecodedKey::kExtended, scan, shift}; }
+
+// Shift from the parameters of a CSI sequence: the modifier after ";".
+int ShiftOf(const std::string& params) {
+  const std::size_t semi = params.find(';');
+  if (semi == std::string::npos) return 0;
+  int m = 0;
+  for (std::size_t i = semi + 1; i < params.size() && params[i] >= '0' && params[i] <= '9' && m < 100; ++i)
+    m = m * 10 + (params[i] - '0');
+  return m >= 2 ? (m - 1) & 1 : 0;
+}
 DecodedKey Ignored() { return {DecodedKey::kIgnored, 0}; }
 
 // Final letters shared by CSI and SS3.
@@ -139,10 +151,10 @@ DecodedKey KeyDecoder::Csi(ByteSource& in) {
       if (n > 1000) break;
     }
     const int scan = TildeKey(n);
-    return scan ? Ext(scan) : Ignored();
+    return scan ? Ext(scan, ShiftOf(params)) : Ignored();
   }
   const int scan = LetterKey(b);
-  return scan ? Ext(scan) : Ignored();
+  return scan ? Ext(scan, ShiftOf(params)) : Ignored();
 }
 
 DecodedKey KeyDecoder::Ss3(ByteSource& in) {

@@ -2,7 +2,8 @@
 // LF or CR is Enter (a CR LF pair is one Enter), DEL is Backspace, UTF-8
 // letters of Latin-1 become their single byte, and the ANSI/xterm escape
 // sequences of the cursor keys, Home/End, PgUp/PgDn, Insert/Delete and
-// F1..F12 become extended keys (0, scan code).
+// F1..F12 become extended keys (0, scan code). The xterm modifier of such a
+// sequence (ESC [ 1 ; 2 D is Shift+Left) tells whether Shift was held.
 //
 // A lone ESC must not hang the program: after ESC the decoder waits at most
 // kEscapeWaitMs for the rest of a sequence; if nothing follows, ESC is a key.
@@ -28,7 +29,8 @@ class ByteSource {
 struct DecodedKey {
   enum Kind { kChar, kExtended, kIgnored, kTimeout, kEnd };
   Kind kind;
-  int code;  // character or scan code
+  int code;        // character or scan code
+  int shift = -1;  // extended keys: 1 Shift held, 0 not (xterm modifier); -1 not known
 };
 
 class KeyDecoder {

@@ -16,6 +16,7 @@
 #include "console/prompt.h"
 #include "driver/flow.h"
 #include "driver/menu.h"
+#include "plot/viewer.h"
 #include "results/start_values.h"
 
 namespace svfit::driver {
@@ -27,6 +28,10 @@ using console::YesNo;
 void StartUp() {
   console::SetTextColor(15);
   console::ClearScreen();
+  // Every crosshair picking of the program ends with Enter: the key a user
+  // tries first, and one line of its own in an answers file. (The viewer
+  // starts with Ctrl-N, which its own callers may keep.)
+  plot::SetCrosshairFinishKey(console::kKeyEnter);
 }
 
 // Run options and the settings that follow from the kind of files.

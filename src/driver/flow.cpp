@@ -17,6 +17,7 @@
 #include "plot/viewer.h"
 #include "results/max_absorbance.h"
 #include "results/report.h"
+#include "scans/range_pick.h"
 #include "scans/reader.h"
 #include "scans/selection.h"
 
@@ -25,6 +26,18 @@ namespace {
 
 void NotYet(const char* what) {
   console::WriteLn(std::string("(") + what + ": not yet available)");
+}
+
+// The loader's seams: the radial range is picked in the graph viewer, further
+// files are chosen with the file selection dialogue.
+scans::LoadHooks LoadingHooks() {
+  scans::LoadHooks hooks;
+  hooks.pickRange = scans::PickRangeInViewer;
+  hooks.selectMoreFiles = [](AnalysisState& s) {  // further files under a new name
+    scans::SelectFiles(s);
+    return true;
+  };
+  return hooks;
 }
 
 results::PrintTarget g_reportTarget;  // where option D sends the report
@@ -51,12 +64,7 @@ void StartGraphics(AnalysisState& st) {
 }
 
 LoadResult LoadScans(AnalysisState& st) {
-  scans::LoadHooks hooks;
-  hooks.selectMoreFiles = [](AnalysisState& s) {  // further files under a new name
-    scans::SelectFiles(s);
-    return true;
-  };
-  switch (scans::LoadSeries(st, hooks)) {
+  switch (scans::LoadSeries(st, LoadingHooks())) {
     case scans::LoadOutcome::kLoaded: return LoadResult::kLoaded;
     case scans::LoadOutcome::kFile3000Done: return LoadResult::kAfter3000Rpm;
     case scans::LoadOutcome::kNothingLoaded: break;
@@ -65,7 +73,7 @@ LoadResult LoadScans(AnalysisState& st) {
 }
 
 void AfterLoading(AnalysisState& st) {
-  scans::FinishLoading(st);
+  scans::FinishLoading(st, LoadingHooks());
   results::ApplyLoadingCut(st);
 }
 

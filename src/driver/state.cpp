@@ -69,11 +69,14 @@ void AnalysisState::resetForAnalysis() {
   dataOffset = 0;
   fitDone = false;
   secondSpeedFirstScan = 0;
+  profile3000Count = 0;  // a 3000 rpm profile belongs to the analysis that read it
 }
 
 void AnalysisState::resetSeries() {
   startRadius = 0;
   endRadius = 0;
+  meniscusMarked = 0;  // marks of another series mean nothing for this one
+  bottomMarked = 0;
   scanCount = 0;
   seqFirst = 1;
   seqLast = 0;

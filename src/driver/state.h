@@ -90,7 +90,7 @@ struct AnalysisState {
   // letter) are kept.
   void resetForAnalysis();
   // Start of loading: scanCount 0, seqFirst 1, scanFirstPoint 1 for every scan,
-  // radial range 0, second-set mark cleared.
+  // radial range and the meniscus and bottom marks 0, second-set mark cleared.
   void resetSeries();
   // psvRho[k] = psv[k] * rho for every component.
   void updatePsvRho();
@@ -120,7 +120,7 @@ struct AnalysisState {
   PerPoint<double> tiNoise{};         // time-independent noise of the index [data units]
   PerPoint<int> pointScanCount{};     // used scans containing the index
   PerPoint<double> profile3000Radius{};  // 3000 rpm profile: radius [cm]
-  PerPoint<double> profile3000Value{};   // 3000 rpm profile: value minus its minimum
+  PerPoint<double> profile3000Value{};   // 3000 rpm profile: value (interference: minus its minimum)
   int profile3000Count = 0;           // points of the 3000 rpm profile
 
   // ---- Series bookkeeping ---------------------------------------------------

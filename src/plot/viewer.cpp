@@ -11,7 +11,10 @@
 // it and the picture underneath is never lost; every key first removes it,
 // then acts, then draws it at its new place. The status line lives in the
 // strip above the data area, which is saved when picking starts and put back
-// before each new status text.
+// before each new status text; under it, radius picking names its keys with
+// the start and end radius taken so far, in the colours of the dashed lines
+// that mark the meniscus, start and end radius in the picture meanwhile. On a
+// terminal without a graphics window the status goes to the console as well.
 //
 // Radius and ordinate at the crosshair come from the picture's AxisScale; the
 // sedimentation coefficient of start-value picking is
@@ -23,6 +26,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -109,6 +113,13 @@ struct Session {
   int cx = 0, cy = 0, step = 1;
   Buffer statusArea;
   bool ePressed = false, aPressed = false;
+  // The meniscus, start and end radius shown as lines while picking radii:
+  // pixel column (-1: not shown) and the column under the line.
+  struct Mark {
+    int x = -1;
+    Buffer under;
+  };
+  std::array<Mark, 3> marks;
 };
 
 void SaveStrips(Session& v) {
@@ -215,6 +226,66 @@ std::vector<std::string> StatusFields(const Session& v) {
           "bottom = " + F4(v.st.bottomMarked)};
 }
 
+std::string FinishKeyName() {
+  if (g_finishKey == console::kKeyEnter) return "Enter";
+  if (g_finishKey >= 1 && g_finishKey <= 26) return std::string("Ctrl-") + static_cast<char>('A' + g_finishKey - 1);
+  return std::string(1, static_cast<char>(g_finishKey));
+}
+
+// The meniscus, start and end radius marks: their colours, shared by the
+// lines in the picture and the key names under the status line.
+constexpr std::array<int, 3> kMarkColour = {13, 10, 12};
+constexpr int kKeyColour = 11;
+
+bool RadiusKeys(const Session& v) { return v.req.mode != 'B' && !v.req.startValues; }
+
+// The keys of radius picking, under the status line, with the start and end
+// radius they have set so far (the status line itself shows meniscus and
+// bottom); each piece with its colour.
+std::vector<std::pair<std::string, int>> KeyHelp(const Session& v) {
+  std::vector<std::pair<std::string, int>> s;
+  if (v.req.mode == 'N') s.push_back({"M meniscus   ", kMarkColour[0]});
+  if (RadiusKeys(v)) {
+    s.push_back({"A start " + F4(v.st.startRadius) + "   ", kMarkColour[1]});
+    s.push_back({"E end " + F4(v.st.endRadius) + "   ", kMarkColour[2]});
+  }
+  s.push_back({"arrows move (Shift: 15)   " + FinishKeyName() + ": done", kKeyColour});
+  return s;
+}
+
+// The radius of each mark, 0 when it has none in this mode.
+std::array<double, 3> MarkRadii(const Session& v) {
+  if (!RadiusKeys(v)) return {0, 0, 0};
+  return {v.req.mode == 'N' ? v.st.meniscusMarked : 0.0, v.st.startRadius, v.st.endRadius};
+}
+
+// The lines leave a text line at the top of the data area free (a caption).
+int MarkTop(const Session& v) { return v.lay.top + v.lay.ScaleY(28); }
+
+// Marks are drawn over a saved copy of their pixel column and taken off by
+// putting the columns back in the opposite order, so marks on the same column
+// never spoil each other. The crosshair is off meanwhile.
+void MarksOff(Session& v) {
+  for (auto m = v.marks.rbegin(); m != v.marks.rend(); ++m) {
+    if (m->x >= 0) gr::RestoreImage(m->x, MarkTop(v), m->under, 0);
+    m->x = -1;
+  }
+}
+
+void MarksOn(Session& v) {
+  const std::array<double, 3> r = MarkRadii(v);
+  for (std::size_t k = 0; k < v.marks.size(); ++k) {
+    const int x = v.scale.XPixel(r[k]);
+    if (!(r[k] > 0.1) || x <= v.lay.left || x >= v.lay.right) continue;
+    v.marks[k].x = x;
+    gr::SaveImage(x, MarkTop(v), x, v.lay.bottomLine - 1, v.marks[k].under);
+    gr::SetDrawColor(kMarkColour[k]);
+    gr::SetLine(3, 0, 1);  // dashed, so the data points stay visible
+    gr::DrawLine(x, MarkTop(v), x, v.lay.bottomLine - 1);
+    gr::SetLine(0, 1, 1);
+  }
+}
+
 std::vector<std::string> StartValueFields(const Session& v) {
   std::vector<std::string> f;
   for (int k = 1; k <= 4; ++k)
@@ -233,7 +304,13 @@ void DrawStatus(Session& v) {
     gr::DrawTextAt(x, v.lay.statusY, f);
     x += (static_cast<int>(f.size()) + 3) * colW;
   }
-  if (v.req.startValues) {
+  if (!v.req.startValues) {
+    gr::MoveTo(v.lay.statusX, v.lay.statusY + gr::FontHeight());
+    for (const auto& [text, colour] : KeyHelp(v)) {
+      gr::SetDrawColor(colour);
+      gr::DrawText(text);
+    }
+  } else {
     x = v.lay.statusX;
     const int y = v.lay.statusY + gr::FontHeight();
     for (const std::string& f : StartValueFields(v)) {
@@ -247,7 +324,29 @@ void DrawStatus(Session& v) {
   }
 }
 
+// On a terminal without a graphics window nobody sees the surface: the
+// status line is then written on the console, on one line that each key
+// rewrites, under a line that names the keys.
+bool EchoOnConsole() { return !gr::IsScriptFrontend() && !gr::GraphicsWindowActive(); }
+
+std::string ConsoleKeys(const Session& v) {
+  std::string s = "crosshair keys: arrows move, ";
+  if (v.req.startValues) s += "1-4 take S1-S4, ";
+  else if (v.req.mode == 'N') s += "M meniscus, A start, E end, ";
+  else if (v.req.mode != 'B') s += "A start, E end, ";
+  return s + FinishKeyName() + ": done";
+}
+
+void EchoStatus(const Session& v) {
+  if (!EchoOnConsole()) return;
+  std::string line;
+  for (const std::string& f : StatusFields(v)) line += (line.empty() ? "" : "  ") + f;
+  gr::Write("\r" + line.substr(0, 79));
+  gr::ClearToEndOfLine();
+}
+
 void AnnounceStatus(const Session& v) {
+  EchoStatus(v);
   std::string line = "[cross";
   for (const std::string& f : StatusFields(v)) line += " " + f;
   if (v.req.startValues) {
@@ -295,7 +394,7 @@ int PickKey(Session& v) {
 bool PickAction(Session& v, int key) {
   AnalysisState& st = v.st;
   const double r = v.scale.Radius(v.cx);
-  const bool radiusKeys = v.req.mode != 'B' && !v.req.startValues;
+  const bool radiusKeys = RadiusKeys(v);
   if (key == 0) {
     const int scan = gr::ReadKey();
     v.step = gr::ShiftDown() ? 15 : 1;
@@ -347,9 +446,16 @@ void CrosshairPick(Session& v) {
   v.step = 1;
   gr::SaveImage(v.lay.left + 1, 1, v.lay.right - 1, v.lay.top - 1, v.statusArea);
   DrawStatus(v);
+  MarksOn(v);
   Crosshair(v);
   gr::PresentGraphics();
   gr::Announce(std::string("[viewer ") + v.req.mode + "]");
+  if (EchoOnConsole()) {
+    static bool told = false;
+    if (!told) gr::WriteLn("(no graphics window here: svfit --png DIR saves the pictures)");
+    told = true;
+    gr::WriteLn(ConsoleKeys(v));
+  }
   AnnounceStatus(v);
   for (;;) {
     const int key = PickKey(v);
@@ -358,15 +464,19 @@ void CrosshairPick(Session& v) {
       continue;
     }
     Crosshair(v);  // off
+    MarksOff(v);
     const bool done = PickAction(v, key);
     DrawStatus(v);
+    MarksOn(v);
     Crosshair(v);  // on at the new place
     AnnounceStatus(v);
     if (done) break;
   }
   Crosshair(v);  // off
+  MarksOff(v);
   gr::RestoreImage(v.lay.left + 1, 1, v.statusArea, 0);
   PutBack(v, 0);
+  if (EchoOnConsole()) gr::WriteLn();
 }
 
 void Hardcopy(Session& v) {
@@ -386,7 +496,7 @@ int CrosshairFinishKey() { return g_finishKey; }
 std::string SwapFilePath() { return g_swapPath; }
 
 ViewerResult GraphViewer(AnalysisState& st, const ViewerRequest& request, const AxisScale& scale) {
-  Session v{st, request, scale, MakeScreenLayout(), {}, {}, {}, false, 0, 0, true, 0, 0, 1, {}, false, false};
+  Session v{st, request, scale, MakeScreenLayout(), {}, {}, {}, false, 0, 0, true, 0, 0, 1, {}, false, false, {}};
   const int colour = gr::GetDrawColor();
   gr::SetDrawMode(0);
   SaveStrips(v);

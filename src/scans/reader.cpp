@@ -24,7 +24,9 @@
 
 #include "console/crt.h"
 #include "console/format.h"
+#include "console/graph.h"
 #include "console/prompt.h"
+#include "plot/screen_plot.h"
 #include "scans/cleaning.h"
 #include "scans/scan_file.h"
 #include "scans/selection.h"
@@ -413,7 +415,21 @@ void Evaluate3000(AnalysisState& st) {
     st.contourSubtraction = true;
     return;
   }
-  console::ReadAnswer();  // the 3000 rpm scan has been looked at: Enter
+  // The profile is kept, so that each scan loaded one by one is drawn beside
+  // it; it is only subtracted from interference scans.
+  for (int i = 1; i <= n; ++i) {
+    st.profile3000Radius[static_cast<std::size_t>(i)] = r[i];
+    st.profile3000Value[static_cast<std::size_t>(i)] = v[i];
+  }
+  st.profile3000Count = n;
+  // The 3000 rpm scan is shown until Enter is pressed.
+  const bool show = console::GraphicsOpen();
+  if (show) {
+    plot::DrawProfilePlot(r, v, 1, n);
+    console::PresentGraphics();
+  }
+  console::ReadAnswer();
+  if (show) console::HideGraphics();
   // value = a + b·r by least squares, centred on the mean radius.
   Extended sr = 0, sv = 0;
   for (int i = 1; i <= n; ++i) sr += r[i], sv += v[i];
@@ -666,6 +682,12 @@ void FinishLoading(AnalysisState& st, const LoadHooks& hooks) {
   st.slitTimePerCm =
       (Interference(st) || st.cellNumber == 9) ? 0.0 : 120.0 / std::max(1, st.absRadialStep);
 
+  // The series as loaded is the sequence (the viewer draws the sequence).
+  for (int p = 1; p <= st.scanCount; ++p) st.scanSequence[p] = p;
+  st.seqFirst = 1;
+  st.seqLast = st.scanCount;
+  st.omittedCount = 0;
+
   // 2. Simultaneous loading: one radial range for the whole series.
   if (Simultaneous(st)) {
     const auto pick = hooks.pickRange ? hooks.pickRange : PickRadialRange;
@@ -682,6 +704,12 @@ void FinishLoading(AnalysisState& st, const LoadHooks& hooks) {
       if (lo > 0 || hi < 1e300) CutScan(st, s, lo, hi);
       if (st.interpolate && !Interference(st)) InterpolateScan(st, s, st.absRadialStep);
     }
+    // What was picked, as one-by-one loading shows it for each file.
+    console::WriteLn("start radius for fitting   : " + FormatF(st.startRadius, 7, 4));
+    console::WriteLn("end radius for fitting     : " + FormatF(st.endRadius, 7, 4));
+    console::WriteLn("meniscus radius            : " + FormatF(range.meniscus, 7, 4));
+    console::WriteLn("Number of data points/file : " + std::to_string(st.scanLastPoint[st.scanCount]) + "/ " +
+                     FormatI(st.scanCount, 2));
   }
 
   // 3. Title lines.
@@ -717,11 +745,7 @@ void FinishLoading(AnalysisState& st, const LoadHooks& hooks) {
   }
   if (st.outlierCorrection == 'Y') CorrectOutliers(st, y0);
 
-  // 7. The series bookkeeping and the default radii.
-  for (int p = 1; p <= st.scanCount; ++p) st.scanSequence[p] = p;
-  st.seqFirst = 1;
-  st.seqLast = st.scanCount;
-  st.omittedCount = 0;
+  // 7. The default radii.
   double minR = st.scanRadius[1][1], maxR = minR;
   for (int s = 1; s <= st.scanCount; ++s) {
     minR = std::min(minR, st.scanRadius[s][st.scanFirstPoint[s]]);

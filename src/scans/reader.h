@@ -32,14 +32,16 @@ struct RadialPick {
 
 // The radial-range pick: for scan > 0 the file just read (one-by-one loading,
 // stored as that scan but not yet counted), for scan == 0 the whole loaded
-// series (simultaneous loading). Until the viewer is wired in, the range of
-// the series (the first file's first and last radius) is kept and nothing is
-// marked, so every point of every file is kept.
+// series (simultaneous loading; the sequence is then every loaded scan).
+// This pick asks nobody: the range of the series (the first file's first and
+// last radius) is kept and nothing is marked, so every point of every file is
+// kept. The program picks in the graph viewer instead (range_pick.h).
 RadialPick PickRadialRange(AnalysisState& st, int scan);
 
 // Seams for the parts the loader does not own.
 struct LoadHooks {
-  // The viewer's radial-range pick; PickRadialRange when empty.
+  // The radial-range pick (the viewer's, PickRangeInViewer); PickRadialRange
+  // when empty.
   std::function<RadialPick(AnalysisState&, int scan)> pickRange;
   // More files after "FURTHER FILE NOT FOUND" was answered N: the file
   // selection dialogue, which sets the start file fields of the state. False

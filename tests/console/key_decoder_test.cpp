@@ -62,6 +62,25 @@ TEST(KeyDecoder, CursorAndFunctionKeySequences) {
   EXPECT_EQ(Keys(FakeSource("\x1b[1;5C\x1b[[A\x1b[1;2P")), (V{0, 77, 0, 59, 0, 59}));
 }
 
+TEST(KeyDecoder, ShiftComesFromTheXtermModifier) {
+  auto shiftOf = [](std::string_view bytes) {
+    FakeSource in(bytes);
+    KeyDecoder d;
+    const DecodedKey k = d.Next(in, -1);
+    EXPECT_EQ(k.kind, DecodedKey::kExtended) << bytes;
+    return k.shift;
+  };
+  EXPECT_EQ(shiftOf("\x1b[1;2D"), 1);  // Shift+Left
+  EXPECT_EQ(shiftOf("\x1b[1;6C"), 1);  // Ctrl+Shift+Right
+  EXPECT_EQ(shiftOf("\x1b[1;5C"), 0);  // Ctrl+Right
+  EXPECT_EQ(shiftOf("\x1b[5;2~"), 1);  // Shift+PgUp
+  EXPECT_EQ(shiftOf("\x1b[D"), 0);
+  EXPECT_EQ(shiftOf("\x1bOD"), 0);
+  FakeSource letter("a");
+  KeyDecoder d;
+  EXPECT_EQ(d.Next(letter, -1).shift, -1);  // a character says nothing about Shift
+}
+
 TEST(KeyDecoder, LoneEscapeDoesNotWaitForMore) {
   EXPECT_EQ(Keys(FakeSource(V{27, kPause, 'x'})), (V{27, 'x'}));
   EXPECT_EQ(Keys(FakeSource(V{27})), (V{27}));

@@ -10,71 +10,17 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <random>
-#include <sstream>
 #include <string>
-#include <thread>
+
+#include "run_program.h"
 
 namespace {
 
-const char* const kProgram = SVFIT_BINARY_DIR "/src/driver/app/svfit";
-
-struct RunResult {
-  int exitCode = -1;  // -1: killed after the time limit or by a signal
-  bool timedOut = false;
-  std::string out, err;
-};
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-// Runs the program with `input` as standard input (a file, not a terminal),
-// standard output and error into files; kills it after `limitMs`.
-RunResult RunProgram(const std::string& input, int limitMs = 10000) {
-  char dir[] = "/tmp/svfit-app-XXXXXX";
-  EXPECT_NE(mkdtemp(dir), nullptr);
-  const std::string d = dir;
-  {
-    std::ofstream(d + "/in", std::ios::binary) << input;
-  }
-  const pid_t pid = fork();
-  if (pid == 0) {
-    if (chdir(dir) != 0) _exit(120);
-    const int in = open("in", O_RDONLY);
-    const int out = open("out", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    const int err = open("err", O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    dup2(in, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    execl(kProgram, kProgram, static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  RunResult r;
-  int status = 0;
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-  for (;;) {
-    if (waitpid(pid, &status, WNOHANG) == pid) break;
-    if (std::chrono::steady_clock::now() > end) {
-      kill(pid, SIGKILL);
-      waitpid(pid, &status, 0);
-      r.timedOut = true;
-      break;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  if (!r.timedOut && WIFEXITED(status)) r.exitCode = WEXITSTATUS(status);
-  r.out = ReadAll(d + "/out");
-  r.err = ReadAll(d + "/err");
-  std::system(("rm -rf " + d).c_str());
-  return r;
-}
+using svfit::testing::kProgram;
+using svfit::testing::RunProgram;
+using svfit::testing::RunResult;
 
 const std::string kGen = "(O)ld or (N)ew XLA-files (New=default) or (I)nterference  (O/N/I) :  ";
 const std::string kInterp = "Interpolate missing data points                 (Y/N) :  ";
@@ -117,10 +63,11 @@ TEST(Program, RealSeriesToTheOptionMenuAndFinish) {
   const std::string dir = SVFIT_SOURCE_DIR "/../shared/data/real/mullins-spindata-ra2";
   if (access(dir.c_str(), R_OK) != 0) GTEST_SKIP() << "real scan files missing: " << dir;
   // Run options; directory, cell 2, start file and step by default, start
-  // file confirmed; end of loading; no distribution; default end radius and
-  // slit speed, 0 iterations (no fit: the data in the viewer, left with
-  // Escape); E and F at the menu.
-  const RunResult r = RunProgram("\r\r\rS\r\r" + dir + "\n2\n\n\n\nEN\n\n0\n\x1b" + "EF", 30000);
+  // file confirmed; end of loading; the whole radial range kept in the viewer
+  // (Enter); no distribution; default end radius and slit speed, 0
+  // iterations (no fit: the data in the viewer, left with Escape); E and F
+  // at the menu.
+  const RunResult r = RunProgram("\r\r\rS\r\r" + dir + "\n2\n\n\n\nE\rN\n\n0\n\x1b" + "EF", 30000);
   ASSERT_FALSE(r.timedOut);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("Number of the cell  (>8 back to the directory)    :  2\n"), std::string::npos);

@@ -221,11 +221,11 @@ TEST(Driver, RealSeriesToTheMenuRestartAndFinish) {
   AnalysisState st;
   st.param[3] = 1.5;
   st.componentCount = 2;
-  // Load the series (cell 2, defaults), no distribution, set-up with the
-  // default end radius and slit speed and 0 iterations; N confirmed at the
-  // menu restarts; the second time E is refused once, then confirmed.
-  // The data are then shown in the viewer, which Escape leaves.
-  const std::string load = "\r\r\rs\r\r" + dir + "\r2\r\r\r\rE" + "n" + "\r\r0\r" + "\x1b";
+  // Load the series (cell 2, defaults), the whole radial range kept in the
+  // viewer (Enter), no distribution, set-up with the default end radius and
+  // slit speed and 0 iterations, the data in the viewer (Escape); N confirmed
+  // at the menu restarts; the second time E is refused once, then confirmed.
+  const std::string load = "\r\r\rs\r\r" + dir + "\r2\r\r\r\rE" + "\r" + "n" + "\r\r0\r" + "\x1b";
   StartTestConsole(load + "nf" + load + "ex" + "ef");
   RunDriver(st);
   const std::string t = TestTranscript();

@@ -139,6 +139,71 @@ TEST_F(Viewer, ModeNEndsByItselfOnlyWithBothMarks) {
   EXPECT_FALSE(Run("MEA", {'B'}));  // mode B has no radius keys
 }
 
+TEST_F(Viewer, KeyLineUnderTheStatusOnlyWhilePicking) {
+  const ScreenLayout lay = MakeScreenLayout();
+  auto cyanInStatus = [&] {
+    int n = 0;
+    for (int y = 0; y < lay.top; ++y)
+      for (int x = lay.left + 1; x < lay.right; ++x) n += gr::GetPixel(x, y) == 11;
+    return n;
+  };
+  gr::ShowGraphics(2);
+  scale = DrawSeriesPlot(st);
+  EXPECT_FALSE(Run(Right(3), {'N'}));  // still picking: the keys are named
+  EXPECT_GT(cyanInStatus(), 100);
+  scale = DrawSeriesPlot(st);
+  EXPECT_TRUE(Run(kFinish, {'N'}));
+  EXPECT_EQ(cyanInStatus(), 0);
+  scale = DrawSeriesPlot(st);
+  EXPECT_FALSE(Run("", {'B', true}));  // start values: their own second line
+  EXPECT_EQ(cyanInStatus(), 0);
+}
+
+TEST_F(Viewer, MarkedRadiiShowAsLinesWhilePickingAndGoAfterwards) {
+  const ScreenLayout lay = MakeScreenLayout();
+  // Pixels of a colour in a column of the data area; a dashed line gives
+  // hundreds, the data dots of a scan in that colour a few.
+  auto inColumn = [&](int x, int colour) {
+    int n = 0;
+    for (int y = lay.top; y < lay.bottomLine; ++y) n += gr::GetPixel(x, y) == colour;
+    return n;
+  };
+  gr::ShowGraphics(2);
+  scale = DrawSeriesPlot(st);
+  st.meniscusMarked = scale.Radius(300);
+  st.startRadius = scale.Radius(330);
+  st.endRadius = scale.Radius(800);
+  EXPECT_FALSE(Run("", {'N'}));  // waiting for keys
+  EXPECT_GT(inColumn(300, 13), 100);  // meniscus
+  EXPECT_GT(inColumn(330, 10), 100);  // start
+  EXPECT_GT(inColumn(800, 12), 100);  // end
+  // A moves the start line: the old column is as it was, the new one marked.
+  scale = DrawSeriesPlot(st);
+  EXPECT_FALSE(Run(Right(40) + "A" + Right(5), {'N'}));
+  EXPECT_LT(inColumn(330, 10), 50);
+  EXPECT_GT(inColumn(390, 10), 100);
+  // Mode J picks no meniscus: its line is not shown.
+  scale = DrawSeriesPlot(st);
+  EXPECT_FALSE(Run("\r", {'J'}));
+  EXPECT_LT(inColumn(300, 13), 50);
+  EXPECT_GT(inColumn(390, 10), 100);
+  // Start put on the meniscus column and moved on: the meniscus line stays.
+  st.meniscusMarked = scale.Radius(380);
+  scale = DrawSeriesPlot(st);
+  EXPECT_FALSE(Run(Right(30) + "A" + Right(20) + "A" + Right(5), {'N'}));
+  EXPECT_GT(inColumn(380, 13), 100);
+  EXPECT_GT(inColumn(400, 10), 100);
+  // When the picking ends the picture is as it was (with the viewer's
+  // ordinate numbers, which stay).
+  scale = DrawSeriesPlot(st);
+  Run("\x1b", {'A'});
+  std::vector<std::uint8_t> before, after;
+  gr::SaveImage(0, 0, gr::MaxX(), gr::MaxY(), before);
+  ASSERT_TRUE(Run(Right(30) + "A" + Left(100) + "E", {'N'}));  // ends by itself
+  gr::SaveImage(0, 0, gr::MaxX(), gr::MaxY(), after);
+  EXPECT_EQ(before, after);
+}
+
 TEST_F(Viewer, FinishingKeyIsASetting) {
   EXPECT_FALSE(Run("\r", {'B'}));
   SetCrosshairFinishKey(gr::kKeyEnter);
