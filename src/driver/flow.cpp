@@ -101,6 +101,7 @@ bool RunFit(AnalysisState& st) {
   // The report's start-value column: where this fit started; F continues
   // the same fit.
   if (st.postFitOption != 'F') st.startValue = st.param;
+  st.dampFitStart = st.dampQ;
   const auto start = std::chrono::steady_clock::now();
   fit::runFit(st);
   st.fitSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
