@@ -96,12 +96,13 @@ bool RunFit(AnalysisState& st) {
     console::SetTextColor(console::kWhite);
     return false;
   }
-  // The fit shows the surface with its frame, "files: n", the iteration
-  // number, the curves and the status line (fit/fit.h).
-  // The report's start-value column: where this fit started; F continues
-  // the same fit.
+  // For the report: where this fit started (F continues the same fit, so
+  // its start values stay) and with which damping.
   if (st.postFitOption != 'F') st.startValue = st.param;
   st.dampFitStart = st.dampQ;
+  // The fit shows the surface with its frame, "files: n", the iteration
+  // number, the curves and the status line (fit/fit.h). A steady clock: the
+  // accumulated time stays right across midnight.
   const auto start = std::chrono::steady_clock::now();
   fit::runFit(st);
   st.fitSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
