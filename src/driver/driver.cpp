@@ -17,6 +17,7 @@
 #include "driver/flow.h"
 #include "driver/menu.h"
 #include "plot/viewer.h"
+#include "results/start_values.h"
 
 namespace svfit::driver {
 namespace {
@@ -146,6 +147,9 @@ void RunDriver(AnalysisState& st) {
             continue;  // choose the files again
         }
         AfterLoading(st);
+        // The solvent is taken for water at the temperature of the last scan
+        // until the set-up says otherwise.
+        st.viscosity = 1.0 / results::WaterFluidity(st.temperature);  // [cP]
         at = At::kDistribution;
         break;
       case At::kDistribution:  // step 9
@@ -164,8 +168,12 @@ void RunDriver(AnalysisState& st) {
         if (at == At::kGraph) st.display = DisplayFlags{};
         break;
       case At::kFit:  // step 11
-        RunFit(st);
-        at = At::kResults;
+        if (RunFit(st)) {
+          at = At::kResults;
+        } else {  // no iteration ran: the graph, without a report
+          st.display = DisplayFlags{};
+          at = At::kGraph;
+        }
         break;
       case At::kResults:  // step 12
         ShowResults(st);

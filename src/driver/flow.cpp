@@ -3,12 +3,20 @@
 // flow goes on (no files, no fit), so the dialogue can be walked end to end.
 #include "driver/flow.h"
 
+#include <chrono>
 #include <string>
 
 #include "console/crt.h"
 #include "console/graph.h"
+#include "console/hardcopy.h"
 #include "driver/setup.h"
+#include "fit/fit.h"
+#include "models/model_pass.h"
+#include "plot/fit_display.h"
+#include "plot/screen_plot.h"
+#include "plot/viewer.h"
 #include "results/max_absorbance.h"
+#include "results/report.h"
 #include "scans/range_pick.h"
 #include "scans/reader.h"
 #include "scans/selection.h"
@@ -31,6 +39,8 @@ scans::LoadHooks LoadingHooks() {
   };
   return hooks;
 }
+
+results::PrintTarget g_reportTarget;  // where option D sends the report
 
 }  // namespace
 
@@ -74,11 +84,75 @@ bool RunDistribution(AnalysisState&) {
 
 bool RunFitSetup(AnalysisState& st, SetupEntry entry) { return SetupDialog(st, entry); }
 
-void RunFit(AnalysisState&) { NotYet("fit"); }
+bool RunFit(AnalysisState& st) {
+  // The standard deviations need at least one degree of freedom. The set-up
+  // refuses such a fit; this also holds when F continues after the data sets
+  // were changed.
+  const long points = UsedPointCount(st);
+  if (st.freeCount > 0 && points <= st.freeCount) {
+    console::SetTextColor(console::kLightMagenta);
+    console::WriteLn("only " + std::to_string(points) + " data points for " +
+                     std::to_string(st.freeCount) + " parameters to estimate: no fit");
+    console::SetTextColor(console::kWhite);
+    return false;
+  }
+  // For the report: where this fit started (F continues the same fit, so
+  // its start values stay) and with which damping.
+  if (st.postFitOption != 'F') st.startValue = st.param;
+  st.dampFitStart = st.dampQ;
+  // The fit shows the surface with its frame, "files: n", the iteration
+  // number, the curves and the status line (fit/fit.h). A steady clock: the
+  // accumulated time stays right across midnight.
+  const auto start = std::chrono::steady_clock::now();
+  fit::runFit(st);
+  st.fitSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  console::StartTone(700);  // the fit has ended
+  console::Delay(300);
+  console::StopTone();
+  st.meanRiOffset = results::MeanRiOffset(st);
+  if (console::GraphicsOpen()) {
+    plot::GraphViewer(st, {.mode = 'J'}, plot::FitDisplayScale());
+    console::HideGraphics();
+  }
+  return st.fitDone;
+}
 
-void ShowResults(AnalysisState&) { NotYet("fit report"); }
+void ShowResults(AnalysisState& st) {
+  console::ClearScreen();
+  AskPostFitConstants(st);
+  // Archibald masses refer to one sedimenting component.
+  if (st.componentCount < 2) {
+    models::archibaldMasses(st);
+  } else {
+    st.archibaldMeniscus = 0;
+    st.archibaldBottom = 0;
+  }
+  console::ClearScreen();
+  results::ShowFitReport(st);
+  // The report stays on the console until Enter.
+  for (int key = console::ReadKey(); key != console::kKeyEnter; key = console::ReadKey()) {
+    if (key == 0) console::ReadKey();  // the scan code of an extended key
+  }
+}
 
-void ShowGraph(AnalysisState&) { NotYet("graph"); }
+void ShowGraph(AnalysisState& st) {
+  if (!console::GraphicsOpen()) return;
+  // After a fit the data with the fitted model; with 0 iterations the data
+  // alone over their range.
+  const plot::AxisScale scale = plot::DrawFitPlot(st);
+  plot::GraphViewer(st, {.mode = 'J'}, scale);
+  console::HideGraphics();
+}
+
+void PickStartValues(AnalysisState& st) {
+  if (!console::GraphicsOpen()) return;
+  st.markedS.fill(0);
+  st.markedAmp.fill(0);
+  st.markedCount = 0;
+  const plot::AxisScale scale = plot::DrawSeriesPlot(st);
+  plot::GraphViewer(st, {.mode = 'B', .startValues = true}, scale);
+  console::HideGraphics();
+}
 
 bool OmitDataSets(AnalysisState&) {
   NotYet("omitting data sets");
@@ -99,12 +173,21 @@ void ProposeMaxAbsorbance(AnalysisState&) { NotYet("maximal absorbance"); }
 
 void ChooseGraphSets(AnalysisState&) { NotYet("choice of the plotted data sets"); }
 
-int PrintReport(AnalysisState&) {
-  NotYet("printing");
-  return 0;
+int PrintReport(AnalysisState& st) {
+  // The graph hardcopies made so far go out first: on paper they stand in
+  // front of the report, as on a page the hardcopy has started.
+  const bool hardcopyPending = console::HardcopyPending();
+  if (hardcopyPending) console::WriteLn(console::EndHardcopyJob());
+  return results::PrintReportOption(st, hardcopyPending, g_reportTarget);
 }
 
-void PrintHardcopies(AnalysisState&) { NotYet("hardcopy printing"); }
+void SetReportDirectory(const std::string& directory, bool allowSpooler) {
+  g_reportTarget = {directory, allowSpooler};
+}
+
+void PrintHardcopies(AnalysisState&) {
+  if (console::HardcopyPending()) console::WriteLn(console::EndHardcopyJob());
+}
 
 void WriteSedfitFiles(AnalysisState&) { NotYet("SEDFIT files"); }
 

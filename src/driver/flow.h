@@ -6,6 +6,8 @@
 // and lets the flow go on.
 #pragma once
 
+#include <string>
+
 #include "driver/state.h"
 
 namespace svfit::driver {
@@ -38,9 +40,17 @@ void AfterLoading(AnalysisState& st);    // viscosity, radial range, cut, cleani
 bool RunDistribution(AnalysisState& st);
 // The fit set-up dialogue; false when 0 iterations were chosen (no fit).
 bool RunFitSetup(AnalysisState& st, SetupEntry entry);
-void RunFit(AnalysisState& st);          // the fit with its screen, time and tone
+// The fit with its screen, time and tone, then the fitted curves in the
+// viewer. True when iterations ran (the results are then shown); false when
+// none ran (every parameter fixed) or the fit was refused for want of points.
+bool RunFit(AnalysisState& st);
 void ShowResults(AnalysisState& st);     // post-fit constants, Archibald masses, report
 void ShowGraph(AnalysisState& st);       // data, fit and residuals as st.display asks
+// The set-up's start values of models with several components: the series in
+// the viewer, where S1..S4 are marked at the boundaries of the last scan
+// (markedS, markedAmp, markedCount; earlier marks are cleared first). Does
+// nothing while no graphics surface is open.
+void PickStartValues(AnalysisState& st);
 
 // ---- Option menu actions --------------------------------------------------------
 bool OmitDataSets(AnalysisState& st);    // A; false: empty answer, back to the menu
@@ -52,8 +62,13 @@ void NewStartRadius(AnalysisState& st);  // M
 void ProposeMaxAbsorbance(AnalysisState& st); // L
 void ChooseGraphSets(AnalysisState& st); // B: which used data sets the graph shows
 // D: the report to the printer; returns the key read after "data send off"
-// (0 when none was read), which is tried as the letters U and Z.
+// (0 when none was read), which is tried as the letters U and Z. Hardcopies
+// still waiting are printed first.
 int PrintReport(AnalysisState& st);
+// Where D sends the report: by default the printer when `lp` has a default
+// destination, else a text file in the current directory. Tests keep it
+// away from the printer with allowSpooler false.
+void SetReportDirectory(const std::string& directory, bool allowSpooler);
 void PrintHardcopies(AnalysisState& st); // X
 void WriteSedfitFiles(AnalysisState& st);  // U
 void WriteHpglPlot(AnalysisState& st);   // Z

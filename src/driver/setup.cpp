@@ -158,7 +158,7 @@ void NoiseTerms(AnalysisState& st) {
 }
 
 // The model menu in colour 13; the letter is echoed in white at column 79.
-void ChooseModel(AnalysisState& st) {
+void ChooseModel(AnalysisState& st, const SetupServices& services) {
   const auto catalogue = models::modelCatalogue();
   std::string letters;
   for (const auto& m : catalogue) letters += m.letter;
@@ -172,6 +172,7 @@ void ChooseModel(AnalysisState& st) {
   st.modelLetter = static_cast<char>(letter);
   const models::ModelInfo& model = Model(st);
   // Models with several components take as many as were marked in the viewer.
+  if (model.maxComponents > 1 && services.pickStartValues) services.pickStartValues(st);
   st.componentCount = model.maxComponents > 1 ? std::clamp(st.markedCount, 1, model.maxComponents) : 1;
   st.paramCount = models::paramCountFor(model, st.componentCount);
   st.dParamIndex = model.dParamIndex;
@@ -192,9 +193,13 @@ void DiffusionTime(AnalysisState& st) {
 
 // New or kept start values. The damping the fit starts from is the answer to
 // the damping question with new start values, and at most 1 when the fit
-// goes on from the last estimates. Returns true when the model changed.
-bool StartValues(AnalysisState& st, const SetupServices& services) {
-  const bool modelChanged = st.modelLetter != st.prevModelLetter;
+// goes on from the last estimates. The last estimates are offered only for
+// the same model with the same number of components: with another number
+// they would not fill the parameter layout. Returns true when new start
+// values were needed without asking (another model or layout).
+bool StartValues(AnalysisState& st, const SetupServices& services, int previousComponents) {
+  const bool modelChanged =
+      st.modelLetter != st.prevModelLetter || st.componentCount != previousComponents;
   bool fresh = modelChanged;
   if (!modelChanged) {
     fresh = AskKey({.prompt = "The until now (E)stimated parameters as start values or (N)ew ones "
@@ -345,7 +350,7 @@ bool NoFit(AnalysisState& st) {
 
 }  // namespace
 
-SetupServices DefaultSetupServices() { return {results::EstimateStartValues}; }
+SetupServices DefaultSetupServices() { return {results::EstimateStartValues, PickStartValues}; }
 
 bool SetupDialog(AnalysisState& st, SetupEntry entry, const SetupServices& services) {
   bool modelChanged = false;
@@ -365,14 +370,16 @@ bool SetupDialog(AnalysisState& st, SetupEntry entry, const SetupServices& servi
       st.display = DisplayFlags{};
       SolutionConstants(st);
       [[fallthrough]];
-    case SetupEntry::kNoise:
+    case SetupEntry::kNoise: {
       if (st.maxIterations == 0) return NoFit(st);
+      const int previousComponents = st.componentCount;
       NoiseTerms(st);
-      ChooseModel(st);
+      ChooseModel(st, services);
       ComponentVolumes(st);
       DiffusionTime(st);
-      modelChanged = StartValues(st, services);
+      modelChanged = StartValues(st, services, previousComponents);
       break;
+    }
     case SetupEntry::kParameters:
       if (st.maxIterations == 0) return NoFit(st);
       st.dampQ = std::min(std::fabs(st.dampStart), 1.0);  // going on from fitted values

@@ -24,8 +24,13 @@ struct SetupServices {
   // New start values of the current model: P[1]..P[5], P[6] cleared and the
   // first D-or-M parameter at dIndex.
   std::function<void(AnalysisState& st, int dIndex)> estimateStartValues;
+  // Marks of the components in the viewer (models N and C), right after the
+  // model letter: sets markedS, markedAmp and markedCount, from which the
+  // component count follows. Empty: the marks in the state are used as they are.
+  std::function<void(AnalysisState& st)> pickStartValues;
 };
-// The services of the program: results::EstimateStartValues.
+// The services of the program: results::EstimateStartValues and the viewer's
+// start-value picking (PickStartValues of flow.h).
 SetupServices DefaultSetupServices();
 
 // Runs the dialogue from `entry` to the end. Returns false when 0 iterations

@@ -245,6 +245,7 @@ struct AnalysisState {
   double meanRiOffset = 0;            // mean RI offset over the sequence
   double meniscusCorrValue = 1.0;     // meniscusCorr(P[4]) of the last step
   char postFitOption = ' ';           // option letter of the menu; 'F' resumes a fit
+  double dampFitStart = 5;            // damping q the last fit started with (report)
 
   // ---- Display and report ---------------------------------------------------
   DisplayFlags display;               // what the next graph shows

@@ -329,6 +329,19 @@ void DrawStatus(Session& v) {
 // rewrites, under a line that names the keys.
 bool EchoOnConsole() { return !gr::IsScriptFrontend() && !gr::GraphicsWindowActive(); }
 
+// Once per run: why the picture is not to be seen.
+void NoteNoWindow() {
+  static bool told = false;
+  if (!told) gr::WriteLn("(no graphics window here: svfit --png DIR saves the pictures)");
+  told = true;
+}
+
+// The keys of the viewer while it waits, for the console.
+std::string ViewerKeys(char mode) {
+  if (mode == 'J') return "graph: Esc goes on, Enter crosshair, Ctrl-L hardcopy, Ctrl-Y scale";
+  return "graph: Esc goes on, Ctrl-Y scale";
+}
+
 std::string ConsoleKeys(const Session& v) {
   std::string s = "crosshair keys: arrows move, ";
   if (v.req.startValues) s += "1-4 take S1-S4, ";
@@ -451,9 +464,7 @@ void CrosshairPick(Session& v) {
   gr::PresentGraphics();
   gr::Announce(std::string("[viewer ") + v.req.mode + "]");
   if (EchoOnConsole()) {
-    static bool told = false;
-    if (!told) gr::WriteLn("(no graphics window here: svfit --png DIR saves the pictures)");
-    told = true;
+    NoteNoWindow();
     gr::WriteLn(ConsoleKeys(v));
   }
   AnnounceStatus(v);
@@ -505,6 +516,10 @@ ViewerResult GraphViewer(AnalysisState& st, const ViewerRequest& request, const 
   if (request.mode == 'N' || request.mode == 'B') {
     CrosshairPick(v);
   } else {
+    if (EchoOnConsole()) {
+      NoteNoWindow();
+      gr::WriteLn(ViewerKeys(request.mode));
+    }
     for (;;) {
       const int key = MenuKey(v);
       v.result.lastKey = key;

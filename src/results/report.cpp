@@ -15,7 +15,9 @@
 //
 // Settings fields: "time diff." is the accumulated fit time [s], the start
 // time that of the first used scan [s], the OD maximum the largest used value,
-// the radius range runs from the start radius to the near-bottom radius [cm].
+// the radius range runs from the start radius to the near-bottom radius [cm];
+// the start damping is the q the fit started with (1 or less when it went on
+// from earlier estimates), not the answer to the damping question.
 #include "results/report.h"
 
 #include <sys/wait.h>
@@ -237,7 +239,7 @@ void FitLines(const AnalysisState& st, ReportText& out, int dIndex) {
   // ε = 2D / (r_m²·s·ω²_first) of component 1: D and s of the same component.
   const double eps = 2 * st.param[dIndex] / (st.param[4] * st.param[4] * st.param[2]);
   out.Line("Damping parameter,start / epsilon     " + FormatF(st.dampFinal, 13, 4) + " " +
-           FormatF(st.dampStart, 6, 2) + "   " + FormatExp11(eps));
+           FormatF(st.dampFitStart, 6, 2) + "   " + FormatExp11(eps));
 }
 
 // Console only: the model letter with the set title, then yellow for the

@@ -66,7 +66,16 @@ std::string ReportText::Annotated() const {
 void ReportText::WriteToConsole() const {
   for (const auto& p : pieces_) {
     switch (p.kind) {
-      case Kind::kText: console::Write(p.text); break;
+      case Kind::kText: {
+        // On the console a line feed only moves down: each line ends in CR LF.
+        std::string_view text = p.text;
+        for (std::size_t nl = text.find('\n'); nl != std::string_view::npos; nl = text.find('\n')) {
+          console::WriteLn(text.substr(0, nl));
+          text.remove_prefix(nl + 1);
+        }
+        console::Write(text);
+        break;
+      }
       case Kind::kColor: console::SetTextColor(p.colour); break;
       case Kind::kWaitKey:
         // An extended key arrives as 0 and its scan code: take both, so that

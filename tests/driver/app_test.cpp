@@ -65,8 +65,9 @@ TEST(Program, RealSeriesToTheOptionMenuAndFinish) {
   // Run options; directory, cell 2, start file and step by default, start
   // file confirmed; end of loading; the whole radial range kept in the viewer
   // (Enter); no distribution; default end radius and slit speed, 0
-  // iterations (no fit); E and F at the menu.
-  const RunResult r = RunProgram("\r\r\rS\r\r" + dir + "\n2\n\n\n\nE\rN\n\n0\nEF", 30000);
+  // iterations (no fit: the data in the viewer, left with Escape); E and F
+  // at the menu.
+  const RunResult r = RunProgram("\r\r\rS\r\r" + dir + "\n2\n\n\n\nE\rN\n\n0\n\x1b" + "EF", 30000);
   ASSERT_FALSE(r.timedOut);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_NE(r.out.find("Number of the cell  (>8 back to the directory)    :  2\n"), std::string::npos);

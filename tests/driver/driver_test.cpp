@@ -167,7 +167,7 @@ TEST(OptionRouting, WhereEachLetterContinues) {
   }
   EXPECT_EQ(RouteOption(st, 'L').entry, SetupEntry::kParameters);
   for (char c : std::string("CGVTPB")) EXPECT_EQ(RouteOption(st, c).step, Step::kGraph) << c;
-  for (char c : std::string("OXUZD?")) EXPECT_EQ(RouteOption(st, c).step, Step::kMenu) << c;
+  for (char c : std::string("OXUZ?")) EXPECT_EQ(RouteOption(st, c).step, Step::kMenu) << c;
 }
 
 TEST(OptionRouting, DisplayLettersSetTheirFlags) {
@@ -223,9 +223,9 @@ TEST(Driver, RealSeriesToTheMenuRestartAndFinish) {
   st.componentCount = 2;
   // Load the series (cell 2, defaults), the whole radial range kept in the
   // viewer (Enter), no distribution, set-up with the default end radius and
-  // slit speed and 0 iterations; N confirmed at the menu restarts; the second
-  // time E is refused once, then confirmed.
-  const std::string load = "\r\r\rs\r\r" + dir + "\r2\r\r\r\rE" + "\r" + "n" + "\r\r0\r";
+  // slit speed and 0 iterations, the data in the viewer (Escape); N confirmed
+  // at the menu restarts; the second time E is refused once, then confirmed.
+  const std::string load = "\r\r\rs\r\r" + dir + "\r2\r\r\r\rE" + "\r" + "n" + "\r\r0\r" + "\x1b";
   StartTestConsole(load + "nf" + load + "ex" + "ef");
   RunDriver(st);
   const std::string t = TestTranscript();

@@ -63,8 +63,9 @@ const std::string kAbsOptions = "\r\r\rS\r\r";  // new absorbance files, simulta
 // Meniscus at column 182, start radius at 217, end radius at 918: picking
 // ends by itself with the E.
 const std::string kAbsPick = Left(168) + "M" + Right(35) + "A" + Right(701) + "E";
-// No distribution, no common end radius, default slit speed, no fit, finish.
-const std::string kAbsToTheEnd = "N\n\n0\nEF";
+// No distribution, no common end radius, default slit speed, no fit (the
+// data in the viewer, left with Escape), finish.
+const std::string kAbsToTheEnd = "N\n\n0\n\x1b" "EF";
 
 class SampleRun : public ::testing::Test {
  protected:
@@ -113,7 +114,7 @@ TEST_F(SampleRun, InterferenceSeriesRangePickedWithTheCrosshair) {
   // question; cell 4; meniscus, start and end picked; no distribution, no
   // common end radius, no fit.
   const std::string pick = Left(150) + "M" + Right(40) + "A" + Right(600) + "E";
-  const RunResult r = RunProgram("IN\r" + kSample + "/ip\n4\n\n\n\nE" + pick + "N\n0\nEF", 60000);
+  const RunResult r = RunProgram("IN\r" + kSample + "/ip\n4\n\n\n\nE" + pick + "N\n0\n\x1b" "EF", 60000);
   ExpectFinished(r);
   const std::vector<std::string> cross = CrossLines(r.out);
   // Keys: 10 + M + 12 + A + 40 + E.
@@ -156,9 +157,10 @@ TEST_F(SampleRun, OneByOneEachFilePickedAndEveryPictureSavedAsPng) {
   for (int k = 1; k <= 3; ++k)
     EXPECT_NE(r.out.find("Number of data points/file : 350/  " + std::to_string(k) + "\n"), std::string::npos) << k;
   EXPECT_NE(r.out.find("Name des  3.  data files   : " + kSample + "/abs/00021.RA2\n"), std::string::npos);
-  // Two pictures per file: waiting for the crosshair keys, then with the marks.
-  ASSERT_EQ(r.pngFiles.size(), 6u);
-  for (int k = 1; k <= 6; ++k) {
+  // Two pictures per file: waiting for the crosshair keys, then with the
+  // marks; then the data without a fit.
+  ASSERT_EQ(r.pngFiles.size(), 7u);
+  for (int k = 1; k <= 7; ++k) {
     const std::string name = "graph-00" + std::to_string(k) + ".png";
     EXPECT_EQ(r.pngFiles[static_cast<std::size_t>(k - 1)].first, name);
     EXPECT_EQ(r.pngFiles[static_cast<std::size_t>(k - 1)].second, "\x89PNG\r\n\x1a\n");

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -54,8 +55,10 @@ std::unique_ptr<AnalysisState> LoadedState() {
 }
 
 // A stand-in for the start-value estimator: fixed plateau, s, base line,
-// meniscus, and D at the index it is given.
-SetupServices Estimator(int* calls = nullptr) {
+// meniscus, and D at the index it is given; `pick` stands in for the viewer's
+// component marks (none: the marks in the state are used).
+SetupServices Estimator(int* calls = nullptr,
+                        std::function<void(AnalysisState&)> pick = nullptr) {
   return {[calls](AnalysisState& st, int dIndex) {
     st.param[1] = 0.9;
     st.param[2] = 4.0e-13 * st.omega2First;
@@ -65,7 +68,7 @@ SetupServices Estimator(int* calls = nullptr) {
     st.param[6] = 0.0;
     st.param[dIndex] = 6.0e-7;
     if (calls != nullptr) ++*calls;
-  }};
+  }, std::move(pick)};
 }
 
 ::testing::AssertionResult Shown(const std::string& text) {
@@ -195,6 +198,52 @@ TEST(SetupDialog, NoiseEntryTwoComponentsAndMolarMassClassification) {
   EXPECT_TRUE(Shown("Eliminate time independent   (TI) noise          (Y/N) :  Y\n"));
   EXPECT_TRUE(Shown("1. part.spec.vol.  0.736000  :  0.736000\n"
                     "2. part.spec.vol.  0.736000  :  0.75\n"));
+}
+
+// The viewer's marks come right after the model letter, only for the models
+// with several components; the number of marks is the component count, and
+// the last estimates are offered only for the same count.
+TEST(SetupDialog, ViewerMarksGiveTheComponentsOfModelsCAndN) {
+  auto st = LoadedState();
+  st->modelLetter = st->prevModelLetter = 'C';
+  st->componentCount = 1;
+  st->paramCount = 5;
+  int picks = 0;
+  const auto pick = [&picks](AnalysisState& s) {
+    ++picks;
+    s.markedS = {0, 4.0, 7.0, 0, 0};
+    s.markedAmp = {0, 0.3, 0.6, 0, 0};
+    s.markedCount = 2;
+  };
+  const std::string keptOrNew = "The until now (E)stimated parameters";
+  // Two marks where one component was fitted: new start values, no question.
+  StartTestConsole(std::string("N") + "c" + "\r\r" + "0\r");
+  ASSERT_TRUE(SetupDialog(*st, SetupEntry::kNoise, Estimator(nullptr, pick)));
+  EXPECT_EQ(picks, 1);
+  EXPECT_EQ(st->componentCount, 2);
+  EXPECT_EQ(st->paramCount, 8);
+  EXPECT_FALSE(Shown(keptOrNew));
+  EXPECT_DOUBLE_EQ(st->param[1], 0.9 * 0.3 / 0.9);  // shares of the plateau by the amplitudes
+  EXPECT_DOUBLE_EQ(st->param[6], 0.9 * 0.6 / 0.9);
+  EXPECT_NEAR(st->param[7], 7.0e-13 * kOmega2, 1e-25);
+  EXPECT_EQ(st->freeCount, 8);
+  EXPECT_EQ(st->dampQ, 5.0);
+
+  // The same two marks again: E keeps the fitted values.
+  st->param[7] = 6.5e-13 * kOmega2;
+  StartTestConsole(std::string("N") + "c" + "\r\r" + "E" + "0\r");
+  ASSERT_TRUE(SetupDialog(*st, SetupEntry::kNoise, Estimator(nullptr, pick)));
+  EXPECT_EQ(picks, 2);
+  EXPECT_TRUE(Shown(keptOrNew));
+  EXPECT_NEAR(st->param[7], 6.5e-13 * kOmega2, 1e-25);
+  EXPECT_EQ(st->dampQ, 1.0);
+
+  // A single-component model never opens the viewer.
+  StartTestConsole(std::string("N") + "h" + "\r" + "0\r");
+  ASSERT_TRUE(SetupDialog(*st, SetupEntry::kNoise, Estimator(nullptr, pick)));
+  EXPECT_EQ(picks, 2);
+  EXPECT_EQ(st->componentCount, 1);
+  EXPECT_EQ(st->paramCount, 5);
 }
 
 TEST(SetupDialog, ProgramEstimatorGivesStartValuesFromTheScans) {

@@ -56,7 +56,7 @@ inline std::unique_ptr<AnalysisState> MakeFittedState(char model) {
   s.slitTimePerCm = 60;  // 10 / 60 = 0.1667 mm/s
   s.diffTimeOffset = 37.4;
   s.maxIterations = 200;
-  s.dampStart = 5;
+  s.dampFitStart = 5;
   s.dampFinal = 0.0123;
   s.iterCount = 17;
   s.faultCount = 2;

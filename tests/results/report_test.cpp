@@ -259,6 +259,9 @@ TEST(ConsoleReport, PagingWaitsForOneKeyAndColoursReachTheConsole) {
   out.WriteToConsole();
   EXPECT_NE(console::TestTranscript().find("date: 5:12:2026\n"), std::string::npos);
   EXPECT_NE(console::TestTranscript().find("PARAMETER"), std::string::npos);
+  // Every line starts at column 1 of its row, not where the last one ended.
+  EXPECT_NE(console::TestTranscript().find("\nInitial absorbance "), std::string::npos)
+      << console::TestTranscript();
   EXPECT_EQ(console::TextAttribute() & 0x0F, console::kWhite);
   EXPECT_EQ(FormatReportDate({2027, 1, 31, 0}), "31:1:2027");
 }
