@@ -1,13 +1,10 @@
-// The run-option dialogue, the option menu and its routing, and the reset
-// rules of the analysis state, against the test console.
+// The run-option paths the end-to-end sessions do not take, the option menu
+// and where each letter leads, and the reset and memory rules of the
+// analysis state.
 #include "driver/driver.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -19,277 +16,133 @@
 namespace svfit::driver {
 namespace {
 
-using console::ScreenAttribute;
-using console::ScreenRow;
 using console::StartTestConsole;
 using console::TestTranscript;
 
-const std::string kGen = "(O)ld or (N)ew XLA-files (New=default) or (I)nterference  (O/N/I) :  ";
-const std::string kInterp = "Interpolate missing data points                 (Y/N) :  ";
-const std::string kConc3000 = "Calculate concentration from 3000 rpm file      (Y/N) :  ";
-const std::string kContour = "Subtraction of the whole 3000 rpm contour       (Y/N) :  ";
-const std::string kLoad = "Load all files (S)imultaneously or (O)ne by one (S/O) :  ";
-const std::string kOutlier = "correct data outlies   (Yes=default)            (Y/N) :  ";
-const std::string kBottom = "calculation of last bottom point                (Y/N) :  ";
-
-std::unique_ptr<AnalysisState> Options(const std::string& keys) {
+TEST(RunOptions, AnswersSetTheStateAndDecideWhichQuestionsFollow) {
+  const std::string gen = "(O)ld or (N)ew XLA-files (New=default) or (I)nterference  (O/N/I) :  ";
+  const std::string conc = "Calculate concentration from 3000 rpm file      (Y/N) :  ";
+  const std::string load = "Load all files (S)imultaneously or (O)ne by one (S/O) :  ";
+  const std::string outlier = "correct data outlies   (Yes=default)            (Y/N) :  ";
+  const std::string bottom = "calculation of last bottom point                (Y/N) :  ";
+  // With the 3000 rpm file there is no load-mode question.
   auto st = std::make_unique<AnalysisState>();
-  StartTestConsole(keys);
+  StartTestConsole("nyynj");
   AskRunOptions(*st);
-  return st;
-}
-
-TEST(RunOptions, NewFilesWithEnterEverywhereButTheLoadMode) {
-  auto st = Options("\r\r\r\rs\r\r");
-  EXPECT_EQ(TestTranscript(), kGen + "N\n" + kInterp + "N\n" + kConc3000 + "N\n" + kLoad + "\n" +
-                                  kLoad + "S\n" + kOutlier + "Y\n" + kBottom + "N\n");
-  EXPECT_EQ(st->fileGeneration, 'N');
-  EXPECT_EQ(st->dataKind, 'R');
-  EXPECT_EQ(st->dataKindText, " (absorption)");
-  EXPECT_EQ(st->valueLimit, 3.0);
-  EXPECT_EQ(st->fileMasks[0], "r??");
-  EXPECT_EQ(st->fileMasks[1], ".r?");
-  EXPECT_FALSE(st->interpolate);
-  EXPECT_FALSE(st->use3000);
-  EXPECT_FALSE(st->loadOneByOne);
-  EXPECT_EQ(st->outlierCorrection, 'Y');
-  EXPECT_EQ(st->lastBottomPoint, 'N');
-}
-
-TEST(RunOptions, NewFilesWith3000RpmSkipTheLoadMode) {
-  auto st = Options("nyynj");
   EXPECT_EQ(TestTranscript(),
-            kGen + "N\n" + kInterp + "Y\n" + kConc3000 + "Y\n" + kOutlier + "N\n" + kBottom + "Y\n");
-  EXPECT_TRUE(st->interpolate);
-  EXPECT_TRUE(st->use3000);
-  EXPECT_FALSE(st->loadOneByOne);
+            gen + "N\nInterpolate missing data points                 (Y/N) :  Y\n" + conc + "Y\n" +
+                outlier + "N\n" + bottom + "Y\n");
+  EXPECT_TRUE(st->interpolate && st->use3000 && !st->loadOneByOne);
   EXPECT_EQ(st->outlierCorrection, 'N');
   EXPECT_EQ(st->lastBottomPoint, 'Y');
-}
-
-TEST(RunOptions, KeyAMeansOldFilesAndOneByOne) {
-  auto st = Options("aa\rj");
-  EXPECT_EQ(TestTranscript(), kGen + "O\n" + kLoad + "O\n" + kOutlier + "Y\n" + kBottom + "Y\n");
-  EXPECT_EQ(st->fileGeneration, 'O');
-  EXPECT_EQ(st->dataKind, 'R');
-  EXPECT_FALSE(st->use3000);
-  EXPECT_TRUE(st->loadOneByOne);
-}
-
-TEST(RunOptions, InterferenceAsksOutliersOnlyWithTheContour) {
-  auto st = Options("iyn\r");
-  EXPECT_EQ(TestTranscript(), kGen + "I\n" + kContour + "Y\n" + kOutlier + "N\n" + kBottom + "N\n");
-  EXPECT_EQ(st->dataKind, 'P');
-  EXPECT_EQ(st->dataKindText, "(interference)");
-  EXPECT_EQ(st->valueLimit, 15.0);
-  EXPECT_EQ(st->fileMasks[0], "i??");
-  EXPECT_EQ(st->fileMasks[1], ".ip");
-  EXPECT_TRUE(st->contourSubtraction);
-  EXPECT_FALSE(st->loadOneByOne);
-
-  st = Options("i\ry");
-  EXPECT_EQ(TestTranscript(), kGen + "I\n" + kContour + "N\n" + kBottom + "Y\n");
-  EXPECT_EQ(st->outlierCorrection, 'N');
-  EXPECT_FALSE(st->contourSubtraction);
-}
-
-TEST(RunOptions, RestartFromTheLoadModeKeepsTheEarlierAnswers) {
-  auto st = Options("n\ry\rn");
+  EXPECT_EQ(st->valueLimit, 3.0);  // absorbance
+  // After the 3000 rpm file the questions start again at the load mode.
   StartTestConsole("\rj");
   AskRunOptions(*st, 4);
-  EXPECT_EQ(TestTranscript(), kOutlier + "Y\n" + kBottom + "Y\n");  // 3000 rpm on: no load mode
-  EXPECT_TRUE(st->use3000);
+  EXPECT_EQ(TestTranscript(), outlier + "Y\n" + bottom + "Y\n");
   EXPECT_EQ(st->fileGeneration, 'N');
+  // A stands for O at both questions: old files, one by one.
+  StartTestConsole("aa\rj");
+  AskRunOptions(*st);
+  EXPECT_EQ(TestTranscript(), gen + "O\n" + load + "O\n" + outlier + "Y\n" + bottom + "Y\n");
+  EXPECT_TRUE(st->loadOneByOne && !st->use3000);
+  // Interference: fringes, their file names, the contour decides on outliers.
+  StartTestConsole("iyn\r");
+  AskRunOptions(*st);
+  EXPECT_EQ(st->dataKind, 'P');
+  EXPECT_EQ(st->valueLimit, 15.0);
+  EXPECT_EQ(st->fileMasks[1], ".ip");
+  EXPECT_TRUE(st->contourSubtraction && !st->loadOneByOne);
 }
 
-// ---- Option menu --------------------------------------------------------------------
-
-TEST(OptionMenu, ScreenLinesAndColours) {
-  AnalysisState st;
-  st.modelLetter = 'C';
-  StartTestConsole("e");
-  EXPECT_EQ(ShowOptionMenu(st), 'E');
-  EXPECT_EQ(ScreenRow(1).substr(0, 48), "R=Repeats the fit results and graphic once more ");
-  EXPECT_EQ(ScreenAttribute(1, 1), 15);
-  EXPECT_EQ(ScreenAttribute(1, 4), 14);   // A
-  EXPECT_EQ(ScreenAttribute(1, 8), 15);   // K
-  EXPECT_EQ(ScreenAttribute(1, 11), 13);  // C
-  EXPECT_EQ(ScreenRow(18).substr(0, 10), "U=Produces");
-  EXPECT_EQ(ScreenAttribute(1, 18), 15);
-  EXPECT_EQ(ScreenAttribute(1, 22), 13);  // D
-  EXPECT_EQ(ScreenRow(24).substr(0, 17), " Your option ?  E");
-  EXPECT_EQ(ScreenAttribute(2, 24), 14);
-  EXPECT_EQ(console::TextAttribute(), 15);
-}
-
-TEST(OptionMenu, SedfitLineOnlyForModelsNMandC) {
-  for (char m : std::string("HPSROD")) {
+TEST(OptionMenu, SedfitLineOnlyForModelsNMAndC) {
+  for (char m : std::string("NMCHPSROD")) {
     AnalysisState st;
     st.modelLetter = m;
     StartTestConsole("x");
-    ShowOptionMenu(st);
-    EXPECT_EQ(ScreenRow(18).substr(0, 2), "Z=") << m;
-    EXPECT_EQ(RouteOption(st, 'U').step, Step::kMenu) << m;
+    EXPECT_EQ(ShowOptionMenu(st), 'X');
+    const bool sedfit = m == 'N' || m == 'M' || m == 'C';
+    EXPECT_EQ(console::ScreenRow(18).substr(0, 2), sedfit ? "U=" : "Z=") << m;
+    EXPECT_TRUE(sedfit || RouteOption(st, 'U').step == Step::kMenu) << m;
   }
-}
-
-TEST(OptionRouting, WithoutAFitCGFandLOnlyShowTheMenuAndROnlyDraws) {
-  AnalysisState st;  // no fit made
-  StartTestConsole("");
-  for (char c : std::string("CGFL")) EXPECT_EQ(RouteOption(st, c).step, Step::kMenu) << c;
-  EXPECT_EQ(RouteOption(st, 'R').step, Step::kGraph);
-  st.maxIterations = 0;
-  st.fitDone = true;
-  EXPECT_FALSE(FitMade(st));
 }
 
 TEST(OptionRouting, WhereEachLetterContinues) {
   AnalysisState st;
-  st.fitDone = true;
-  st.dampFinal = 3.5;
-  st.modelLetter = 'N';
   StartTestConsole("");
+  for (char c : std::string("CGFL")) EXPECT_EQ(RouteOption(st, c).step, Step::kMenu) << c;
+  EXPECT_EQ(RouteOption(st, 'R').step, Step::kGraph);  // no fit: the graph only
+  st.fitDone = true;
+  st.maxIterations = 200;
+  st.dampFinal = 3.5;
   EXPECT_EQ(RouteOption(st, 'R').step, Step::kResults);
-  Route r = RouteOption(st, 'W');
-  EXPECT_EQ(r.step, Step::kSetup);
-  EXPECT_EQ(r.entry, SetupEntry::kIterations);
   EXPECT_EQ(RouteOption(st, 'F').step, Step::kFit);
   EXPECT_EQ(st.dampQ, 1.0);  // continuing: at most 1
   EXPECT_EQ(st.postFitOption, 'F');
-  for (char c : std::string("SH")) {
-    r = RouteOption(st, c);
+  const std::pair<char, SetupEntry> setups[] = {
+      {'W', SetupEntry::kIterations}, {'S', SetupEntry::kScanSpeed},
+      {'H', SetupEntry::kScanSpeed},  {'K', SetupEntry::kNoise},
+      {'M', SetupEntry::kNoise},      {'L', SetupEntry::kParameters}};
+  for (const auto& [c, entry] : setups) {
+    const Route r = RouteOption(st, c);
     EXPECT_EQ(r.step, Step::kSetup) << c;
-    EXPECT_EQ(r.entry, SetupEntry::kScanSpeed) << c;
+    EXPECT_EQ(r.entry, entry) << c;
   }
-  for (char c : std::string("KM")) {
-    r = RouteOption(st, c);
-    EXPECT_EQ(r.entry, SetupEntry::kNoise) << c;
-  }
-  EXPECT_EQ(RouteOption(st, 'L').entry, SetupEntry::kParameters);
   for (char c : std::string("CGVTPB")) EXPECT_EQ(RouteOption(st, c).step, Step::kGraph) << c;
-  for (char c : std::string("OXUZ?")) EXPECT_EQ(RouteOption(st, c).step, Step::kMenu) << c;
-}
-
-TEST(OptionRouting, DisplayLettersSetTheirFlags) {
-  AnalysisState st;
-  st.fitDone = true;
-  st.modelLetter = 'R';
-  StartTestConsole("");
-  RouteOption(st, 'C');
-  EXPECT_TRUE(st.display.gradient);
-  EXPECT_FALSE(st.display.concentration);
-  RouteOption(st, 'G');  // starts again from the defaults
-  EXPECT_TRUE(st.display.gradient);
-  EXPECT_TRUE(st.display.concentration);
-  RouteOption(st, 'T');
-  EXPECT_FALSE(st.display.residuals);
-  EXPECT_FALSE(st.display.gradient);
-  EXPECT_TRUE(st.display.partialTraces);
-  RouteOption(st, 'P');  // on top of T
-  EXPECT_TRUE(st.display.slow);
-  EXPECT_FALSE(st.display.residuals);
-  RouteOption(st, 'V');
-  EXPECT_FALSE(st.display.dataPoints);
-  EXPECT_FALSE(st.display.slow);
-}
-
-TEST(OptionRouting, NewLoadingAndFinishNeedF) {
-  AnalysisState st;
+  for (char c : std::string("OX?")) EXPECT_EQ(RouteOption(st, c).step, Step::kMenu) << c;
+  // N and E need F; anything else goes back to the menu.
   StartTestConsole("xFnf");
   EXPECT_EQ(RouteOption(st, 'N').step, Step::kMenu);
   EXPECT_EQ(RouteOption(st, 'N').step, Step::kRunOptions);
   EXPECT_EQ(RouteOption(st, 'E').step, Step::kMenu);
   EXPECT_EQ(RouteOption(st, 'E').step, Step::kEnd);
-  EXPECT_NE(TestTranscript().find("Really new (F)ile loading  (F/N) N\n"), std::string::npos);
-  EXPECT_NE(TestTranscript().find("Really (F)inish  (F/N) F\n"), std::string::npos);
 }
 
-TEST(Driver, ZAtTheDevicePromptEndsTheProgram) {
+TEST(OptionRouting, DisplayLettersStartFromTheDefaultsButPAddsToTheCurrentFlags) {
   AnalysisState st;
-  StartTestConsole("\r\r\rs\r\rz\r");
-  try {
-    RunDriver(st);
-    ADD_FAILURE() << "the driver returned";
-  } catch (const console::ConsoleExited& e) {
-    EXPECT_EQ(e.code, 0);
-  }
+  st.fitDone = true;
+  st.modelLetter = 'R';
+  StartTestConsole("");
+  RouteOption(st, 'C');  // gradients only
+  EXPECT_TRUE(st.display.gradient && !st.display.concentration);
+  RouteOption(st, 'T');  // no residuals, the partial traces of model R
+  EXPECT_TRUE(!st.display.residuals && !st.display.gradient && st.display.partialTraces);
+  RouteOption(st, 'P');
+  EXPECT_TRUE(st.display.slow && !st.display.residuals);
+  RouteOption(st, 'V');
+  EXPECT_TRUE(!st.display.dataPoints && !st.display.slow);
 }
 
-TEST(Driver, RealSeriesToTheMenuRestartAndFinish) {
-  const std::string dir = SVFIT_SOURCE_DIR "/../shared/data/real/mullins-spindata-ra2";
-  if (access(dir.c_str(), R_OK) != 0) GTEST_SKIP() << "real scan files missing: " << dir;
+TEST(AnalysisStateReset, RestartClearsTheAnalysisButKeepsSetupAnswers) {
   AnalysisState st;
-  st.param[3] = 1.5;
-  st.componentCount = 2;
-  // Load the series (cell 2, defaults), the whole radial range kept in the
-  // viewer (Enter), no distribution, set-up with the default end radius and
-  // slit speed and 0 iterations, the data in the viewer (Escape); N confirmed
-  // at the menu restarts; the second time E is refused once, then confirmed.
-  const std::string load = "\r\r\rs\r\r" + dir + "\r2\r\r\r\rE" + "\r" + "n" + "\r\r0\r" + "\x1b";
-  StartTestConsole(load + "nf" + load + "ex" + "ef");
-  RunDriver(st);
-  const std::string t = TestTranscript();
-  EXPECT_EQ(st.param[3], 0.0);  // the restart cleared the parameters
-  EXPECT_EQ(st.componentCount, 0);
-  EXPECT_GT(st.scanCount, 10);
-  EXPECT_EQ(st.seqFirst, 1);
-  EXPECT_GT(st.graphMode, 0);
-  EXPECT_EQ(st.maxIterations, 0);  // no fit: C, G, F and L only show the menu
-  std::size_t menus = 0;
-  for (std::size_t p = t.find(" Your option ?  "); p != std::string::npos;
-       p = t.find(" Your option ?  ", p + 1))
-    ++menus;
-  EXPECT_EQ(menus, 3u);
-  EXPECT_NE(t.find("load data files in ascent sequence  !\n"), std::string::npos);
-}
-
-// ---- Analysis state --------------------------------------------------------------
-
-TEST(AnalysisStateReset, RestartClearsTheAnalysisButKeepsSetupDefaults) {
-  AnalysisState st;
-  EXPECT_DOUBLE_EQ(st.psv[1], 0.736);
-  EXPECT_DOUBLE_EQ(st.psv[4], 0.736);
-  EXPECT_DOUBLE_EQ(st.psvRho[2], 0.736);
   st.psv[1] = 0.72;
-  st.rho = 1.01;
   st.maxIterations = 50;
   st.modelLetter = 'N';
   st.param[1] = 0.8;
   st.componentCount = 2;
-  st.radialStep = 0.001;
-  st.concDivisor = 2;
-  st.concentration = 1.3;
-  st.riNoiseOn = st.tiNoiseOn = st.use3000 = true;
-  st.display.gradient = true;
+  st.riNoiseOn = st.tiNoiseOn = st.use3000 = st.fitDone = st.display.gradient = true;
   st.resetForAnalysis();
   EXPECT_EQ(st.param[1], 0.0);
   EXPECT_EQ(st.componentCount, 0);
-  EXPECT_DOUBLE_EQ(st.radialStep, 0.00072625799);
-  EXPECT_EQ(st.concDivisor, 1.0);
-  EXPECT_EQ(st.concentration, -1.0);
-  EXPECT_FALSE(st.riNoiseOn || st.tiNoiseOn || st.use3000 || st.display.gradient);
-  EXPECT_DOUBLE_EQ(st.psv[1], 0.72);
-  EXPECT_DOUBLE_EQ(st.rho, 1.01);
+  EXPECT_FALSE(st.riNoiseOn || st.tiNoiseOn || st.use3000 || st.fitDone || st.display.gradient);
+  EXPECT_EQ(st.psv[1], 0.72);
   EXPECT_EQ(st.maxIterations, 50);
   EXPECT_EQ(st.modelLetter, 'N');
-
+  // A new series forgets the old one's extent and marks.
   st.scanCount = 5;
-  st.seqFirst = 3;
   st.scanFirstPoint[700] = 40;
-  st.startRadius = 6.1;
+  st.meniscusMarked = 6.1;
   st.titleLines[0] = "x";
   st.resetSeries();
   EXPECT_EQ(st.scanCount, 0);
-  EXPECT_EQ(st.seqFirst, 1);
   EXPECT_EQ(st.scanFirstPoint[700], 1);
-  EXPECT_EQ(st.startRadius, 0.0);
+  EXPECT_EQ(st.meniscusMarked, 0.0);
   EXPECT_TRUE(st.titleLines[0].empty());
 }
 
 long ResidentKilobytes() {
   std::ifstream in("/proc/self/status");
-  std::string line;
-  while (std::getline(in, line))
+  for (std::string line; std::getline(in, line);)
     if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
   return -1;
 }
