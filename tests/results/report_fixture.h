@@ -19,14 +19,10 @@ inline std::unique_ptr<AnalysisState> MakeFittedState(char model) {
   auto st = std::make_unique<AnalysisState>();
   AnalysisState& s = *st;
   s.modelLetter = model;
-  s.dataKindText = " (absorption)";
-  s.fileGeneration = 'N';
   s.scanCount = 14;
   for (int i = 1; i <= 14; ++i) {
     s.scanSequence[i] = i;
-    s.scanPointCount[i] = 3;
-    s.scanFirstPoint[i] = 1;
-    s.scanLastPoint[i] = 3;
+    s.scanPointCount[i] = s.scanLastPoint[i] = 3;
     s.scanOmega2[i] = 1.0;
     s.scanTime[i] = 1200.0 + 300.0 * (i - 1);
     for (int p = 1; p <= 3; ++p) s.scanValue[i][p] = 0.05 * i + 0.01 * p;
@@ -36,8 +32,6 @@ inline std::unique_ptr<AnalysisState> MakeFittedState(char model) {
   s.seqFirst = 2;
   s.seqLast = 13;
   s.startFileNumber = 5;
-  s.fileStep = 1;
-  s.fileNumberWidth = 5;
   s.directoryPath = "/data/run7/";
   s.setTitle = "/data/run7/00005";
   s.infoLines[0] = "BSA 1 mg/ml in PBS, cell 2";
@@ -45,17 +39,14 @@ inline std::unique_ptr<AnalysisState> MakeFittedState(char model) {
   s.cellNumber = 2;
   s.temperature = 20.0;
   s.wavelength = 280;
-  s.rpmFirst = 50000;
-  s.rpmLast = 50000;
+  s.rpmFirst = s.rpmLast = 50000;
   s.headerSeventh = 1;
   s.omega2First = kOmega2;
   s.startRadius = 5.95;
   s.nearBottomRadius = 7.05;
   s.outlierCorrection = 'Y';
-  s.lastBottomPoint = 'N';
   s.slitTimePerCm = 60;  // 10 / 60 = 0.1667 mm/s
   s.diffTimeOffset = 37.4;
-  s.maxIterations = 200;
   s.dampFitStart = 5;
   s.dampFinal = 0.0123;
   s.iterCount = 17;
@@ -65,7 +56,6 @@ inline std::unique_ptr<AnalysisState> MakeFittedState(char model) {
   s.fitSeconds = 12.6;
   s.pointTotal = 4231;
   s.psv = {0, 0.73, 0.74, 0.72, 0.75};
-  s.rho = 1.0;
   s.updatePsvRho();
   s.viscosity = 1.002;
   s.validityValue = 0.734;

@@ -7,9 +7,11 @@
 // with SVFIT_WRITE_GOLDEN=1 and review every changed line by hand.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
+#include <initializer_list>
 #include <sstream>
 
 #include "report_fixture.h"
@@ -33,6 +35,12 @@ void SetOne(AnalysisState& st, int count) {
   if (count == 6) SetParam(st, 5, -0.0123, 0.0, 0.0011);
   SetParam(st, count, 6.1e-7, 5.5e-7, 2.3e-9);
 }
+// Sets parameters 1.. from rows of value, start value and standard deviation
+// (0: fixed).
+void SetRows(AnalysisState& st, std::initializer_list<std::array<double, 3>> rows) {
+  int k = 0;
+  for (const auto& [value, start, sd] : rows) SetParam(st, ++k, value, start, sd);
+}
 // Bounded cell, one component; the base line and the bottom fixed; RI noise
 // on and TI noise off, so the base line shows its level with the mean RI offset.
 void SetN1(AnalysisState& st) {
@@ -40,13 +48,11 @@ void SetN1(AnalysisState& st) {
   st.componentCount = 1;
   st.riNoiseOn = true;
   st.meanRiOffset = 0.0021;
-  SetParam(st, 1, 0.8123, 0.75, 0.0021);
-  SetParam(st, 2, Sw(4.35), Sw(4.0), Sw(0.012));
-  SetParam(st, 3, 0.0056, 0.0, 0);
-  SetParam(st, 4, 5.9512, 5.95, 0.00031);
-  SetParam(st, 5, 7.21, 7.2, 0);
-  SetParam(st, 6, -0.0123, 0.0, 0.0004);
-  SetParam(st, 7, 6.1e-7, 5.5e-7, 2.3e-9);
+  // clang-format off
+  SetRows(st, {{0.8123, 0.75, 0.0021}, {Sw(4.35), Sw(4.0), Sw(0.012)}, {0.0056, 0.0, 0},
+               {5.9512, 5.95, 0.00031}, {7.21, 7.2, 0}, {-0.0123, 0.0, 0.0004},
+               {6.1e-7, 5.5e-7, 2.3e-9}});
+  // clang-format on
 }
 
 struct GoldenCase {
@@ -73,11 +79,10 @@ const GoldenCase kCases[] = {
      [](AnalysisState& st) {  // meniscus, bottom and rotation fixed
        st.paramCount = st.dParamIndex = 7;
        st.componentCount = 1;
-       const double p[][3] = {{0.8123, 0.75, 0.0021},  {Sw(4.35), Sw(4.0), Sw(0.012)},
-                              {0.0056, 0.0, 0.0003},   {5.9512, 5.95, 0},
-                              {7.21, 7.2, 0},          {-0.0123, 0.0, 0},
-                              {6.1e-7, 5.5e-7, 2.3e-9}};
-       for (int k = 1; k <= 7; ++k) SetParam(st, k, p[k - 1][0], p[k - 1][1], p[k - 1][2]);
+       // clang-format off
+       SetRows(st, {{0.8123, 0.75, 0.0021}, {Sw(4.35), Sw(4.0), Sw(0.012)}, {0.0056, 0.0, 0.0003},
+                    {5.9512, 5.95, 0}, {7.21, 7.2, 0}, {-0.0123, 0.0, 0}, {6.1e-7, 5.5e-7, 2.3e-9}});
+       // clang-format on
      }},
     {"c4_console.txt", 'C', false,
      [](AnalysisState& st) {  // four components; the console pages after the first
@@ -85,21 +90,13 @@ const GoldenCase kCases[] = {
        st.dParamIndex = 5;
        st.componentCount = 4;
        st.molMassGiven[3] = true;  // component 3's D tied to a molar mass
-       const double p[][3] = {{0.41, 0.4, 0.003},
-                              {Sw(2.1), Sw(2.0), Sw(0.02)},
-                              {-0.002, 0.0, 0.0005},
-                              {5.9512, 5.95, 0},
-                              {8.2e-7, 8.0e-7, 1.1e-8},
-                              {0.22, 0.2, 0.002},
-                              {Sw(4.4), Sw(4.0), Sw(0.03)},
-                              {6.0e-7, 6.0e-7, 0},
-                              {0.1, 0.12, 0.004},
-                              {Sw(7.0), Sw(7.5), Sw(0.1)},
-                              {4.1e-7, 4.1e-7, 0},
-                              {0.05, 0.05, 0.006},
-                              {Sw(11.5), Sw(11.0), Sw(0.4)},
-                              {3.2e-7, 3.0e-7, 4.0e-8}};
-       for (int k = 1; k <= 14; ++k) SetParam(st, k, p[k - 1][0], p[k - 1][1], p[k - 1][2]);
+       // clang-format off
+       SetRows(st, {{0.41, 0.4, 0.003}, {Sw(2.1), Sw(2.0), Sw(0.02)}, {-0.002, 0.0, 0.0005},
+                    {5.9512, 5.95, 0}, {8.2e-7, 8.0e-7, 1.1e-8}, {0.22, 0.2, 0.002},
+                    {Sw(4.4), Sw(4.0), Sw(0.03)}, {6.0e-7, 6.0e-7, 0}, {0.1, 0.12, 0.004},
+                    {Sw(7.0), Sw(7.5), Sw(0.1)}, {4.1e-7, 4.1e-7, 0}, {0.05, 0.05, 0.006},
+                    {Sw(11.5), Sw(11.0), Sw(0.4)}, {3.2e-7, 3.0e-7, 4.0e-8}});
+       // clang-format on
      }},
     {"o_printer.txt", 'O', true,
      [](AnalysisState& st) {  // a second file set loaded

@@ -29,13 +29,10 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
-// The report line that starts with `label` (after the indent).
-std::string LineStartingWith(AnalysisState& st, const std::string& label, bool printer = false) {
-  ReportText out(printer);
+std::string Printed(AnalysisState& st) {
+  ReportText out(true);
   PrintFitReport(st, out, {2026, 12, 5, 6});
-  for (const auto& line : Lines(out.Plain()))
-    if (line.compare(out.indent().size(), label.size(), label) == 0) return line;
-  return "<no line " + label + ">";
+  return out.Plain();
 }
 
 std::unique_ptr<AnalysisState> FaxenState() {
@@ -84,18 +81,19 @@ TEST(FileNumberList, FillsTheLineAndStartsTheNextWithANumberThatDoesNotFit) {
   EXPECT_EQ(FileList(*st, false, 2, 12340), "123 123 \n");  // the first three digits
 }
 
-TEST(UndefinedQuantities, ZeroAndNegativeParametersPrintInTheirFields) {
+TEST(UndefinedQuantities, PrintInTheirFieldsWithoutBreakingTheLayout) {
   auto st = FaxenState();
   SetParam(*st, 2, -Sw(1.0), 0, 0);  // negative s: M < 0
   SetParam(*st, 4, 0.0, 0, 0);
   SetParam(*st, 5, 0.0, 0, 0);  // D = 0
-  for (const auto& label : {"Molecular mass/stdv", "Stokes radius", "Water thicknis",
-                            "Friction ratio", "Damping parameter"}) {
-    const std::string line = LineStartingWith(*st, label, true);
-    EXPECT_NE(line.find_first_of("IN"), std::string::npos) << line;  // Inf or NaN
+  const auto odd = Lines(Printed(*st)), usual = Lines(Printed(*FaxenState()));
+  ASSERT_EQ(odd.size(), usual.size());
+  int undefined = 0;
+  for (std::size_t i = 0; i < odd.size(); ++i) {
+    EXPECT_EQ(odd[i].size(), usual[i].size()) << odd[i];
+    undefined += odd[i].find("Inf") != std::string::npos || odd[i].find("NaN") != std::string::npos;
   }
-  EXPECT_EQ(LineStartingWith(*st, "Molecular mass/stdv", true).size(),
-            LineStartingWith(*MakeFittedState('D'), "Molecular mass/stdv", true).size());
+  EXPECT_GE(undefined, 5);  // M, Stokes radius, water, friction ratio, damping
 }
 
 TEST(PrinterDestination, WithoutSpoolerTheReportGoesToADatedTextFileInUtf8) {
