@@ -70,8 +70,6 @@ TEST(OptionMenu, SedfitLineOnlyForModelsNMAndC) {
 TEST(OptionRouting, WhereEachLetterContinues) {
   AnalysisState st;
   StartTestConsole("");
-  for (char c : std::string("CGFL")) EXPECT_EQ(RouteOption(st, c).step, Step::kMenu) << c;
-  EXPECT_EQ(RouteOption(st, 'R').step, Step::kGraph);  // no fit: the graph only
   st.fitDone = true;
   st.maxIterations = 200;
   st.dampFinal = 3.5;
