@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace svfit::console {
 namespace {
@@ -17,8 +19,7 @@ std::string Pad(std::string s) {
 TEST(CrtGrid, EightyCharactersWrapAndLineFeedAndReturnMoveOneWayEach) {
   StartTestConsole("");
   Write(std::string(80, 'x'));
-  EXPECT_EQ(CursorColumn(), 1);
-  EXPECT_EQ(CursorRow(), 2);
+  EXPECT_EQ(std::pair(CursorColumn(), CursorRow()), std::pair(1, 2));
   WriteLn();
   EXPECT_EQ(CursorRow(), 3);
   EXPECT_EQ(ScreenRow(2), Pad(""));
@@ -72,8 +73,7 @@ TEST(CrtGrid, MoveCursorTakesCoordinatesModulo256AndClampsThemAndAttributes) {
   const int moves[][4] = {{0, 0, 1, 1}, {200, 99, 80, 25}, {257, 258, 1, 2}, {-1, 5, 80, 5}};
   for (const auto& m : moves) {
     MoveCursor(m[0], m[1]);
-    EXPECT_EQ(CursorColumn(), m[2]) << m[0];
-    EXPECT_EQ(CursorRow(), m[3]) << m[1];
+    EXPECT_EQ(std::pair(CursorColumn(), CursorRow()), std::pair(m[2], m[3])) << m[0];
   }
   EXPECT_EQ(TextAttribute(), 0x07);
   SetTextBackground(kBlue);
@@ -150,9 +150,7 @@ TEST(CrtKeys, F1FromTheKeyScriptIsZeroThen59AndKeyPressedDoesNotReadAhead) {
 TEST(CrtKeys, MouseStateIsClampedAndKeysLeaveTheShiftState) {
   StartTestConsole("a");
   PostMouse(20000, -20000, 3, true);
-  EXPECT_EQ(MouseX(), 10000);
-  EXPECT_EQ(MouseY(), -10000);
-  EXPECT_EQ(MouseButtons(), 3);
+  EXPECT_EQ(std::tuple(MouseX(), MouseY(), MouseButtons()), std::tuple(10000, -10000, 3));
   SetMouseLimits(639, 479);
   SetMousePosition(700, 100);
   EXPECT_EQ(MouseX(), 639);
@@ -190,7 +188,7 @@ TEST(CrtKeys, CtrlCShowsCaretCAndEndsWithCode1AtTheNextKeyAccess) {
 
 // ---- Line editor of the input stream ------------------------------------------------
 
-TEST(CrtReadLine, BufferOf128TakesAt126CharactersAndBackspaceNeverErasesThePrompt) {
+TEST(CrtReadLine, BufferOf128TakesAt126CharactersBackspaceSparesThePromptCtrlZOnlyWhenEnabled) {
   StartTestConsole(std::string(130, 'a') + "\r");
   EXPECT_EQ(ReadLine(128).size(), 126u);
   EXPECT_EQ(CursorRow(), 3);  // 126 echoed characters span two rows, then CR LF
@@ -198,9 +196,6 @@ TEST(CrtReadLine, BufferOf128TakesAt126CharactersAndBackspaceNeverErasesThePromp
   Write("Q: ");
   EXPECT_EQ(ReadLine(), std::string("c\0;", 3));  // an extended key is stored as two characters
   EXPECT_EQ(ScreenRow(1).substr(0, 4), "Q: c");
-}
-
-TEST(CrtReadLine, CtrlZEndsTheLineOnlyWhenEnabled) {
   StartTestConsole("ab\x1a" "c\r");
   EXPECT_EQ(ReadLine(), "ab\x1a" "c");
   EXPECT_EQ(ScreenRow(1)[2], '\x1a');  // stored and echoed like a letter

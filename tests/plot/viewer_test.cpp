@@ -185,7 +185,8 @@ TEST_F(Viewer, MarkedRadiiShowAsLinesWhilePickingAndThePictureComesBackAfterward
   const auto before = Image();
   ASSERT_TRUE(Run(Press('M', 30) + "A" + Press('K', 100) + "E", {'N'}));
   EXPECT_EQ(before, Image());
-  ASSERT_TRUE(Run(Press('M', 40) + Press('H', 20) + "E" + std::string("\0P", 2) + "A" + kFinish, {'B'}));
+  const std::string down = std::string("\0P", 2);
+  ASSERT_TRUE(Run(Press('M', 40) + Press('H', 20) + "E" + down + "A" + kFinish, {'B'}));
   ASSERT_TRUE(Run("\x19\x19 \x1b", {'A'}));  // Ctrl-Y twice, menu off
   EXPECT_EQ(before, Image());
 }
