@@ -40,61 +40,46 @@ FakePassControl& fakeControl() {
   return control;
 }
 
+// The series of these tests use every point of every scan, so every scan
+// reaches every radial index.
 void FakeModelPass(AnalysisState& st, models::PassSums& ns, int) {
   FakePassControl& c = fakeControl();
   ++c.calls;
   if (c.onCall) c.onCall(st);
   const double shift = c.residualShift ? c.residualShift(c.calls) : 0.0;
-  const int n = st.freeCount;
-  ns.maxIndex = 0;
-  for (int p = st.seqFirst; p <= st.seqLast; ++p)
-    ns.maxIndex = std::max(ns.maxIndex, st.scanLastPoint[st.scanSequence[p]]);
-  for (int j = 1; j <= ns.maxIndex; ++j) {
+  const int n = st.freeCount, scans = st.seqLast - st.seqFirst + 1;
+  const int points = ns.maxIndex = st.scanLastPoint[st.scanSequence[st.seqFirst]];
+  const double tiScale = st.tiNoiseOn ? 1.0 / scans : 1.0;  // TI on: means; off: plain sums
+  for (int j = 1; j <= points; ++j) {
+    ns.tiCount[j] = scans;
     ns.tiNoiseSum[j] = 0;
-    ns.tiCount[j] = 0;
     for (int m = 1; m <= n; ++m) ns.derivTiSum[m][j] = 0;
   }
   PerParam<double> d{};
   for (int p = st.seqFirst; p <= st.seqLast; ++p) {
     const int s = st.scanSequence[p];
-    for (int m = 1; m <= n; ++m) ns.derivRiSum[m][s] = 0;
-    for (int j = st.scanFirstPoint[s]; j <= st.scanLastPoint[s]; ++j) {
+    for (int j = 1; j <= points; ++j) {
       d.fill(0.0);
-      const double v = c.model(st.param, st.scanRadius[s][j], st.scanTime[s], s, d);
-      const double e = st.scanValue[s][j] - v + shift;
+      const double e = st.scanValue[s][j] - c.model(st.param, st.scanRadius[s][j], st.scanTime[s], s, d) + shift;
       st.modelValue[s][j] = e;
-      ns.tiNoiseSum[j] += e;
-      ++ns.tiCount[j];
+      ns.tiNoiseSum[j] += e * tiScale;
       for (int m = 1; m <= n; ++m) {
-        const double g = d[st.freeIndex[m]];
-        st.paramDerivBlock(m)[s][j] = g;
-        ns.derivTiSum[m][j] += g;
+        st.paramDerivBlock(m)[s][j] = d[st.freeIndex[m]];
+        ns.derivTiSum[m][j] += d[st.freeIndex[m]] * tiScale;
       }
     }
   }
-  if (st.tiNoiseOn) {
-    for (int j = 1; j <= ns.maxIndex; ++j) {
-      if (ns.tiCount[j] <= 0) continue;
-      ns.tiNoiseSum[j] /= ns.tiCount[j];
-      for (int m = 1; m <= n; ++m) ns.derivTiSum[m][j] /= ns.tiCount[j];
-    }
-  }
+  // RI on: the scan means of the residuals and derivatives less their TI means.
+  const double ti = st.tiNoiseOn ? 1.0 : 0.0;
   for (int p = st.seqFirst; p <= st.seqLast; ++p) {
     const int s = st.scanSequence[p];
-    st.riNoise[s] = 0;
-    if (!st.riNoiseOn) continue;
-    const int first = st.scanFirstPoint[s], last = st.scanLastPoint[s];
-    const double count = last - first + 1;
-    Extended beta = 0;
-    for (int j = first; j <= last; ++j)
-      beta += st.modelValue[s][j] - (st.tiNoiseOn ? ns.tiNoiseSum[j] : 0.0);
-    st.riNoise[s] = static_cast<double>(beta / count);
-    for (int m = 1; m <= n; ++m) {
-      Extended sum = 0;
-      for (int j = first; j <= last; ++j)
-        sum += st.paramDerivBlock(m)[s][j] - (st.tiNoiseOn ? ns.derivTiSum[m][j] : 0.0);
-      ns.derivRiSum[m][s] = static_cast<double>(sum / count);
+    std::vector<Extended> sum(n + 1, 0.0L);
+    for (int j = 1; j <= points && st.riNoiseOn; ++j) {
+      sum[0] += st.modelValue[s][j] - ti * ns.tiNoiseSum[j];
+      for (int m = 1; m <= n; ++m) sum[m] += st.paramDerivBlock(m)[s][j] - ti * ns.derivTiSum[m][j];
     }
+    st.riNoise[s] = static_cast<double>(sum[0] / points);  // 0 with RI off
+    for (int m = 1; m <= n; ++m) ns.derivRiSum[m][s] = static_cast<double>(sum[m] / points);
   }
 }
 

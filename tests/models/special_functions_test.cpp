@@ -100,20 +100,5 @@ TEST(LogNormalPeak, PeakFloorAndFixedCorrections) {
   EXPECT_NEAR(boundaryCorrB(x / 1000), 9.107 / 2 + 2.4917, 1e-12);
 }
 
-TEST(LogNormalPeak, DerivativesByEps) {
-  for (double eps : {1e-4, 1e-3, 4e-3, 0.02, 0.3}) {
-    const double h = 1e-6 * eps;
-    EXPECT_NEAR(boundaryCorrADeriv(eps),
-                (boundaryCorrA(eps + h) - boundaryCorrA(eps - h)) / (2 * h),
-                1e-6 * std::fabs(boundaryCorrADeriv(eps)) + 1e-6)
-        << eps;
-    EXPECT_NEAR(boundaryCorrBDeriv(eps),
-                (boundaryCorrB(eps + h) - boundaryCorrB(eps - h)) / (2 * h),
-                1e-6 * std::fabs(boundaryCorrBDeriv(eps)) + 1e-6)
-        << eps;
-  }
-  EXPECT_EQ(boundaryCorrADeriv(0.0), 0.0);  // on the floor
-}
-
 }  // namespace
 }  // namespace svfit::models
