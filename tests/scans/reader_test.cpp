@@ -141,15 +141,6 @@ TEST_F(Reader, HeaderValuesAndFinishingASeriesOfTwoSpeeds) {
   EXPECT_EQ(st.dataFileNote, "data files 00001.ra2 - 00002.ra2");
 }
 
-TEST_F(Reader, CrlfAndUpperCaseNamesLoad) {
-  for (const char* name : {"00001.RA2", "00002.RA2"})
-    WriteFile(dir.file(name), ScanText(kAbsHeader, Flat(30), "SegB", "\r\n"));
-  ASSERT_EQ(Load(st, dir.file("00001.RA2")), LoadOutcome::kLoaded);
-  EXPECT_EQ(st.scanCount, 2);
-  EXPECT_EQ(st.titleLines[0], "SegB");
-  EXPECT_EQ(st.scanTitle[2], kAbsHeader);
-}
-
 TEST_F(Reader, NextFileKeepsWidthCaseAndStep) {
   ASSERT_TRUE(SetStartFile(st, "/run/0007.RA1"));
   EXPECT_EQ(st.startFileNumber, 7);
@@ -193,15 +184,17 @@ TEST_F(Reader, FurtherFilesFromASecondDirectoryAfterN) {
 
 // ---- Lower bound and interference grid ------------------------------------------------
 
-TEST_F(Reader, SharpDropInTheFirstFileSetsTheLowerBound) {
+TEST_F(Reader, SharpDropInTheFirstFileSetsTheLowerBoundCrlfAndUpperCaseNames) {
   // 5.900 .. 6.998 cm every 0.003 cm; the signal falls from 1.0 to 0.2 at 6.200 cm.
-  auto drop = [](double r) { return r < 6.1995 ? 1.0 : 0.2; };
-  Write("00001.ra2", Ramp(367, 5.9, 0.003, drop));
-  Write("00002.ra2", Ramp(367, 5.9, 0.003, drop));
-  ASSERT_EQ(LoadFirst(), LoadOutcome::kLoaded);
+  const auto points = Ramp(367, 5.9, 0.003, [](double r) { return r < 6.1995 ? 1.0 : 0.2; });
+  for (const char* name : {"00001.RA2", "00002.RA2"})
+    WriteFile(dir.file(name), ScanText(kAbsHeader, points, "SegB", "\r\n"));
+  ASSERT_EQ(Load(st, dir.file("00001.RA2")), LoadOutcome::kLoaded);
   // Radii below 6.200 − 0.1 cm are not data: 6.101 is the first point kept.
   EXPECT_EQ(Counts(st), (std::vector<int>{367 - 67, 367 - 67}));
   EXPECT_NEAR(st.scanRadius[2][1], 6.101, 1e-9);
+  EXPECT_EQ(st.titleLines[0], "SegB");
+  EXPECT_EQ(st.scanTitle[2], kAbsHeader);
 }
 
 TEST_F(Reader, InterferenceRadiiLieOnThePixelGridAroundTheMeanRadius) {
