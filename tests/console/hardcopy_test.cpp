@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "console/crt.h"
 #include "console/graph.h"
@@ -24,32 +23,22 @@ struct Page {
   int w = 0, h = 0;
   std::vector<unsigned char> px;
   bool Dark(int x, int y) const { return px[static_cast<std::size_t>(y) * w + x] < 128; }
-  // First and last row (or column) with dark pixels in the column (row) band.
-  std::pair<int, int> DarkRows(int x) const {
-    int a = -1, b = -1;
-    for (int y = 0; y < h; ++y)
-      if (Dark(x, y)) (a < 0 ? a : b) = y, b = y;
-    return {a, b};
-  }
-  std::pair<int, int> DarkColumns(int y) const {
-    int a = -1, b = -1;
-    for (int x = 0; x < w; ++x)
-      if (Dark(x, y)) (a < 0 ? a : b) = x, b = x;
-    return {a, b};
+  // First and last dark row in column x, or (rows = false) dark column in row x.
+  std::pair<int, int> DarkSpan(int x, bool rows = true) const {
+    std::pair<int, int> span{-1, -1};
+    for (int k = 0; k < (rows ? h : w); ++k)
+      if (rows ? Dark(x, k) : Dark(k, x)) span = {span.first < 0 ? k : span.first, k};
+    return span;
   }
 };
 
-bool HaveTool(const char* name) {
-  return std::system((std::string("command -v ") + name + " >/dev/null 2>&1").c_str()) == 0;
-}
-
+// Page `page` of the PDF rendered at 72 dpi (one pixel a point), and the page count.
 Page Render(const std::string& pdf, int page) {
-  const std::string out = "page";
-  const std::string cmd = "pdftoppm -r 72 -gray -f " + std::to_string(page) + " -l " + std::to_string(page) +
-                          " -singlefile " + pdf + " " + out;
+  const std::string n = std::to_string(page);
   Page p;
-  if (std::system(cmd.c_str()) != 0) return p;
-  std::ifstream in(out + ".pgm", std::ios::binary);
+  const std::string command = "pdftoppm -r 72 -gray -singlefile -f " + n + " -l " + n + " " + pdf;
+  if (std::system((command + " page").c_str()) != 0) return p;
+  std::ifstream in("page.pgm", std::ios::binary);
   std::string magic;
   int maxval = 0;
   in >> magic >> p.w >> p.h >> maxval;
@@ -63,8 +52,7 @@ int PageCount(const std::string& pdf) {
   FILE* f = popen(("pdfinfo " + pdf + " 2>/dev/null").c_str(), "r");
   char line[256];
   int pages = 0;
-  while (f && std::fgets(line, sizeof line, f))
-    if (std::sscanf(line, "Pages: %d", &pages) == 1) break;
+  while (f && std::fgets(line, sizeof line, f) && std::sscanf(line, "Pages: %d", &pages) != 1) {}
   if (f) pclose(f);
   return pages;
 }
@@ -72,7 +60,7 @@ int PageCount(const std::string& pdf) {
 class Hardcopy : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (!HaveTool("pdftoppm") || !HaveTool("pdfinfo"))
+    if (std::system("command -v pdftoppm >/dev/null && command -v pdfinfo >/dev/null") != 0)
       GTEST_SKIP() << "pdftoppm/pdfinfo (poppler-utils) missing: run make setup";
     oldDir = fs::current_path();
     dir = fs::temp_directory_path() / ("svfit-hardcopy-test-" + std::to_string(getpid()));
@@ -81,7 +69,7 @@ class Hardcopy : public ::testing::Test {
     fs::current_path(dir);
     oldPath = std::getenv("PATH");
     setenv("PATH", ((dir / "bin").string() + ":" + oldPath).c_str(), 1);
-    FakeLpstat("no system default destination");
+    Script("lpstat", "echo 'no system default destination'");
     StartTestConsole("");
     SetGraphicsFrontend(GraphicsFrontend::kHeadless);
     int d = 0, m = 1;
@@ -100,7 +88,6 @@ class Hardcopy : public ::testing::Test {
     std::ofstream(p) << "#!/bin/sh\n" << body << "\n";
     fs::permissions(p, fs::perms::owner_all);
   }
-  void FakeLpstat(const std::string& answer) { Script("lpstat", "echo '" + answer + "'"); }
   // The PDF files kept in the current directory.
   std::vector<std::string> KeptFiles() {
     std::vector<std::string> v;
@@ -118,18 +105,13 @@ class Hardcopy : public ::testing::Test {
   std::string oldPath;
 };
 
-TEST_F(Hardcopy, ZeroWidthAndHeightPrintNothing) {
-  Fill(4);
-  PrintViewPort(85, 0, 0, 0);
-  EXPECT_FALSE(HardcopyPending());
-  EXPECT_EQ(EndHardcopyJob(), "");
-  EXPECT_TRUE(KeptFiles().empty());
-  EXPECT_EQ(TestTranscript(), "");  // no job, no note
-}
-
-TEST_F(Hardcopy, TwoHardcopiesOneUnderTheOtherInOneJob) {
+TEST_F(Hardcopy, TwoHardcopiesOneUnderTheOtherInOneJobAndZeroSizesPrintNothing) {
   Fill(4);  // red everywhere, white frame: all ink in colour mode 0
   DrawLine(0, 0, 1023, 0);
+  PrintViewPort(85, 0, 0, 0);
+  EXPECT_FALSE(HardcopyPending());  // no job, no note
+  EXPECT_EQ(EndHardcopyJob(), "");
+  EXPECT_EQ(TestTranscript(), "");
   PrintViewPort(85, 1530, 968, 0);
   EXPECT_TRUE(HardcopyPending());
   EXPECT_NE(TestTranscript().find("svfit-hardcopy-"), std::string::npos);
@@ -137,42 +119,34 @@ TEST_F(Hardcopy, TwoHardcopiesOneUnderTheOtherInOneJob) {
   SetFill(1, 12);
   for (int y = 384; y <= 767; ++y) DrawLine(0, y, 1024, y);
   PrintViewPort(85, 1530, 968, 0);
+  PrintViewPort(85, 1530, 968, 0);  // a third does not fit under them
   const std::string note = EndHardcopyJob();
   EXPECT_FALSE(HardcopyPending());
   const auto kept = KeptFiles();
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(note, "Graph hardcopies saved in " + kept[0]);
   EXPECT_EQ(kept[0].size(), std::string("svfit-hardcopy-YYYYMMDD-HHMMSS.pdf").size());
-  EXPECT_EQ(PageCount(kept[0]), 1);
+  EXPECT_EQ(PageCount(kept[0]), 2);
   const Page p = Render(kept[0], 1);
   ASSERT_NEAR(p.w, 595, 1);  // A4
   ASSERT_NEAR(p.h, 842, 1);
   // x = 85/216 inch = 28.3 pt, width 1530/216 inch = 510 pt.
-  const auto cols = p.DarkColumns(100);
+  const auto cols = p.DarkSpan(100, false);
   EXPECT_NEAR(cols.first, 28.3, 1.5);
   EXPECT_NEAR(cols.second, 28.3 + 510, 1.5);
   // First image from 28.3 pt, 968/216 inch = 322.7 pt high; the second below
   // it, ink only in its lower half.
-  const auto rows = p.DarkRows(300);
+  const auto rows = p.DarkSpan(300);
   EXPECT_NEAR(rows.first, 28.3, 1.5);
   EXPECT_NEAR(rows.second, 28.3 + 2 * 322.7, 1.5);
   EXPECT_TRUE(p.Dark(300, 340));
   EXPECT_FALSE(p.Dark(300, 360));  // upper half of the second: paper
   EXPECT_FALSE(p.Dark(300, 500));
   EXPECT_TRUE(p.Dark(300, 530));
-}
-
-TEST_F(Hardcopy, AFullPageContinuesOnTheNext) {
-  Fill(2);
-  for (int i = 0; i < 3; ++i) PrintViewPort(85, 1530, 968, 0);
-  EndHardcopyJob();
-  const auto kept = KeptFiles();
-  ASSERT_EQ(kept.size(), 1u);
-  EXPECT_EQ(PageCount(kept[0]), 2);
-  const Page p = Render(kept[0], 2);
-  const auto rows = p.DarkRows(300);
-  EXPECT_NEAR(rows.first, 28.3, 1.5);  // the third starts at the top of page 2
-  EXPECT_NEAR(rows.second, 28.3 + 322.7, 1.5);
+  // The third starts at the top of page 2, its lower half ink.
+  const auto next = Render(kept[0], 2).DarkSpan(300);
+  EXPECT_NEAR(next.first, 28.3 + 322.7 / 2, 1.5);
+  EXPECT_NEAR(next.second, 28.3 + 322.7, 1.5);
 }
 
 TEST_F(Hardcopy, ProportionsAndTurnedLayout) {
@@ -185,7 +159,7 @@ TEST_F(Hardcopy, ProportionsAndTurnedLayout) {
   ASSERT_EQ(kept.size(), 1u);
   ASSERT_EQ(PageCount(kept[0]), 1);
   const Page p = Render(kept[0], 1);
-  const auto cols = p.DarkColumns(100);
+  const auto cols = p.DarkSpan(100, false);
   EXPECT_NEAR(cols.first, 28.3, 1.5);
   EXPECT_NEAR(cols.second, 28.3 + 1291 / 3.0 / 2, 1.5);  // left half of 430 pt
   EXPECT_TRUE(p.Dark(100, 349));  // the first image ends at 28.3 + 322.7 pt
@@ -197,32 +171,26 @@ TEST_F(Hardcopy, ProportionsAndTurnedLayout) {
   EXPECT_TRUE(p.Dark(200, static_cast<int>(mid) + 3));
   EXPECT_TRUE(p.Dark(200, static_cast<int>(bottom) - 2));
   EXPECT_FALSE(p.Dark(200, static_cast<int>(bottom) + 2));
-  EXPECT_NEAR(p.DarkColumns(static_cast<int>(bottom) - 10).second, 28.3 + 1162 / 3.0, 1.5);
+  EXPECT_NEAR(p.DarkSpan(static_cast<int>(bottom) - 10, false).second, 28.3 + 1162 / 3.0, 1.5);
 }
 
-TEST_F(Hardcopy, GoesToTheDefaultPrinter) {
-  FakeLpstat("system default destination: labprinter");
+TEST_F(Hardcopy, GoesToTheDefaultPrinterAndARefusedJobLeavesTheFile) {
+  Script("lpstat", "echo 'system default destination: labprinter'");
   Script("lp", "echo \"$@\" > lp-args; for a; do f=$a; done; cp \"$f\" printed.out");
   Fill(5);
   PrintViewPort(85, 1530, 968, 0);
   EXPECT_NE(TestTranscript().find("printer labprinter"), std::string::npos);
   EXPECT_EQ(EndHardcopyJob(), "Graph hardcopies sent to printer labprinter");
   EXPECT_TRUE(KeptFiles().empty());
-  EXPECT_TRUE(fs::exists("printed.out"));
   std::ifstream args("lp-args");
   std::string line;
   std::getline(args, line);
   EXPECT_NE(line.find("-dlabprinter"), std::string::npos);
   EXPECT_EQ(PageCount("printed.out"), 1);
-}
 
-TEST_F(Hardcopy, APrinterThatRefusesLeavesTheFile) {
-  FakeLpstat("system default destination: broken");
   Script("lp", "exit 1");
-  Fill(5);
   PrintViewPort(85, 1530, 968, 0);
-  const std::string note = EndHardcopyJob();
-  EXPECT_NE(note.find("did not take the job"), std::string::npos);
+  EXPECT_NE(EndHardcopyJob().find("did not take the job"), std::string::npos);
   EXPECT_EQ(KeptFiles().size(), 1u);
 }
 

@@ -46,13 +46,10 @@ std::vector<int> Keys(ByteSource&& in) {
 
 using V = std::vector<int>;
 
-TEST(KeyDecoder, LineEndsAreEnterAndCrLfIsOneEnter) {
-  EXPECT_EQ(Keys(FakeSource("a\r\nb\nc\r\rd\n\n")),
+TEST(KeyDecoder, LineEndsCursorAndFunctionKeySequences) {
+  EXPECT_EQ(Keys(FakeSource("a\r\nb\nc\r\rd\n\n")),  // CR LF is one Enter
             (V{'a', 13, 'b', 13, 'c', 13, 13, 'd', 13, 13}));
   EXPECT_EQ(Keys(FakeSource("x\x7f")), (V{'x', 8}));
-}
-
-TEST(KeyDecoder, CursorAndFunctionKeySequences) {
   EXPECT_EQ(Keys(FakeSource("\x1b[A\x1b[B\x1b[C\x1b[D\x1b[H\x1b[F")),
             (V{0, 72, 0, 80, 0, 77, 0, 75, 0, 71, 0, 79}));
   EXPECT_EQ(Keys(FakeSource("\x1bOP\x1bOS\x1b[15~\x1b[21~\x1b[23~\x1b[24~")),
@@ -60,42 +57,25 @@ TEST(KeyDecoder, CursorAndFunctionKeySequences) {
   EXPECT_EQ(Keys(FakeSource("\x1b[2~\x1b[3~\x1b[5~\x1b[6~\x1b[1~\x1b[4~")),
             (V{0, 82, 0, 83, 0, 73, 0, 81, 0, 71, 0, 79}));
   EXPECT_EQ(Keys(FakeSource("\x1b[1;5C\x1b[[A\x1b[1;2P")), (V{0, 77, 0, 59, 0, 59}));
-}
-
-TEST(KeyDecoder, ShiftComesFromTheXtermModifier) {
-  auto shiftOf = [](std::string_view bytes) {
+  // Shift comes from the xterm modifier; a character says nothing about it.
+  const std::pair<std::string_view, int> shifts[] = {
+      {"\x1b[1;2D", 1}, {"\x1b[1;6C", 1}, {"\x1b[1;5C", 0}, {"\x1b[5;2~", 1},
+      {"\x1b[D", 0},    {"\x1bOD", 0},    {"a", -1}};
+  for (const auto& [bytes, shift] : shifts) {
     FakeSource in(bytes);
-    KeyDecoder d;
-    const DecodedKey k = d.Next(in, -1);
-    EXPECT_EQ(k.kind, DecodedKey::kExtended) << bytes;
-    return k.shift;
-  };
-  EXPECT_EQ(shiftOf("\x1b[1;2D"), 1);  // Shift+Left
-  EXPECT_EQ(shiftOf("\x1b[1;6C"), 1);  // Ctrl+Shift+Right
-  EXPECT_EQ(shiftOf("\x1b[1;5C"), 0);  // Ctrl+Right
-  EXPECT_EQ(shiftOf("\x1b[5;2~"), 1);  // Shift+PgUp
-  EXPECT_EQ(shiftOf("\x1b[D"), 0);
-  EXPECT_EQ(shiftOf("\x1bOD"), 0);
-  FakeSource letter("a");
-  KeyDecoder d;
-  EXPECT_EQ(d.Next(letter, -1).shift, -1);  // a character says nothing about Shift
+    EXPECT_EQ(KeyDecoder().Next(in, -1).shift, shift) << bytes;
+  }
 }
 
-TEST(KeyDecoder, LoneEscapeDoesNotWaitForMore) {
+TEST(KeyDecoder, LoneEscapeDoesNotWaitBrokenSequencesAreDroppedUtf8BecomesLatin1) {
   EXPECT_EQ(Keys(FakeSource(V{27, kPause, 'x'})), (V{27, 'x'}));
   EXPECT_EQ(Keys(FakeSource(V{27})), (V{27}));
   EXPECT_EQ(Keys(FakeSource("\x1bx")), (V{27, 'x'}));  // Alt-x: two keys
   EXPECT_EQ(Keys(FakeSource(V{27, 'O', kPause, 'k'})), (V{27, 'O', 'k'}));
-}
-
-TEST(KeyDecoder, UnknownOrBrokenSequencesAreDroppedWhole) {
   EXPECT_EQ(Keys(FakeSource("\x1b[99~a\x1b[Zb")), (V{'a', 'b'}));
   EXPECT_EQ(Keys(FakeSource(V{27, '[', '1', kPause, 'y'})), (V{'y'}));
   EXPECT_EQ(Keys(FakeSource("\x1b[1\r2")), (V{13, '2'}));  // the stray CR survives
   EXPECT_EQ(Keys(FakeSource("\x1b[" + std::string(40, '1') + "~z")), (V{'z'}));
-}
-
-TEST(KeyDecoder, Utf8LettersBecomeLatin1) {
   EXPECT_EQ(Keys(FakeSource("\xC2\xB5\xC3\xA4")), (V{0xB5, 0xE4}));
   EXPECT_EQ(Keys(FakeSource("\xE2\x82\xAC")), (V{'?'}));   // euro sign: not Latin-1
   EXPECT_EQ(Keys(FakeSource("\xC3" "a")), (V{0xC3, 'a'}));  // not UTF-8: Latin-1 byte

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 
 #include "console/crt.h"
 
@@ -30,27 +31,23 @@ TEST(AskKey, RefusedKeysWriteThePromptAgainOnTheSameRow) {
   EXPECT_EQ(AskGeneration(), 'I');
   EXPECT_EQ(ScreenRow(1), Pad(std::string(kGeneration) + "I"));
   EXPECT_EQ(ScreenRow(2), Pad(""));
-  EXPECT_EQ(CursorRow(), 2);
-  EXPECT_EQ(CursorColumn(), 1);
+  EXPECT_EQ(std::pair(CursorColumn(), CursorRow()), std::pair(1, 2));
   const std::string p(kGeneration);
   EXPECT_EQ(TestTranscript(), p + "\n" + p + "\n" + p + "\n" + p + "I\n");
 }
 
-TEST(AskKey, EnterAndAliasesEchoTheirMeaning) {
-  StartTestConsole("\ra");
+TEST(AskKey, EnterAndAliasesEchoTheirMeaningAndEchoColumnAndColour) {
+  StartTestConsole("\raq");
   EXPECT_EQ(AskGeneration(), 'N');
   EXPECT_EQ(AskGeneration(), 'O');
   EXPECT_EQ(ScreenRow(1), Pad(std::string(kGeneration) + "N"));
   EXPECT_EQ(ScreenRow(2), Pad(std::string(kGeneration) + "O"));
-}
-
-TEST(AskKey, EveryKeyPromptReturnsTheKeyAndEchoColumnAndColour) {
-  StartTestConsole("q");
+  // A prompt that takes every key, echoed in white at column 79.
   SetTextColor(kYellow);
   EXPECT_EQ(AskKey({.prompt = "letter", .echoColor = kWhite, .echoColumn = 79}), 'Q');
-  EXPECT_EQ(ScreenRow(1).substr(78), "Q ");
-  EXPECT_EQ(ScreenAttribute(79, 1), kWhite);
-  EXPECT_EQ(ScreenAttribute(1, 1), kYellow);
+  EXPECT_EQ(ScreenRow(3).substr(78), "Q ");
+  EXPECT_EQ(ScreenAttribute(79, 3), kWhite);
+  EXPECT_EQ(ScreenAttribute(1, 3), kYellow);
   EXPECT_EQ(TextAttribute(), kYellow);  // the colour comes back after the echo
 }
 
@@ -87,7 +84,7 @@ TEST(AskYesNo, EachRuleAcceptsItsKeys) {
 constexpr std::string_view kIterations =
     "max. number of iterations  (200=default)               :  ";
 
-TEST(AskNumber, EmptyAnswerWritesTheDefaultAtItsColumn) {
+TEST(AskNumber, EmptyAnswerWritesTheDefaultAtItsColumnInTheAnsweredRow) {
   ASSERT_EQ(kIterations.size(), 58u);
   StartTestConsole("\r");
   const NumberAnswer a =
@@ -97,9 +94,6 @@ TEST(AskNumber, EmptyAnswerWritesTheDefaultAtItsColumn) {
   EXPECT_EQ(ScreenRow(1), Pad(std::string(kIterations) + "200"));
   EXPECT_EQ(CursorRow(), 2);
   EXPECT_EQ(TestTranscript(), std::string(kIterations) + "200\n");
-}
-
-TEST(AskNumber, DefaultFindsTheAnsweredRowAfterTheGridScrolled) {
   StartTestConsole("\r");
   MoveCursor(1, 25);
   Write("above");
@@ -110,8 +104,9 @@ TEST(AskNumber, DefaultFindsTheAnsweredRowAfterTheGridScrolled) {
   EXPECT_EQ(ScreenRow(25), Pad(""));
 }
 
-TEST(AskNumber, PartialSpecificVolumeMustStartWithZeroPoint) {
-  StartTestConsole(".73\r1.2\r0.73\r");
+TEST(AskNumber, FirstCharacterRulesAndDefaultForms) {
+  // ".73" and "1.2" are refused as partial specific volumes, "0.5" as a radius.
+  StartTestConsole(".73\r1.2\r0.73\r0.5\r6.95\r");
   const NumberAnswer a = AskNumber({.prompt = "psv :  ", .defaultValue = 0.736, .defaultColumn = 8,
                                     .first = FirstChar::kZeroPoint});
   EXPECT_DOUBLE_EQ(a.value, 0.73);
@@ -119,9 +114,9 @@ TEST(AskNumber, PartialSpecificVolumeMustStartWithZeroPoint) {
   EXPECT_EQ(ScreenRow(1), Pad("psv :  0.73"));
   EXPECT_EQ(ScreenRow(2), Pad(""));
   EXPECT_EQ(TestTranscript(), "psv :  .73\npsv :  1.2\npsv :  0.73\n");
-}
-
-TEST(AskNumber, DefaultInShortestFormAndInFixedWidth) {
+  EXPECT_DOUBLE_EQ(AskNumber({.prompt = "r :  ", .first = FirstChar::kOneToNine}).value, 6.95);
+  EXPECT_EQ(ScreenRow(2), Pad("r :  6.95"));
+  // Defaults in their shortest form or in a fixed width.
   StartTestConsole("\r\r");
   AskNumber({.prompt = "psv :  ", .defaultValue = 0.736, .defaultColumn = 8,
              .first = FirstChar::kZeroPoint});
@@ -131,74 +126,47 @@ TEST(AskNumber, DefaultInShortestFormAndInFixedWidth) {
   EXPECT_EQ(ScreenRow(2), Pad("radius :    6.5000"));
 }
 
-TEST(AskNumber, TextThatIsNoNumberIsAskedAgain) {
-  StartTestConsole("2o0\r12.5\r 7\r-3\r30\r7\r");
+TEST(AskNumber, TextThatIsNoNumberIsAskedAgainOnTheRowsItSpilledInto) {
+  // "2o0" is no number, "12.5" no whole number, " 7" starts with a blank,
+  // "-3" with a sign, 30 is too large, 100 letters spill into the next row.
+  StartTestConsole("2o0\r12.5\r 7\r-3\r30\r" + std::string(100, 'x') + "\r7\r");
   const NumberAnswer a = AskNumber({.prompt = "n :  ", .integer = true,
                                     .valid = [](double v) { return v <= 20; }});
-  // "2o0" is no number, "12.5" no whole number, " 7" starts with a blank,
-  // "-3" with a sign, 30 is too large.
   EXPECT_EQ(a.asInt(), 7) << TestTranscript();
-}
-
-TEST(AskNumber, RadiiStartWithOneToNine) {
-  StartTestConsole("0.5\r6.95\r");
-  EXPECT_DOUBLE_EQ(AskNumber({.prompt = "r :  ", .first = FirstChar::kOneToNine}).value, 6.95);
-  EXPECT_EQ(ScreenRow(1), Pad("r :  6.95"));
-}
-
-TEST(AskNumber, LongRefusedAnswerClearsEveryRowItSpilledInto) {
-  StartTestConsole(std::string(100, 'x') + "\r3\r");
-  EXPECT_EQ(AskNumber({.prompt = "n :  "}).value, 3);
-  EXPECT_EQ(ScreenRow(1), Pad("n :  3"));
+  EXPECT_EQ(ScreenRow(1), Pad("n :  7"));
   EXPECT_EQ(ScreenRow(2), Pad(""));
 }
 
 // ---- Number lists and ranges ------------------------------------------------------------
 
-TEST(ScanNumberList, RunsOfCodes43To69AreNumbers) {
-  NumberList r = ScanNumberList("  12  7 x 3.5E1 e 2", 10);
-  ASSERT_TRUE(r.ok);
-  EXPECT_EQ(r.values, (std::vector<double>{12, 7, 35, 2}));  // small e separates
-  r = ScanNumberList("1 2 3 4", 2);  // stops at the expected count
-  EXPECT_EQ(r.values, (std::vector<double>{1, 2}));
-  r = ScanNumberList("1,5 2", 5);  // the comma belongs to the number: no number
-  EXPECT_FALSE(r.ok);
-  r = ScanNumberList("R 1 6.0 2.1E+04", 5);
-  EXPECT_TRUE(r.ok);
-  EXPECT_EQ(r.values, (std::vector<double>{1, 6.0, 21000}));
-}
-
-TEST(ScanNumberList, HyphenAsSecondToFourthCharacterIsARange) {
-  NumberList r = ScanNumberList("3-17", 700, true);
-  EXPECT_TRUE(r.isRange);
-  EXPECT_EQ(r.values, (std::vector<double>{3, 17}));
-  r = ScanNumberList("123-130", 700, true);
-  EXPECT_TRUE(r.isRange);
-  EXPECT_EQ(r.values, (std::vector<double>{123, 130}));
-  r = ScanNumberList("1234-1300", 700, true);  // hyphen is the fifth character
-  EXPECT_FALSE(r.isRange);
-  EXPECT_FALSE(r.ok);
-  r = ScanNumberList("-5 7", 700, true);
-  EXPECT_FALSE(r.isRange);
-  EXPECT_EQ(r.values, (std::vector<double>{-5, 7}));
-  r = ScanNumberList("3-", 700, true);
-  EXPECT_FALSE(r.ok);
-  r = ScanNumberList("3-17", 700, false);  // without range recognition: no number
-  EXPECT_FALSE(r.ok);
+TEST(ScanNumberList, RunsOfCodes43To69AreNumbersAndShortHyphenatedPairsRanges) {
+  // Text, numbers expected, ranges recognised; then the result: ok, a range, the numbers.
+  struct Case { const char* text; int expected; bool ranges, ok, isRange; std::vector<double> v; };
+  const Case cases[] = {
+      {"  12  7 x 3.5E1 e 2", 10, false, true, false, {12, 7, 35, 2}},  // small e separates
+      {"1 2 3 4", 2, false, true, false, {1, 2}},  // stops at the expected count
+      {"1,5 2", 5, false, false, false, {}},       // the comma belongs to the number
+      {"R 1 6.0 2.1E+04", 5, false, true, false, {1, 6.0, 21000}},
+      {"3-17", 700, true, true, true, {3, 17}},
+      {"123-130", 700, true, true, true, {123, 130}},
+      {"1234-1300", 700, true, false, false, {}},  // the hyphen is the fifth character
+      {"-5 7", 700, true, true, false, {-5, 7}},
+      {"3-", 700, true, false, true, {}},  // a range without its end
+      {"3-17", 700, false, false, false, {}}};  // without range recognition: no number
+  for (const Case& c : cases) {
+    const NumberList r = ScanNumberList(c.text, c.expected, c.ranges);
+    EXPECT_EQ(r.ok, c.ok) << c.text;
+    EXPECT_EQ(r.isRange, c.isRange) << c.text;
+    if (c.ok) { EXPECT_EQ(r.values, c.v) << c.text; }
+  }
 }
 
 TEST(AskNumberList, EmptyLineIsReadAgainUnlessAllowed) {
-  StartTestConsole("\r1/2\r4 9\r");
-  NumberList r = AskNumberList("which :  ", 10);
-  EXPECT_EQ(r.values, (std::vector<double>{4, 9}));
+  StartTestConsole("\r1/2\r4 9\r\r2-9\r");
+  EXPECT_EQ(AskNumberList("which :  ", 10).values, (std::vector<double>{4, 9}));
   EXPECT_EQ(ScreenRow(1), Pad("which :  4 9"));
-
-  StartTestConsole("\r");
-  r = AskNumberList("which :  ", 10, {.ranges = true, .emptyAllowed = true});
-  EXPECT_TRUE(r.values.empty());
-
-  StartTestConsole("2-9\r");
-  r = AskNumberList("which :  ", 10, {.ranges = true});
+  EXPECT_TRUE(AskNumberList("w", 10, {.ranges = true, .emptyAllowed = true}).values.empty());
+  const NumberList r = AskNumberList("w", 10, {.ranges = true});
   EXPECT_TRUE(r.isRange);
   EXPECT_EQ(r.values, (std::vector<double>{2, 9}));
 }
@@ -219,33 +187,23 @@ TEST(EditLine, InsertMoveDeleteAndClear) {
   EXPECT_EQ(ScreenRow(1), Pad("t: x-ab!"));
   EXPECT_EQ(CursorRow(), 2);
 
-  StartTestConsole("\x19new\r");
+  StartTestConsole("\x19\b" + K(kLeft) + "n" + K(kRight) + "ew\r");  // nothing left of the start
   EXPECT_EQ(EditLine("old text"), "new");
   EXPECT_EQ(ScreenRow(1), Pad("new"));
   EXPECT_EQ(TestTranscript(), "old text\nnew\n");
 }
 
-TEST(EditLine, BackspaceAtTheStartAndArrowsAtTheEndsDoNothing) {
-  StartTestConsole("\b" + K(kLeft) + "a" + K(kRight) + "\r");
-  EXPECT_EQ(EditLine(""), "a");
-}
-
 TEST(EditLine, AtMost72CharactersAndTheCursorStaysLeftOfColumn80) {
-  StartTestConsole(std::string(80, 'k') + "\r");
+  StartTestConsole(std::string(80, 'k') + "\r" + std::string(100, 'q') + "\r");
   EXPECT_EQ(EditLine("").size(), 72u);
+  EXPECT_EQ(ReadAnswer(), std::string(72, 'q'));
 
   StartTestConsole(std::string(20, 'z') + K(kLeft));
   MoveCursor(70, 3);
   EXPECT_THROW(EditLine(""), InputEnded);
-  EXPECT_EQ(CursorColumn(), 79);
-  EXPECT_EQ(CursorRow(), 3);
+  EXPECT_EQ(std::pair(CursorColumn(), CursorRow()), std::pair(79, 3));
   EXPECT_EQ(ScreenRow(3), Pad(std::string(69, ' ') + std::string(10, 'z')));
   EXPECT_EQ(ScreenRow(4), Pad(""));
-}
-
-TEST(ReadAnswer, CutTo72Characters) {
-  StartTestConsole(std::string(100, 'q') + "\r");
-  EXPECT_EQ(ReadAnswer(), std::string(72, 'q'));
 }
 
 }  // namespace

@@ -1,22 +1,115 @@
-// The fit engine on analytic test models: damping and undo rules, cut-backs by
-// model family, noise elimination, statistics, continuation and threads.
+// The fit engine on analytic test models in place of the sedimentation
+// models: damping and undo rules, cut-backs by model family, noise
+// elimination, statistics, continuation and threads.
 #include "fit/fit.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <memory>
 #include <random>
 #include <vector>
 
 #include "console/crt.h"
-#include "console/graph.h"
-#include "fake_pass.h"
+#include "driver/state.h"
+#include "models/model_pass.h"
 
 namespace svfit::fit {
 namespace {
 
-using testing::fakeControl;
-using testing::MakeSeries;
+// ---- A model pass over analytic point models ------------------------------------
+// It follows the evaluation pass of the models: residuals and derivatives of
+// every fitted point, then the TI means per radial index and the RI means per scan.
+
+// value(P, r, t, scan, dP): the model value at radius r [cm] and time t [s]
+// of the scan, and its derivatives dP[1..16].
+using PointModel = std::function<double(const PerParam<double>& p, double r, double t, int scan,
+                                        PerParam<double>& dP)>;
+
+struct FakePassControl {
+  PointModel model;
+  int calls = 0;                                  // evaluations so far
+  std::function<void(AnalysisState&)> onCall;     // observer, called at the start of each pass
+  std::function<double(int call)> residualShift;  // added to every residual of a pass
+};
+
+FakePassControl& fakeControl() {
+  static FakePassControl control;
+  return control;
+}
+
+// The series of these tests use every point of every scan, so every scan
+// reaches every radial index.
+void FakeModelPass(AnalysisState& st, models::PassSums& ns, int) {
+  FakePassControl& c = fakeControl();
+  ++c.calls;
+  if (c.onCall) c.onCall(st);
+  const double shift = c.residualShift ? c.residualShift(c.calls) : 0.0;
+  const int n = st.freeCount, scans = st.seqLast - st.seqFirst + 1;
+  const int points = ns.maxIndex = st.scanLastPoint[st.scanSequence[st.seqFirst]];
+  const double tiScale = st.tiNoiseOn ? 1.0 / scans : 1.0;  // TI on: means; off: plain sums
+  for (int j = 1; j <= points; ++j) {
+    ns.tiCount[j] = scans;
+    ns.tiNoiseSum[j] = 0;
+    for (int m = 1; m <= n; ++m) ns.derivTiSum[m][j] = 0;
+  }
+  PerParam<double> d{};
+  for (int p = st.seqFirst; p <= st.seqLast; ++p) {
+    const int s = st.scanSequence[p];
+    for (int j = 1; j <= points; ++j) {
+      d.fill(0.0);
+      const double e = st.scanValue[s][j] - c.model(st.param, st.scanRadius[s][j], st.scanTime[s], s, d) + shift;
+      st.modelValue[s][j] = e;
+      ns.tiNoiseSum[j] += e * tiScale;
+      for (int m = 1; m <= n; ++m) {
+        st.paramDerivBlock(m)[s][j] = d[st.freeIndex[m]];
+        ns.derivTiSum[m][j] += d[st.freeIndex[m]] * tiScale;
+      }
+    }
+  }
+  // RI on: the scan means of the residuals and derivatives less their TI means.
+  const double ti = st.tiNoiseOn ? 1.0 : 0.0;
+  for (int p = st.seqFirst; p <= st.seqLast; ++p) {
+    const int s = st.scanSequence[p];
+    std::vector<Extended> sum(n + 1, 0.0L);
+    for (int j = 1; j <= points && st.riNoiseOn; ++j) {
+      sum[0] += st.modelValue[s][j] - ti * ns.tiNoiseSum[j];
+      for (int m = 1; m <= n; ++m) sum[m] += st.paramDerivBlock(m)[s][j] - ti * ns.derivTiSum[m][j];
+    }
+    st.riNoise[s] = static_cast<double>(sum[0] / points);  // 0 with RI off
+    for (int m = 1; m <= n; ++m) ns.derivRiSum[m][s] = static_cast<double>(sum[m] / points);
+  }
+}
+
+// A series of `scans` scans of `points` points on one radial grid from 6.0 to
+// 7.0 cm, scan s at time 600·s s, all points used. The values come from
+// `truth` evaluated with the model, plus extra(s, j).
+std::unique_ptr<AnalysisState> MakeSeries(int scans, int points, const PerParam<double>& truth,
+                                          const std::function<double(int s, int j)>& extra = nullptr) {
+  auto st = std::make_unique<AnalysisState>();
+  st->scanCount = st->seqLast = scans;
+  st->seqFirst = 1;
+  st->maxPointCount = points;
+  PerParam<double> d{};
+  for (int s = 1; s <= scans; ++s) {
+    st->scanSequence[s] = s;
+    st->scanPointCount[s] = st->scanLastPoint[s] = points;
+    st->scanFirstPoint[s] = 1;
+    st->scanTime[s] = 600.0 * s;
+    st->scanOmega2[s] = 1.0;
+    for (int j = 1; j <= points; ++j) {
+      const double r = st->scanRadius[s][j] = 6.0 + static_cast<double>(j) / points;
+      st->scanValue[s][j] = fakeControl().model(truth, r, st->scanTime[s], s, d) + (extra ? extra(s, j) : 0.0);
+      st->pointMultiplicity[s][j] = 1;
+    }
+  }
+  for (int j = 1; j <= points; ++j) st->pointScanCount[j] = scans;
+  return st;
+}
+
+// ---- Test models -------------------------------------------------------------------
 
 // value = Σ_k P_k·φ_k(r, t): every Gauss-Newton step lands on the optimum of
 // the undamped equations, and the predicted decrease is the actual one.
@@ -57,16 +150,11 @@ PerParam<double> Params(std::initializer_list<double> values) {
   return p;
 }
 
-void Free(AnalysisState& st, std::initializer_list<int> indices) {
-  st.freeCount = 0;
-  for (int k : indices) st.freeIndex[++st.freeCount] = k;
-}
-
 class FitEngine : public ::testing::Test {
  protected:
   void SetUp() override {
     fakeControl() = {};
-    setModelPass(&testing::FakeModelPass);
+    setModelPass(&FakeModelPass);
     setThreadCount(0);
     setFitDisplay(false);
     console::StartTestConsole("");
@@ -77,15 +165,15 @@ class FitEngine : public ::testing::Test {
     setThreadCount(0);
     fakeControl() = {};
   }
-  // Starts a new fit at `start` with damping q.
-  static void Prepare(AnalysisState& st, const PerParam<double>& start, double q,
+  // Starts a new fit at `start` with damping q and the parameters `free` fitted.
+  static void Prepare(AnalysisState& st, const PerParam<double>& start, double q, std::initializer_list<int> free,
                       char letter = 'C') {
     st.param = start;
     st.dampQ = q;
     st.modelLetter = letter;
     st.postFitOption = ' ';
-    st.iterCount = 0;
-    st.faultCount = 0;
+    st.iterCount = st.faultCount = st.freeCount = 0;
+    for (int k : free) st.freeIndex[++st.freeCount] = k;
   }
   // Records q and the parameters at the start of every evaluation.
   void Record() {
@@ -98,28 +186,35 @@ class FitEngine : public ::testing::Test {
   std::vector<PerParam<double>> paramAt{PerParam<double>{}};
 };
 
-TEST_F(FitEngine, NoFreeParametersGivesOneEvaluationAndNoIteration) {
-  fakeControl().model = LinearModel;
-  auto st = MakeSeries(4, 50, Params({1, 0.3, 0.1, 0.2, 0.5, 0.1}),
-                       [](int s, int j) { return 0.01 * ((s + j) % 3 - 1); });
-  Prepare(*st, Params({1, 0.3, 0.1, 0.2, 0.5, 0.1}), 5);
-  Free(*st, {});
+const PerParam<double> kTruth = Params({1.2, 0.3, 0.05, 0.2, 0.4, 0.1});     // of LinearModel
+const PerParam<double> kStart = Params({1.0, 0.2, 0.05, 0.0, 0.3, 0.2});
+const PerParam<double> kBoundary = Params({0.8, 1e-5, 0.02, 6.05, 1e-6});  // of BoundaryModel
+
+TEST_F(FitEngine, NoFreeParameterGivesOneEvaluationWithTheModelAsFittedValue) {
+  fakeControl().model = BoundaryModel;
+  auto st = MakeSeries(3, 400, kBoundary, [](int s, int j) { return 0.003 * std::sin(s * 7.0 + j); });
+  Prepare(*st, kBoundary, 5, {});
   runFit(*st);
   EXPECT_EQ(fakeControl().calls, 1);
   EXPECT_FALSE(st->fitDone);
   EXPECT_EQ(st->iterCount, 0);
-  EXPECT_EQ(st->pointTotal, 200);
-  EXPECT_GT(st->sumSq, 0);
-  EXPECT_DOUBLE_EQ(st->sigma, std::sqrt(st->sumSq / 200));
+  EXPECT_EQ(st->pointTotal, 1200);
+  EXPECT_DOUBLE_EQ(st->sigma, std::sqrt(st->sumSq / 1200));
   EXPECT_EQ(st->dampFinal, 5);
+  // Without noise terms the fitted value is the model.
+  PerParam<double> d{};
+  for (int s = 1; s <= 3; ++s) {
+    EXPECT_EQ(st->riNoise[s], 0.0);
+    for (int j = 1; j <= 400; j += 37)
+      EXPECT_NEAR(st->fitCurve[s][j], BoundaryModel(kBoundary, st->scanRadius[s][j], st->scanTime[s], s, d), 4e-16);
+  }
+  EXPECT_EQ(st->tiNoise[100], 0.0);
 }
 
-TEST_F(FitEngine, LinearModelConvergesWithExactAgreementShrinkingTheDamping) {
+TEST_F(FitEngine, ExactAgreementOfALinearModelShrinksTheDamping) {
   fakeControl().model = LinearModel;
-  const PerParam<double> truth = Params({1.2, 0.3, 0.05, 0.2, 0.4, 0.1});
-  auto st = MakeSeries(6, 120, truth);
-  Prepare(*st, Params({0.8, 0.1, 0.0, 0.1, 0.2, 0.3}), 0.5);
-  Free(*st, {1, 2, 3, 4, 5, 6});
+  auto st = MakeSeries(6, 120, kTruth);
+  Prepare(*st, Params({0.8, 0.1, 0.0, 0.1, 0.2, 0.3}), 0.5, {1, 2, 3, 4, 5, 6});
   Record();
   runFit(*st);
   ASSERT_GE(qAt.size(), 4u);
@@ -128,91 +223,67 @@ TEST_F(FitEngine, LinearModelConvergesWithExactAgreementShrinkingTheDamping) {
   EXPECT_NEAR(qAt[3] / qAt[2], 0.55, 1e-9);
   EXPECT_TRUE(st->fitDone);
   EXPECT_EQ(st->faultCount, 0);
-  for (int k = 1; k <= 6; ++k) EXPECT_NEAR(st->param[k], truth[k], 1e-6) << k;
+  for (int k = 1; k <= 6; ++k) EXPECT_NEAR(st->param[k], kTruth[k], 1e-6) << k;
   EXPECT_LT(st->sumSq, 1e-8 * st->sumSqData);
-  EXPECT_NEAR(st->dampFinal, st->dampQ, 0);
 }
 
 TEST_F(FitEngine, FirstUphillStepIsKeptAndASecondIsUndone) {
   fakeControl().model = LinearModel;
-  const PerParam<double> truth = Params({1.2, 0.3, 0.05, 0.2, 0.4, 0.1});
   // Evaluations 2 and 3 (after steps 1 and 2) see every residual raised by 1
   // and 2: both steps look uphill.
-  fakeControl().residualShift = [](int call) {
-    return (call == 2 || call == 3) ? call - 1.0 : 0.0;
-  };
+  fakeControl().residualShift = [](int call) { return (call == 2 || call == 3) ? call - 1.0 : 0.0; };
   // q of step 1, then after the kept uphill step (× 3, at most 20), then after
   // the undo (× 4, at most 40).
   for (const std::array<double, 3> q : {std::array<double, 3>{0.5, 1.5, 6.0}, {15.0, 20.0, 40.0}}) {
     SCOPED_TRACE(q[0]);
     fakeControl().calls = 0;
     qAt.assign(1, 0.0);
-    auto st = MakeSeries(5, 100, truth);
-    Prepare(*st, Params({1.0, 0.2, 0.05, 0.0, 0.3, 0.2}), q[0]);
-    Free(*st, {1, 2, 4, 5, 6});
+    auto st = MakeSeries(5, 100, kTruth);
+    Prepare(*st, kStart, q[0], {1, 2, 4, 5, 6});
     Record();
     runFit(*st);
     ASSERT_GE(qAt.size(), 5u);
-    EXPECT_EQ(qAt[2], q[0]);
-    EXPECT_EQ(qAt[3], q[1]);
-    EXPECT_EQ(qAt[4], q[2]);
+    EXPECT_EQ(std::vector<double>(qAt.begin() + 2, qAt.begin() + 5), std::vector<double>(q.begin(), q.end()));
     for (double later : qAt) EXPECT_LE(later, 40.0);
     EXPECT_EQ(st->faultCount, 1);
     // The fit stops when SS changes by less than 1e-8 of Σ data²: about 1e-4 in the parameters.
-    for (int k : {1, 2, 4, 5, 6}) EXPECT_NEAR(st->param[k] / truth[k], 1.0, 1e-3) << k;
+    for (int k : {1, 2, 4, 5, 6}) EXPECT_NEAR(st->param[k] / kTruth[k], 1.0, 1e-3) << k;
   }
 }
 
-TEST_F(FitEngine, KeyIStopsAfterTheCurrentIterationEvenWhenUphill) {
+TEST_F(FitEngine, KeyIStopsAfterTheCurrentIterationOtherKeysDoNot) {
+  // One key is read per iteration. PageUp arrives as 0 and scan code 73, the
+  // code of "I"; the step of iteration 3 is uphill.
+  console::PostKey('x');
+  console::PostExtendedKey(console::kScanPageUp);
   console::PostKey('i');
   fakeControl().model = LinearModel;
-  auto st = MakeSeries(5, 100, Params({1.2, 0.3, 0.05, 0.2, 0.4, 0.1}));
-  Prepare(*st, Params({1.0, 0.2, 0.05, 0.0, 0.3, 0.2}), 0.5);
-  Free(*st, {1, 2, 4, 5, 6});
-  fakeControl().residualShift = [](int call) { return call >= 2 ? 1.0 : 0.0; };
+  fakeControl().residualShift = [](int call) { return call == 4 ? 1.0 : 0.0; };
+  auto st = MakeSeries(5, 100, kTruth);
+  Prepare(*st, kStart, 5.0, {1, 2, 4, 5, 6});
   runFit(*st);
-  EXPECT_EQ(st->iterCount, 1);
-  EXPECT_EQ(fakeControl().calls, 2);
+  EXPECT_EQ(st->iterCount, 3);
+  EXPECT_EQ(fakeControl().calls, 4);
   EXPECT_EQ(st->faultCount, 0);
   EXPECT_TRUE(st->fitDone);
 }
 
-TEST_F(FitEngine, OtherKeysAndExtendedKeysDoNotStopTheFit) {
-  // PageUp arrives as 0 and scan code 73, the code of "I".
-  console::PostKey('x');
-  console::PostExtendedKey(console::kScanPageUp);
-  fakeControl().model = LinearModel;
-  const PerParam<double> truth = Params({1.2, 0.3, 0.05, 0.2, 0.4, 0.1});
-  auto st = MakeSeries(5, 100, truth);
-  Prepare(*st, Params({1.0, 0.2, 0.05, 0.0, 0.3, 0.2}), 5.0);
-  Free(*st, {1, 2, 4, 5, 6});
-  runFit(*st);
-  EXPECT_GT(st->iterCount, 2);
-  for (int k : {1, 2, 4, 5, 6}) EXPECT_NEAR(st->param[k] / truth[k], 1.0, 1e-3) << k;
-}
-
-// One almost undamped step towards a truth with negative parameters 2 and 5.
-struct CutBackCase {
-  char letter;
-  double p2, p5, p6;  // expected after the step; NAN = the value of the step
-};
-
 TEST_F(FitEngine, StepsThatTurnParametersNegativeAreCutBackByModelFamily) {
+  // One almost undamped step towards a truth with negative parameters 2, 5 and 6.
   fakeControl().model = LinearModel;
   const PerParam<double> truth = Params({1.0, -0.5, 0.1, 0.3, -1.0, -0.2});
-  const PerParam<double> start = Params({1.0, 0.4, 0.1, 0.3, 0.5, 0.2});
-  for (const CutBackCase& c :
-       {CutBackCase{'S', 0.8 * 0.4, NAN, 0.8 * 0.2}, CutBackCase{'M', 0.8 * 0.4, NAN, 0.8 * 0.2},
-        CutBackCase{'C', 0.5 * 0.4, 0.5 * 0.5, 0.5 * 0.2},
-        CutBackCase{'H', 0.5 * 0.4, 0.5 * 0.5, 0.5 * 0.2}, CutBackCase{'N', 0.5 * 0.4, 0.35, NAN},
-        CutBackCase{'R', 0.5 * 0.4, 0.35, NAN}}) {
+  const struct {
+    char letter;
+    double p2, p5, p6;  // expected after the step; NAN = the value of the step
+  } cases[] = {{'S', 0.8 * 0.4, NAN, 0.8 * 0.2},       {'M', 0.8 * 0.4, NAN, 0.8 * 0.2},
+               {'C', 0.5 * 0.4, 0.5 * 0.5, 0.5 * 0.2}, {'H', 0.5 * 0.4, 0.5 * 0.5, 0.5 * 0.2},
+               {'N', 0.5 * 0.4, 0.35, NAN},            {'R', 0.5 * 0.4, 0.35, NAN}};
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.letter);
-    fakeControl().calls = 0;
     paramAt.assign(1, PerParam<double>{});
     auto st = MakeSeries(4, 100, truth);
-    Prepare(*st, start, 1e-4, c.letter);
+    Prepare(*st, Params({1.0, 0.4, 0.1, 0.3, 0.5, 0.2}), 1e-4, {1, 2, 3, 4, 5, 6}, c.letter);
     st->bottomMin = 0.35;
-    Free(*st, {1, 2, 3, 4, 5, 6});
     // The constrained optimum is approached only geometrically: stop after step 1.
     struct StopFit {};
     fakeControl().onCall = [this](AnalysisState& state) {
@@ -223,36 +294,26 @@ TEST_F(FitEngine, StepsThatTurnParametersNegativeAreCutBackByModelFamily) {
     ASSERT_EQ(paramAt.size(), 3u);
     const PerParam<double>& after = paramAt[2];
     EXPECT_EQ(after[2], c.p2);
-    if (std::isnan(c.p5)) {
-      EXPECT_NEAR(after[5], -1.0, 1e-6);  // may be negative
-    } else {
-      EXPECT_EQ(after[5], c.p5);
-    }
-    if (std::isnan(c.p6)) {
-      EXPECT_NEAR(after[6], -0.2, 1e-6);
-    } else {
-      EXPECT_EQ(after[6], c.p6);
-    }
+    EXPECT_NEAR(after[5], std::isnan(c.p5) ? -1.0 : c.p5, std::isnan(c.p5) ? 1e-6 : 0.0);  // may stay negative
+    EXPECT_NEAR(after[6], std::isnan(c.p6) ? -0.2 : c.p6, std::isnan(c.p6) ? 1e-6 : 0.0);
     EXPECT_NEAR(after[3], 0.1, 1e-6);  // the base line is never cut back
   }
 }
 
-TEST_F(FitEngine, WithoutNoiseTermsTheFittedValueIsTheModel) {
-  fakeControl().model = BoundaryModel;
-  const PerParam<double> p = Params({0.8, 1e-5, 0.02, 6.05, 1e-6});
-  auto st = MakeSeries(3, 400, p, [](int s, int j) { return 0.003 * std::sin(s * 7.0 + j); });
-  Prepare(*st, p, 5);
-  Free(*st, {});
+TEST_F(FitEngine, StepsIntoARegionWithoutFiniteValuesAreUndone) {
+  // The model has no value for P2 > 0.25; the optimum lies beyond.
+  fakeControl().model = LinearModel;
+  auto st = MakeSeries(4, 100, Params({1.2, 0.5, 0.05, 0.2, 0.4, 0.1}));
+  fakeControl().model = [](const PerParam<double>& p, double r, double t, int s, PerParam<double>& d) {
+    const double v = LinearModel(p, r, t, s, d);
+    return p[2] > 0.25 ? NAN : v;
+  };
+  Prepare(*st, Params({1.0, 0.1, 0.05, 0.0, 0.3, 0.2}), 0.5, {1, 2, 4, 5, 6});
   runFit(*st);
-  PerParam<double> d{};
-  for (int s = 1; s <= 3; ++s) {
-    EXPECT_EQ(st->riNoise[s], 0.0);
-    for (int j = 1; j <= 400; j += 37) {
-      const double model = BoundaryModel(p, st->scanRadius[s][j], st->scanTime[s], s, d);
-      EXPECT_NEAR(st->fitCurve[s][j], model, 4e-16) << s << " " << j;
-    }
-  }
-  EXPECT_EQ(st->tiNoise[100], 0.0);
+  EXPECT_GE(st->faultCount, 1);
+  EXPECT_LE(st->param[2], 0.25);
+  EXPECT_TRUE(std::isfinite(st->sumSq));
+  for (int i = 1; i <= 5; ++i) EXPECT_TRUE(std::isfinite(st->stdDev[i])) << i;
 }
 
 TEST_F(FitEngine, NoiseEliminationRecoversTheModelUnderTimeAndRadialOffsets) {
@@ -263,12 +324,11 @@ TEST_F(FitEngine, NoiseEliminationRecoversTheModelUnderTimeAndRadialOffsets) {
   auto st = MakeSeries(8, 150, truth, [&](int s, int j) { return ti(j) + ri(s); });
   st->tiNoiseOn = true;
   st->riNoiseOn = true;
-  Prepare(*st, Params({1.0, 0.2, 0.05, 0.0, 0.3, 0.2}), 1.0);
-  Free(*st, {1, 2, 3, 4, 5, 6});  // the base line has no effect left: its step is 0
+  Prepare(*st, kStart, 1.0, {1, 2, 3, 4, 5, 6});  // the base line has no effect left: its step is 0
   runFit(*st);
   for (int k : {1, 2, 4, 5, 6}) EXPECT_NEAR(st->param[k] / truth[k], 1.0, 1e-3) << k;
   EXPECT_EQ(st->param[3], 0.05);
-  // With RI elimination the residuals of every scan sum to zero, at any parameters.
+  // With RI elimination the residuals of every scan sum to zero.
   for (int s = 1; s <= 8; ++s) {
     double sum = 0;
     for (int j = 1; j <= 150; ++j) sum += st->scanValue[s][j] - st->fitCurve[s][j];
@@ -292,156 +352,69 @@ TEST_F(FitEngine, StandardDeviationsOfAStraightLineMatchTheClosedForm) {
   std::mt19937 rng(7);
   std::normal_distribution<double> noise(0.0, 0.01);
   auto st = MakeSeries(2, 150, Params({0.5, 2.0}), [&](int, int) { return noise(rng); });
-  Prepare(*st, Params({0.4, 1.5}), 1.0);
-  Free(*st, {1, 2});
+  Prepare(*st, Params({0.4, 1.5}), 1.0, {1, 2});
   runFit(*st);
   double sx = 0, sxx = 0;
   const int count = 300;
-  for (int s = 1; s <= 2; ++s)
-    for (int j = 1; j <= 150; ++j) sx += st->scanRadius[s][j] - 6.075;
+  for (int j = 1; j <= 150; ++j) sx += 2 * (st->scanRadius[1][j] - 6.075);
   const double mean = sx / count;
-  for (int s = 1; s <= 2; ++s)
-    for (int j = 1; j <= 150; ++j) sxx += std::pow(st->scanRadius[s][j] - 6.075 - mean, 2);
+  for (int j = 1; j <= 150; ++j) sxx += 2 * std::pow(st->scanRadius[1][j] - 6.075 - mean, 2);
   const double sigma = std::sqrt(st->sumSq / (count - 2));
   EXPECT_DOUBLE_EQ(st->sigma, sigma);
   EXPECT_NEAR(st->sigma, 0.01, 0.002);
   EXPECT_NEAR(st->stdDev[2], sigma / std::sqrt(sxx), 1e-7 * st->stdDev[2]);
-  EXPECT_NEAR(st->stdDev[1], sigma * std::sqrt(1.0 / count + mean * mean / sxx),
-              1e-7 * st->stdDev[1]);
-}
+  EXPECT_NEAR(st->stdDev[1], sigma * std::sqrt(1.0 / count + mean * mean / sxx), 1e-7 * st->stdDev[1]);
 
-TEST_F(FitEngine, TooFewPointsGiveSigmaZeroInsteadOfADivisionByZero) {
+  // Too few points give sigma 0 instead of a division by zero.
   fakeControl().model = LinearModel;
-  auto st = MakeSeries(1, 3, Params({1.2, 0.3, 0.05, 0.2, 0.4, 0.1}));
-  Prepare(*st, Params({1.0, 0.2, 0.05, 0.0, 0.3, 0.2}), 1.0);
-  Free(*st, {1, 2, 4, 5});
+  st = MakeSeries(1, 3, kTruth);
+  Prepare(*st, kStart, 1.0, {1, 2, 4, 5});
   runFit(*st);
   EXPECT_EQ(st->sigma, 0.0);
   for (int i = 1; i <= 4; ++i) EXPECT_TRUE(std::isfinite(st->stdDev[i])) << i;
 }
 
-TEST_F(FitEngine, NonlinearBoundaryIsRecoveredFromADistantStart) {
-  fakeControl().model = BoundaryModel;
-  const PerParam<double> truth = Params({0.8, 1e-5, 0.02, 6.05, 1e-6});
-  auto st = MakeSeries(10, 600, truth);
-  Prepare(*st, Params({0.6, 1.3e-5, 0.0, 6.03, 2e-6}), 5);
-  Free(*st, {1, 2, 3, 4, 5});
-  runFit(*st);
-  for (int k = 1; k <= 5; ++k) EXPECT_NEAR(st->param[k] / truth[k], 1.0, 1e-5) << k;
-  EXPECT_TRUE(st->fitDone);
-}
-
 TEST_F(FitEngine, ContinuationResumesWithoutANewStartEvaluation) {
   fakeControl().model = BoundaryModel;
-  const PerParam<double> truth = Params({0.8, 1e-5, 0.02, 6.05, 1e-6});
-  auto st =
-      MakeSeries(6, 400, truth, [](int s, int j) { return 0.004 * std::sin(3.0 * s + 0.7 * j); });
-  Prepare(*st, Params({0.7, 1.1e-5, 0.0, 6.04, 1.5e-6}), 5);
-  Free(*st, {1, 2, 3, 4, 5});
+  auto st = MakeSeries(6, 400, kBoundary, [](int s, int j) { return 0.004 * std::sin(3.0 * s + 0.7 * j); });
+  Prepare(*st, Params({0.7, 1.1e-5, 0.0, 6.04, 1.5e-6}), 5, {1, 2, 3, 4, 5});
+  st->maxIterations = 2;  // the iteration limit of the set-up, for every run
   runFit(*st);
-  const int iterations = st->iterCount;
-  EXPECT_EQ(fakeControl().calls, iterations + 1);
+  EXPECT_EQ(st->iterCount, 2);
+  EXPECT_EQ(fakeControl().calls, 3);
   const double ss = st->sumSq;
-
   st->postFitOption = 'F';
-  st->dampQ = std::min(st->dampFinal, 1.0);
-  fakeControl().calls = 0;
-  runFit(*st);
-  EXPECT_TRUE(st->fitDone);
-  EXPECT_GT(st->iterCount, iterations);
-  EXPECT_EQ(fakeControl().calls, st->iterCount - iterations);  // one evaluation per iteration
-  EXPECT_LE(st->sumSq, ss * (1 + 1e-9));
-
-  // A continuation of a single iteration has run an iteration too: the caller
-  // must report the parameters it changed.
-  st->maxIterations = 1;
-  st->dampQ = std::min(st->dampFinal, 1.0);
-  const int before = st->iterCount;
-  runFit(*st);
-  EXPECT_EQ(st->iterCount, before + 1);
-  EXPECT_TRUE(st->fitDone);
+  // The first continuation runs two iterations more; the second starts at the
+  // optimum and still runs one, so the caller reports the parameters it changed.
+  for (int run = 1; run <= 2; ++run) {
+    st->dampQ = std::min(st->dampFinal, 1.0);
+    const int before = st->iterCount;
+    fakeControl().calls = 0;
+    runFit(*st);
+    EXPECT_TRUE(st->fitDone);
+    EXPECT_EQ(st->iterCount, before + 3 - run);
+    EXPECT_EQ(fakeControl().calls, 3 - run);  // one evaluation per iteration
+    EXPECT_LE(st->sumSq, ss * (1 + 1e-9));
+  }
+  for (int k = 1; k <= 5; ++k) EXPECT_NEAR(st->param[k] / kBoundary[k], 1.0, 0.02) << k;
 }
 
 TEST_F(FitEngine, ResultsDoNotDependOnTheNumberOfThreads) {
   fakeControl().model = BoundaryModel;
-  const PerParam<double> truth = Params({0.8, 1e-5, 0.02, 6.05, 1e-6});
   auto noise = [](int s, int j) { return 0.004 * std::sin(3.0 * s + 0.7 * j) + 0.001 * (j % 5); };
-  std::vector<PerParam<double>> params, devs;
-  std::vector<double> sums;
+  std::vector<PerParam<double>> results;
   for (int threads : {1, 2, 3, 5}) {
     setThreadCount(threads);
-    auto st = MakeSeries(13, 300, truth, noise);
+    auto st = MakeSeries(13, 300, kBoundary, noise);
     st->tiNoiseOn = true;
     st->riNoiseOn = true;
-    Prepare(*st, Params({0.7, 1.1e-5, 0.0, 6.04, 1.5e-6}), 5);
-    Free(*st, {1, 2, 4, 5});
+    Prepare(*st, Params({0.7, 1.1e-5, 0.0, 6.04, 1.5e-6}), 5, {1, 2, 4, 5});
     runFit(*st);
-    params.push_back(st->param);
-    devs.push_back(st->stdDev);
-    sums.push_back(st->sumSq);
+    results.push_back(st->param);
+    results.push_back(st->stdDev);
+    results.push_back(Params({st->sumSq}));
   }
-  for (std::size_t i = 1; i < params.size(); ++i) {
-    EXPECT_EQ(params[i], params[0]) << i;
-    EXPECT_EQ(devs[i], devs[0]) << i;
-    EXPECT_EQ(sums[i], sums[0]) << i;
-  }
-}
-
-TEST_F(FitEngine, TheIterationLimitOfTheSetUpEndsASlowFit) {
-  // The optimum lies beyond P2 = 0, which the cut-back approaches only geometrically.
-  fakeControl().model = LinearModel;
-  auto st = MakeSeries(4, 100, Params({1.0, -0.5, 0.1, 0.3, 1.0, 0.2}));
-  Prepare(*st, Params({1.0, 0.4, 0.1, 0.3, 0.5, 0.2}), 1e-4);
-  st->maxIterations = 7;
-  Free(*st, {1, 2, 3, 4, 5, 6});
-  runFit(*st);
-  EXPECT_EQ(st->iterCount, 7);
-  EXPECT_GT(st->param[2], 0.0);
-  // A continuation may run as many again.
-  st->postFitOption = 'F';
-  st->dampQ = std::min(st->dampFinal, 1.0);
-  runFit(*st);
-  EXPECT_EQ(st->iterCount, 14);
-}
-
-TEST_F(FitEngine, StepsIntoARegionWithoutFiniteValuesAreUndone) {
-  // The model has no value for P2 > 0.25; the optimum lies beyond.
-  fakeControl().model = LinearModel;
-  auto st = MakeSeries(4, 100, Params({1.2, 0.5, 0.05, 0.2, 0.4, 0.1}));
-  fakeControl().model = [](const PerParam<double>& p, double r, double t, int s,
-                           PerParam<double>& d) {
-    const double v = LinearModel(p, r, t, s, d);
-    return p[2] > 0.25 ? NAN : v;
-  };
-  Prepare(*st, Params({1.0, 0.1, 0.05, 0.0, 0.3, 0.2}), 0.5);
-  Free(*st, {1, 2, 4, 5, 6});
-  runFit(*st);
-  EXPECT_GE(st->faultCount, 1);
-  EXPECT_LE(st->param[2], 0.25);
-  EXPECT_TRUE(std::isfinite(st->sumSq));
-  for (int i = 1; i <= 5; ++i) EXPECT_TRUE(std::isfinite(st->stdDev[i])) << i;
-}
-
-TEST_F(FitEngine, DrawsCurvesIterationNumberAndStatusLineOnTheSurface) {
-  console::SetGraphicsFrontend(console::GraphicsFrontend::kHeadless);
-  int driver = 0, mode = 1;
-  console::OpenGraphics(driver, mode, "");
-  setFitDisplay(true);
-  fakeControl().model = BoundaryModel;
-  auto st = MakeSeries(10, 200, Params({0.8, 1e-5, 0.02, 6.05, 1e-6}));
-  Prepare(*st, Params({0.7, 1.1e-5, 0.0, 6.04, 1.5e-6}), 5);
-  Free(*st, {1, 2, 3, 4, 5});
-  runFit(*st);
-  // Scans 9 and 10 are drawn in colours 5 and 4; the status line uses 14 and 13.
-  std::array<int, 16> count{};
-  for (int y = 0; y <= console::MaxY(); ++y)
-    for (int x = 0; x <= console::MaxX(); ++x)
-      ++count[static_cast<std::size_t>(console::GetPixel(x, y) & 15)];
-  EXPECT_GT(count[5], 100);
-  EXPECT_GT(count[4], 100);
-  EXPECT_GT(count[14], 50);
-  EXPECT_GT(count[13], 50);
-  console::CloseGraphics();
+  for (std::size_t i = 3; i < results.size(); ++i) EXPECT_EQ(results[i], results[i % 3]) << i;
 }
 
 }  // namespace

@@ -32,7 +32,13 @@ struct Series {
   std::function<double(int s)> ri;                  // RI baseline of scan s
 };
 
-std::unique_ptr<AnalysisState> Simulate(const Series& series) {
+// Simulates the series and fits it with `components` components of model
+// `letter` from `start`, or from estimated start values when none are given.
+// The free list is every parameter, less the base line with noise elimination
+// and parameter 6 with TI elimination (as the set-up does); interference data
+// (a TI or RI baseline) are fitted with both noise terms.
+std::unique_ptr<AnalysisState> FitSimulated(const Series& series, char letter, int components,
+                                            const PerParam<double>* start = nullptr) {
   std::vector<double> times, radii;
   for (int s = 0; s < series.scans; ++s) times.push_back(series.firstTime + series.interval * s);
   for (double r = series.rFirst; r <= series.rLast + 1e-9; r += series.step) radii.push_back(r);
@@ -44,9 +50,8 @@ std::unique_ptr<AnalysisState> Simulate(const Series& series) {
   st->omega2First = sim::omega2FromRpm(kRpm);
   st->rpmFirst = kRpm;
   st->temperature = 20;
-  st->scanCount = series.scans;
+  st->scanCount = st->seqLast = series.scans;
   st->seqFirst = 1;
-  st->seqLast = series.scans;
   st->maxPointCount = points;
   st->meniscusMarked = series.run.meniscus;
   st->bottomMarked = series.run.bottom;
@@ -55,74 +60,64 @@ std::unique_ptr<AnalysisState> Simulate(const Series& series) {
   std::normal_distribution<double> gauss(0.0, series.noise);
   for (int s = 1; s <= series.scans; ++s) {
     st->scanSequence[s] = s;
-    st->scanPointCount[s] = points;
+    st->scanPointCount[s] = st->scanLastPoint[s] = points;
     st->scanFirstPoint[s] = 1;
-    st->scanLastPoint[s] = points;
     st->scanOmega2[s] = 1.0;
-    st->scanTime[s] = times[static_cast<std::size_t>(s - 1)];
-    st->scanRunTime[s] = st->scanTime[s];
+    st->scanTime[s] = st->scanRunTime[s] = times[static_cast<std::size_t>(s - 1)];
     for (int j = 1; j <= points; ++j) {
       st->scanRadius[s][j] = radii[static_cast<std::size_t>(j - 1)];
-      double v = profiles.c[static_cast<std::size_t>(s - 1)][static_cast<std::size_t>(j - 1)];
-      v += gauss(rng);
-      if (series.ti) v += series.ti(j);
-      if (series.ri) v += series.ri(s);
-      st->scanValue[s][j] = v;
+      st->scanValue[s][j] = profiles.c[static_cast<std::size_t>(s - 1)][static_cast<std::size_t>(j - 1)] +
+                            gauss(rng) + (series.ti ? series.ti(j) : 0.0) + (series.ri ? series.ri(s) : 0.0);
       st->pointMultiplicity[s][j] = 1;
     }
   }
   for (int j = 1; j <= points; ++j) st->pointScanCount[j] = series.scans;
+
+  const models::ModelInfo& m = models::modelInfo(letter);
+  st->dataKind = series.ti || series.ri ? 'P' : 'R';
+  st->riNoiseOn = st->tiNoiseOn = st->dataKind == 'P';
+  st->modelLetter = letter;
+  st->componentCount = components;
+  st->paramCount = models::paramCountFor(m, components);
+  st->dParamIndex = m.dParamIndex;
+  st->bottomMin = 7.0;
+  for (int k = 1; k <= st->paramCount; ++k)
+    if (!(k == 3 && st->riNoiseOn) && !(k == 6 && st->tiNoiseOn)) st->freeIndex[++st->freeCount] = k;
+  if (start) {
+    st->param = *start;
+  } else {
+    results::EstimateStartValues(*st, st->dParamIndex);
+  }
+  models::classifyDiffusionOrMass(*st);
+  st->startValue = st->param;
+  st->dampQ = 5;
+  st->maxIterations = 200;
+  st->postFitOption = ' ';
+  runFit(*st);
   return st;
 }
-
-// Model, components and the free list: every parameter, less the base line
-// with RI elimination and parameter 6 with TI elimination (as the set-up does).
-void UseModel(AnalysisState& st, char letter, int components) {
-  const models::ModelInfo& m = models::modelInfo(letter);
-  st.modelLetter = letter;
-  st.componentCount = components;
-  st.paramCount = models::paramCountFor(m, components);
-  st.dParamIndex = m.dParamIndex;
-  st.bottomMin = 7.0;
-  st.freeCount = 0;
-  for (int k = 1; k <= st.paramCount; ++k) {
-    if (k == 3 && (st.riNoiseOn || st.tiNoiseOn)) continue;
-    if (k == 6 && st.tiNoiseOn) continue;
-    st.freeIndex[++st.freeCount] = k;
-  }
-}
-
-void Fit(AnalysisState& st) {
-  models::classifyDiffusionOrMass(st);
-  st.startValue = st.param;
-  st.dampQ = 5;
-  st.maxIterations = 200;
-  st.iterCount = 0;
-  st.faultCount = 0;
-  st.postFitOption = ' ';
-  runFit(st);
-}
-
-double Svedberg(const AnalysisState& st, int k) { return st.param[k] * 1e13 / st.omega2First; }
 
 class Recovery : public ::testing::Test {
  protected:
   void SetUp() override { setFitDisplay(false); }
   void TearDown() override { setFitDisplay(true); }
+  // s of component slot k [S], D [cm²/s] of slot d, and σ after the fit.
+  static void ExpectRecovered(const AnalysisState& st, int k, double s, double sTol, int d, double D,
+                              double dTol, double sigma, double sigmaTol) {
+    EXPECT_NEAR(st.param[k] * 1e13 / st.omega2First / s, 1.0, sTol);
+    if (d > 0) {
+      EXPECT_NEAR(st.param[d] / D, 1.0, dTol);
+    }
+    EXPECT_NEAR(st.sigma, sigma, sigmaTol);
+    EXPECT_TRUE(st.fitDone);
+  }
 };
 
 TEST_F(Recovery, OneSpeciesWithModelC) {
   Series series;
   series.run.components = {{4.4, 6e-7, 0.8}};
-  auto st = Simulate(series);
-  UseModel(*st, 'C', 1);
-  results::EstimateStartValues(*st, st->dParamIndex);
-  Fit(*st);
-  RecordProperty("s", std::to_string(Svedberg(*st, 2)));
-  EXPECT_NEAR(Svedberg(*st, 2) / 4.4, 1.0, 0.005);
-  EXPECT_NEAR(st->param[5] / 6e-7, 1.0, 0.03);
-  EXPECT_NEAR(st->sigma, 0.004, 0.0004);
-  EXPECT_TRUE(st->fitDone);
+  auto st = FitSimulated(series, 'C', 1);
+  ExpectRecovered(*st, 2, 4.4, 0.005, 5, 6e-7, 0.03, 0.004, 0.0004);
 }
 
 TEST_F(Recovery, OneSpeciesWithModelNOverTheWholeCell) {
@@ -131,14 +126,9 @@ TEST_F(Recovery, OneSpeciesWithModelNOverTheWholeCell) {
   series.rLast = 7.15;
   series.scans = 30;
   series.interval = 600;
-  auto st = Simulate(series);
-  UseModel(*st, 'N', 1);
-  results::EstimateStartValues(*st, st->dParamIndex);
-  Fit(*st);
-  EXPECT_NEAR(Svedberg(*st, 2) / 4.4, 1.0, 0.005);
-  EXPECT_NEAR(st->param[7] / 6e-7, 1.0, 0.03);
+  auto st = FitSimulated(series, 'N', 1);
+  ExpectRecovered(*st, 2, 4.4, 0.005, 7, 6e-7, 0.03, 0.004, 0.0004);
   EXPECT_NEAR(st->param[5], 7.2, 0.02);  // bottom radius [cm]
-  EXPECT_NEAR(st->sigma, 0.004, 0.0004);
 }
 
 TEST_F(Recovery, TwoSpeciesWithModelC) {
@@ -146,22 +136,12 @@ TEST_F(Recovery, TwoSpeciesWithModelC) {
   series.run.components = {{3.0, 7e-7, 0.4}, {9.0, 4e-7, 0.4}};
   series.scans = 30;
   series.interval = 300;
-  auto st = Simulate(series);
-  UseModel(*st, 'C', 2);
   // Start values as picked in the viewer: 15 % off.
-  const double unit = 1e-13 * st->omega2First;
-  st->param = {};
-  st->param[1] = 0.35;
-  st->param[2] = 3.4 * unit;
-  st->param[4] = 5.99;
-  st->param[5] = 6e-7;
-  st->param[6] = 0.45;
-  st->param[7] = 7.8 * unit;
-  st->param[8] = 5e-7;
-  Fit(*st);
-  EXPECT_NEAR(Svedberg(*st, 2) / 3.0, 1.0, 0.02);
-  EXPECT_NEAR(Svedberg(*st, 7) / 9.0, 1.0, 0.02);
-  EXPECT_NEAR(st->sigma, 0.004, 0.0005);
+  const double unit = 1e-13 * sim::omega2FromRpm(kRpm);
+  const PerParam<double> start = {0, 0.35, 3.4 * unit, 0, 5.99, 6e-7, 0.45, 7.8 * unit, 5e-7};
+  auto st = FitSimulated(series, 'C', 2, &start);
+  ExpectRecovered(*st, 2, 3.0, 0.02, 0, 0, 0, 0.004, 0.0005);
+  ExpectRecovered(*st, 7, 9.0, 0.02, 0, 0, 0, 0.004, 0.0005);
 }
 
 TEST_F(Recovery, InterferenceDataWithTimeAndRadialNoise) {
@@ -170,20 +150,11 @@ TEST_F(Recovery, InterferenceDataWithTimeAndRadialNoise) {
   series.noise = 0.01;
   series.ti = [](int j) { return 0.3 * std::sin(0.05 * j) + 0.02 * std::cos(0.7 * j); };
   series.ri = [](int s) { return 0.5 - 0.04 * s + 0.1 * (s % 3); };
-  auto st = Simulate(series);
-  st->dataKind = 'P';
-  st->riNoiseOn = true;
-  st->tiNoiseOn = true;
-  UseModel(*st, 'C', 1);
-  results::EstimateStartValues(*st, st->dParamIndex);
-  Fit(*st);
-  EXPECT_NEAR(Svedberg(*st, 2) / 4.4, 1.0, 0.01);
-  EXPECT_NEAR(st->param[5] / 6e-7, 1.0, 0.05);
-  EXPECT_NEAR(st->sigma, 0.01, 0.0015);
+  auto st = FitSimulated(series, 'C', 1);
+  ExpectRecovered(*st, 2, 4.4, 0.01, 5, 6e-7, 0.05, 0.01, 0.0015);
   // The RI noise follows the offsets of the scans, up to one shared constant.
   const double shift = st->riNoise[1] - series.ri(1);
-  for (int s = 2; s <= series.scans; ++s)
-    EXPECT_NEAR(st->riNoise[s] - series.ri(s), shift, 0.01) << s;
+  for (int s = 2; s <= series.scans; ++s) EXPECT_NEAR(st->riNoise[s] - series.ri(s), shift, 0.01) << s;
 }
 
 }  // namespace

@@ -86,4 +86,15 @@ inline void setModel(AnalysisState& st, char letter, int n, bool mass = false) {
   classifyDiffusionOrMass(st);
 }
 
+// The traces of the validity test after the points of one scan.
+inline TraceState tracesOf(const AnalysisState& st, int scan) {
+  const ModelParams params = modelParamsOf(st);
+  const ScanContext sc = scanContextOf(st, params, scan);
+  TraceState traces;
+  ModelDeriv deriv{};
+  for (int j = 1; j <= st.scanLastPoint[scan]; ++j)
+    modelInfo(st.modelLetter).conc(params, sc, st.scanRadius[scan][j], deriv, &traces);
+  return traces;
+}
+
 }  // namespace svfit::models::testing

@@ -62,46 +62,31 @@ TEST_F(PassFixture, NoNoiseLeavesDataMinusModelAndTheModelDerivatives) {
   }
 }
 
-TEST_F(PassFixture, TiNoiseIsTheMeanResidualAndItsSumsVanish) {
+TEST_F(PassFixture, TiNoiseIsTheMeanResidualOverTheScansThatReachTheIndex) {
   st.tiNoiseOn = true;
-  modelPass(st, *sums, 2);
-  for (int j = 1; j <= 80; ++j) {
-    double sumE = 0, sumAbs = 0;
-    for (int s = 1; s <= st.scanCount; ++s) {
-      sumE += st.modelValue[s][j] - sums->tiNoiseSum[j];
-      sumAbs += std::fabs(st.modelValue[s][j]);
+  for (bool cut : {false, true}) {
+    if (cut) {  // scan s starts at point s, and scan 1 is left out of the sequence
+      for (int s = 1; s <= st.scanCount; ++s) st.scanFirstPoint[s] = s;
+      st.seqFirst = 2;
     }
-    EXPECT_NEAR(sumE, 0.0, 1e-14 * sumAbs) << "index " << j;
-    EXPECT_EQ(sums->tiCount[j], st.scanCount);
-    for (int m = 1; m <= st.freeCount; ++m) {
-      double sumG = 0, sumGAbs = 0;
-      for (int s = 1; s <= st.scanCount; ++s) {
-        sumG += st.paramDerivBlock(m)[s][j] - sums->derivTiSum[m][j];
-        sumGAbs += std::fabs(st.paramDerivBlock(m)[s][j]);
+    modelPass(st, *sums, 2);
+    // The TI-corrected residuals and derivatives of the scans that reach
+    // index j sum to zero.
+    for (int j = 1; j <= 80; ++j) {
+      std::vector<double> sum(st.freeCount + 1, 0.0), size(st.freeCount + 1, 1e-300);
+      int count = 0;
+      for (int s = st.seqFirst; s <= st.scanCount; ++s) {
+        if (j < st.scanFirstPoint[s]) continue;
+        ++count;
+        sum[0] += st.modelValue[s][j] - sums->tiNoiseSum[j];
+        size[0] += std::fabs(st.modelValue[s][j]);
+        for (int m = 1; m <= st.freeCount; ++m) {
+          sum[m] += st.paramDerivBlock(m)[s][j] - sums->derivTiSum[m][j];
+          size[m] += std::fabs(st.paramDerivBlock(m)[s][j]);
+        }
       }
-      EXPECT_NEAR(sumG, 0.0, 1e-13 * sumGAbs + 1e-300) << "index " << j << ", parameter " << m;
-    }
-  }
-}
-
-TEST_F(PassFixture, TiMeanCountsOnlyTheScansThatContainTheIndex) {
-  // Scans cut at different start points and one scan left out of the
-  // sequence: index j's mean runs over the used scans that reach it.
-  st.tiNoiseOn = true;
-  for (int s = 1; s <= st.scanCount; ++s) st.scanFirstPoint[s] = s;  // scan s starts at point s
-  st.seqFirst = 2;                                                   // scan 1 is not used
-  modelPass(st, *sums, 2);
-  for (int j : {1, 2, 5, 11, 40}) {
-    double sum = 0;
-    int count = 0;
-    for (int s = 2; s <= st.scanCount; ++s) {
-      if (j < st.scanFirstPoint[s]) continue;
-      sum += st.modelValue[s][j];
-      ++count;
-    }
-    EXPECT_EQ(sums->tiCount[j], count) << j;
-    if (count > 0) {
-      EXPECT_NEAR(sums->tiNoiseSum[j], sum / count, 1e-15) << j;
+      EXPECT_EQ(sums->tiCount[j], count) << j;
+      for (int m = 0; m <= st.freeCount; ++m) EXPECT_NEAR(sum[m], 0.0, 1e-13 * size[m]) << j << " " << m;
     }
   }
 }
@@ -136,7 +121,6 @@ TEST_F(PassFixture, RiNoiseIsTheMeanOffsetOfEachScan) {
 TEST_F(PassFixture, MolarMassIsTurnedIntoDWrittenBackIntoTheParameter) {
   setModel(st, 'C', 2, true);
   freeAll(st);
-  const double mass1 = st.param[5], mass2 = st.param[8];
   ASSERT_TRUE(st.molMassGiven[1] && st.molMassGiven[2]);
   modelPass(st, *sums, 2);
   EXPECT_EQ(st.param[5], st.param[2] * st.dPerS[1]);
@@ -144,8 +128,6 @@ TEST_F(PassFixture, MolarMassIsTurnedIntoDWrittenBackIntoTheParameter) {
   // D = s·R·T/((1 − v̄ρ)·M): the test values come back.
   EXPECT_NEAR(st.param[5], kDiffusion[1], 1e-15);
   EXPECT_NEAR(st.param[8], kDiffusion[2], 1e-15);
-  EXPECT_NE(st.param[5], mass1);
-  EXPECT_NE(st.param[8], mass2);
 }
 
 TEST_F(PassFixture, SerialAndParallelPassesAreBitIdentical) {
@@ -184,22 +166,6 @@ TEST_F(PassFixture, SerialAndParallelPassesAreBitIdentical) {
   }
 }
 
-// The per-scan values V of the validity test, from the scans one by one.
-std::vector<double> validityPerScan(const AnalysisState& st) {
-  std::vector<double> v(1, 0.0);
-  const ModelParams params = modelParamsOf(st);
-  for (int s = 1; s <= st.scanCount; ++s) {
-    const ScanContext sc = scanContextOf(st, params, s);
-    TraceState traces;
-    ModelDeriv deriv{};
-    for (int j = 1; j <= st.scanLastPoint[s]; ++j) {
-      modelInfo(st.modelLetter).conc(params, sc, st.scanRadius[s][j], deriv, &traces);
-    }
-    v.push_back(traces.decided ? traces.validity : -1.0);
-  }
-  return v;
-}
-
 TEST_F(PassFixture, ValidityScanIsTheLastNewMaximumAtMostOne) {
   for (char letter : {'N', 'R'}) {
     setModel(st, letter, 1);
@@ -208,7 +174,8 @@ TEST_F(PassFixture, ValidityScanIsTheLastNewMaximumAtMostOne) {
     // scan to scan after the first few. Scaled by 1/meniscusCorr so that the
     // maxima pass 1 within the series.
     st.meniscusCorrValue = 1.0;
-    const std::vector<double> v = validityPerScan(st);
+    std::vector<double> v(1, 0.0);  // V of each scan alone
+    for (int s = 1; s <= st.scanCount; ++s) v.push_back(tracesOf(st, s).validity);
     ASSERT_GT(v[st.scanCount], v[st.scanCount - 1]) << letter;
     st.meniscusCorrValue = v[2] * 1.5;  // scans up to 2 stay at or below 1
     modelPass(st, *sums, 2);
@@ -283,74 +250,25 @@ TEST(ArchibaldMasses, RecoverTheMolarMassWhereTheModelHasNoFlux) {
 }
 
 TEST(ArchibaldMasses, ZeroWhereUndefined) {
+  // H has no Archibald mass, models without a bottom term no bottom mass. With c0 = 0, c' takes
+  // the floor at the meniscus and the gradient is 0; at the bottom
+  // c − base line − linear term is exactly 0: no 0/0 anywhere.
   AnalysisState& st = sharedState();
   setSeries(st, 4, 50);
-  for (char letter : {'H', 'P', 'S'}) {
+  for (char letter : {'H', 'C', 'O', 'N'}) {
     setModel(st, letter, 1);
+    archibaldMasses(st);
+    EXPECT_EQ(st.archibaldMeniscus > 0.0, letter != 'H') << letter;
+    EXPECT_EQ(st.archibaldBottom > 0.0, letter == 'N') << letter;
+    st.param[1] = 0;
+    if (letter == 'N') st.param[6] = 0;  // no linear term
     archibaldMasses(st);
     EXPECT_EQ(st.archibaldMeniscus, 0.0) << letter;
     EXPECT_EQ(st.archibaldBottom, 0.0) << letter;
   }
-  for (char letter : {'C', 'D', 'M'}) {
-    setModel(st, letter, 1);
-    archibaldMasses(st);
-    EXPECT_GT(st.archibaldMeniscus, 0.0) << letter;
-    EXPECT_EQ(st.archibaldBottom, 0.0) << letter;
-  }
-  // c0 = 0: c' takes the floor at the meniscus and the gradient is 0; at the
-  // bottom c − base line − linear term is exactly 0.
-  setModel(st, 'O', 1);
-  st.param[1] = 0;
-  archibaldMasses(st);
-  EXPECT_EQ(st.archibaldMeniscus, 0.0);
-  setModel(st, 'N', 1);
-  st.param[1] = 0;
-  st.param[6] = 0;
-  archibaldMasses(st);
-  EXPECT_EQ(st.archibaldMeniscus, 0.0);
-  EXPECT_EQ(st.archibaldBottom, 0.0);
 }
 
 // ---- Catalogue -----------------------------------------------------------------
-
-TEST(Catalogue, NineModelsInMenuOrderWithTheirLayouts) {
-  const std::string letters = "HPSRNCMOD";
-  ASSERT_EQ(modelCatalogue().size(), letters.size());
-  for (std::size_t i = 0; i < letters.size(); ++i) {
-    const ModelInfo& m = modelCatalogue()[i];
-    EXPECT_EQ(m.letter, letters[i]);
-    EXPECT_EQ(m.menuLine.substr(0, 4), std::string("(") + letters[i] + ") ");
-    EXPECT_EQ(findModel(static_cast<char>(std::tolower(letters[i]))), &m);
-    EXPECT_NE(m.conc, nullptr);
-    EXPECT_NE(m.value, nullptr);
-    EXPECT_NE(m.gradient, nullptr);
-  }
-  EXPECT_EQ(findModel('Z'), nullptr);
-  EXPECT_EQ(modelInfo('C').menuLine,
-            "(C) \" improved faxen type solution    (only Meniscus boundary)      Kovell    ");
-  EXPECT_EQ(paramCountFor(modelInfo('N'), 4), 16);
-  EXPECT_EQ(paramCountFor(modelInfo('C'), 4), 14);
-  EXPECT_EQ(paramCountFor(modelInfo('R'), 3), 7);
-  EXPECT_EQ(componentCountFor(modelInfo('N'), 13), 3);
-  EXPECT_EQ(componentCountFor(modelInfo('N'), 8), 2);  // component 2 from paramCount > 7 on
-  EXPECT_EQ(componentCountFor(modelInfo('C'), 5), 1);
-  EXPECT_EQ(componentCountFor(modelInfo('C'), 11), 3);
-  EXPECT_EQ(componentCountFor(modelInfo('M'), 6), 1);
-  EXPECT_EQ(modelInfo('S').dParamIndex, 6);
-  EXPECT_EQ(modelInfo('R').dParamIndex, 7);
-  const ComponentSlots c3 = componentSlots(modelInfo('C'), 3);
-  EXPECT_EQ(c3.c0 * 100 + c3.s * 10 + c3.dOrM, 9 * 100 + 10 * 10 + 11);
-  const ComponentSlots n4 = componentSlots(modelInfo('N'), 4);
-  EXPECT_EQ(n4.c0 * 100 + n4.s * 10 + n4.dOrM, 14 * 100 + 15 * 10 + 16);
-}
-
-TEST(Catalogue, ParameterNamesAreFixed35CharacterTexts) {
-  EXPECT_EQ(parameterName(Layout::Bounded, 14), "14.initial absorbanse 4            ");
-  EXPECT_EQ(parameterName(Layout::Fujita, 2), "2. Svedberg coeffcient             ");
-  EXPECT_EQ(parameterName(Layout::Faxen, 10), "10.Svedberg coefficient 3          ");
-  EXPECT_EQ(parameterName(Layout::Fujita, 9), std::string(35, ' '));
-  for (int k = 1; k <= 16; ++k) EXPECT_EQ(parameterName(Layout::Bounded, k).size(), 35u);
-}
 
 TEST(Catalogue, DiffusionOrMolarMassThreshold) {
   AnalysisState& st = sharedState();

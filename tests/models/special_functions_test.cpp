@@ -28,12 +28,9 @@ double relativeError(Extended value, Extended reference) {
   return static_cast<double>(std::fabs(value / reference - 1));
 }
 
-TEST(ScaledErfc, KnownValues) {
+TEST(ScaledErfc, KnownValuesAndBothSidesOfTheSwitchPoint) {
   EXPECT_NEAR(static_cast<double>(scaledErfc(0)), 1.0, 1e-11);
   EXPECT_NEAR(static_cast<double>(scaledErfc(10)), 0.0561409927438226, 1e-15);
-}
-
-TEST(ScaledErfc, BothSidesOfTheSwitchPoint) {
   const Extended above = 4.29L;
   const Extended below = std::nextafter(above, Extended(0));
   EXPECT_LT(relativeError(scaledErfc(above), referenceErfcx(above)), 1e-9);
@@ -42,37 +39,25 @@ TEST(ScaledErfc, BothSidesOfTheSwitchPoint) {
   EXPECT_LT(relativeError(scaledErfc(above), scaledErfc(below)), 2e-9);
 }
 
-TEST(ScaledErfc, StatedAccuracyOverTheWholeRange) {
-  double worstLow = 0, worstSwitch = 0, worstHigh = 0;
-  for (int i = 0; i <= 30000; ++i) {
-    const Extended x = i * 0.001L;
-    const double err = relativeError(scaledErfc(x), referenceErfcx(x));
-    if (x < 4)
-      worstLow = std::max(worstLow, err);
-    else if (x < 5)
-      worstSwitch = std::max(worstSwitch, err);
-    else
-      worstHigh = std::max(worstHigh, err);
+// The extended routine to its stated accuracy by range, the fast double one
+// to 1e-13 everywhere, far beyond the cell's arguments as well.
+TEST(ScaledErfc, StatedAccuracyOverTheWholeRangeForBothRoutines) {
+  double worstLow = 0, worstSwitch = 0, worstHigh = 0, worstFast = 0;
+  for (int i = 0; i <= 60000; ++i) {
+    const Extended x = i * 0.0005L;
+    const Extended reference = referenceErfcx(x);
+    worstFast = std::max(worstFast, relativeError(fastErfcx(static_cast<double>(x)), reference));
+    if (i % 2) continue;
+    const double err = relativeError(scaledErfc(x), reference);
+    double& worst = x < 4 ? worstLow : x < 5 ? worstSwitch : worstHigh;
+    worst = std::max(worst, err);
   }
+  for (double x : {35.0, 100.0, 1e3, 1e5, 1e8, 1e150})
+    worstFast = std::max(worstFast, relativeError(fastErfcx(x), referenceErfcx(x)));
   EXPECT_LT(worstLow, 5e-11) << "recurrence below 4";
   EXPECT_LT(worstSwitch, 1e-9) << "around the switch point";
   EXPECT_LT(worstHigh, 1e-10) << "continued fraction from 5";
-}
-
-TEST(FastErfcx, AgreesWithTheReferenceFarBeyondItsAccuracy) {
-  double worst = 0;
-  for (int i = 0; i <= 60000; ++i) {
-    const double x = i * 0.0005;
-    worst = std::max(worst, relativeError(fastErfcx(x), referenceErfcx(x)));
-  }
-  for (double x : {35.0, 100.0, 1e3, 1e5, 1e8, 1e150}) {
-    worst = std::max(worst, relativeError(fastErfcx(x), referenceErfcx(x)));
-  }
-  EXPECT_LT(worst, 1e-13);
-  // And so with the defined routine to the latter's accuracy.
-  for (double x : {0.0, 0.5, 2.0, 4.0, 4.29, 7.0, 26.0, 30.0}) {
-    EXPECT_LT(relativeError(fastErfcx(x), scaledErfc(x)), 1e-9) << x;
-  }
+  EXPECT_LT(worstFast, 1e-13) << "double-precision routine";
 }
 
 TEST(SafeErfc, SymmetryLimitsAndGuards) {
@@ -103,13 +88,9 @@ TEST(CombinedExp, OneExponentWithinTheExtendedRange) {
 TEST(LogNormalPeak, PeakFloorAndFixedCorrections) {
   // At x0 the peak has height A above the offset B.
   EXPECT_NEAR(static_cast<double>(logNormalPeak(2.0L, 2.0, 3.0, 1.5, 0.7, 0.1)), 0.8, 1e-15);
-  // Left of the support (y ≤ 0) the floor 1e-300 gives B to double precision.
-  const double b = 293.5413, A = 0.2713, B = -0.091;
-  const double floorValue =
-      A * std::exp(-std::log(2.0) * std::pow(std::log(1e-300) / std::log(b), 2)) + B;
-  EXPECT_EQ(boundaryCorrA(0.0), floorValue);
-  EXPECT_EQ(boundaryCorrA(0.0), B);
-  EXPECT_EQ(boundaryCorrA(-1.0), B);
+  // Left of the support (y ≤ 0) the floor 1e-300 gives the offset B to double precision.
+  EXPECT_EQ(boundaryCorrA(0.0), -0.091);
+  EXPECT_EQ(boundaryCorrA(-1.0), -0.091);
   EXPECT_NEAR(meniscusCorr(6.3114), 0.7826 + 0.335, 1e-12);
   EXPECT_NEAR(boundaryCorrA(2.5395e-3), 0.2713 - 0.091, 1e-12);
   EXPECT_NEAR(boundaryCorrB(12.3361e-3), 9.107 + 2.4917, 1e-12);
@@ -117,21 +98,6 @@ TEST(LogNormalPeak, PeakFloorAndFixedCorrections) {
   const double y = 7.1814;  // y = b
   const double x = 12.3361 + (y - 1) * 7.1814 * 83.76 / (7.1814 * 7.1814 - 1);
   EXPECT_NEAR(boundaryCorrB(x / 1000), 9.107 / 2 + 2.4917, 1e-12);
-}
-
-TEST(LogNormalPeak, DerivativesByEps) {
-  for (double eps : {1e-4, 1e-3, 4e-3, 0.02, 0.3}) {
-    const double h = 1e-6 * eps;
-    EXPECT_NEAR(boundaryCorrADeriv(eps),
-                (boundaryCorrA(eps + h) - boundaryCorrA(eps - h)) / (2 * h),
-                1e-6 * std::fabs(boundaryCorrADeriv(eps)) + 1e-6)
-        << eps;
-    EXPECT_NEAR(boundaryCorrBDeriv(eps),
-                (boundaryCorrB(eps + h) - boundaryCorrB(eps - h)) / (2 * h),
-                1e-6 * std::fabs(boundaryCorrBDeriv(eps)) + 1e-6)
-        << eps;
-  }
-  EXPECT_EQ(boundaryCorrADeriv(0.0), 0.0);  // on the floor
 }
 
 }  // namespace

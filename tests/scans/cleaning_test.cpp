@@ -1,6 +1,6 @@
 // The polynomial window fit and the outlier correction: spikes, double
-// spikes, dropouts, untouched ends and trimmed bottoms, undefined thresholds,
-// and the listing.
+// spikes, dropouts, untouched ends and trimmed bottoms, short scans, and the
+// listing.
 #include "scans/cleaning.h"
 
 #include <gtest/gtest.h>
@@ -16,13 +16,14 @@ namespace {
 // The power basis on 6..7 cm is badly conditioned, so the coefficients are
 // judged by what the callers use: the curve and its slope, to far below the
 // noise of a scan (about 0.005 OD).
-TEST(FitPolynomial, ReproducesACubicAndItsSlope) {
+TEST(FitPolynomial, ReproducesACubicAndItsSlopeInsideTheWindow) {
   AnalysisState st;
   auto cubic = [](double r) { return 1.0 + 2.0 * r - 0.5 * r * r + 0.1 * r * r * r; };
   for (int i = 1; i <= 120; ++i) {
     st.scanRadius[1][i] = 5.9 + 0.01 * (i - 1);
     st.scanValue[1][i] = cubic(st.scanRadius[1][i]);
   }
+  st.scanValue[1][5] += 10;  // outside the window: no effect
   fit::NormalSystem ns;
   FitPolynomial(st, ns, 1, 4, 10, 110);
   const auto& c = ns.stepVec;
@@ -32,22 +33,6 @@ TEST(FitPolynomial, ReproducesACubicAndItsSlope) {
   }
   const double rb = st.scanRadius[1][110];
   EXPECT_NEAR(c[2] + 2 * c[3] * rb + 3 * c[4] * rb * rb, 2.0 - rb + 0.3 * rb * rb, 1e-3);
-  // Points outside the window do not count: a spike there changes nothing.
-  st.scanValue[1][5] += 10;
-  FitPolynomial(st, ns, 1, 4, 10, 110);
-  EXPECT_NEAR(c[1] + c[2] * rb + c[3] * rb * rb + c[4] * rb * rb * rb, cubic(rb), 1e-5);
-}
-
-TEST(FitPolynomial, StraightLineIsExact) {
-  AnalysisState st;
-  for (int i = 1; i <= 120; ++i) {
-    st.scanRadius[1][i] = 5.9 + 0.01 * (i - 1);
-    st.scanValue[1][i] = 3.0 - 0.25 * st.scanRadius[1][i];
-  }
-  fit::NormalSystem ns;
-  FitPolynomial(st, ns, 1, 2, 1, 120);
-  EXPECT_NEAR(ns.stepVec[1], 3.0, 1e-9);
-  EXPECT_NEAR(ns.stepVec[2], -0.25, 1e-10);
 }
 
 // Scans of 200 points from 6.000 cm every 0.005 cm on a flat 0.5 OD base line.
@@ -67,21 +52,6 @@ class Outliers : public ::testing::Test {
     st.scanFirstPoint[j] = 1;
     st.scanCount = std::max(st.scanCount, j);
   }
-  std::vector<std::string> ListedLines() {
-    std::vector<std::string> lines;
-    const std::string out = console::TestTranscript();
-    std::size_t pos = out.find("data point   corrected\n");
-    if (pos == std::string::npos) return lines;
-    pos = out.find('\n', pos) + 1;
-    while (pos < out.size()) {
-      const std::size_t end = out.find('\n', pos);
-      const std::string line = out.substr(pos, end - pos);
-      if (line.size() == 57) lines.push_back(line);  // a listing row is 57 columns wide
-      if (end == std::string::npos) break;
-      pos = end + 1;
-    }
-    return lines;
-  }
 };
 
 TEST_F(Outliers, SingleSpikeBecomesTheMeanOfItsNeighbours) {
@@ -94,13 +64,10 @@ TEST_F(Outliers, SingleSpikeBecomesTheMeanOfItsNeighbours) {
                      "  1       6.24500       1.00000         50        0.50000\n"),
             std::string::npos);
   EXPECT_NE(out.find(" 1  data point(s) corrected\n"), std::string::npos);
-}
-
-TEST_F(Outliers, OffsetIsTakenOffAndPutBack) {
-  const double y0 = 0.2;
-  MakeScan(1, [&](int i) { return (i == 120 ? 1.3 : 0.5) + y0; });
-  EXPECT_EQ(CorrectOutliers(st, y0), 1);
-  EXPECT_DOUBLE_EQ(st.scanValue[1][120], 0.5 + y0);
+  // An offset already subtracted is taken off for the test and put back.
+  MakeScan(1, [](int i) { return (i == 120 ? 1.3 : 0.5) + 0.2; });
+  EXPECT_EQ(CorrectOutliers(st, 0.2), 1);
+  EXPECT_DOUBLE_EQ(st.scanValue[1][120], 0.5 + 0.2);
 }
 
 TEST_F(Outliers, TwoEqualAdjacentSpikesOnlyInPassTwo) {
@@ -109,10 +76,10 @@ TEST_F(Outliers, TwoEqualAdjacentSpikesOnlyInPassTwo) {
   MakeScan(1, [](int i) { return i == 50 || i == 51 ? 1.0 : 0.5; });
   MakeScan(2, [](int i) { return i == 80 ? 1.0 : 0.5; });
   CorrectOutliers(st, 0.0);
-  const std::vector<std::string> lines = ListedLines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[0].substr(0, 3), "  2");  // pass 1: scan 2's spike only
-  EXPECT_EQ(lines[1], "  1       6.24500       1.00000         50        0.75000");  // pass 2
+  const std::string out = console::TestTranscript();
+  const std::size_t pass2 = out.find("\n  1       6.24500       1.00000         50        0.75000\n");
+  ASSERT_NE(pass2, std::string::npos);
+  EXPECT_LT(out.find("\n  2       6.39500"), pass2);  // pass 1: scan 2's spike only
   EXPECT_DOUBLE_EQ(st.scanValue[1][50], 0.75);  // (0.5 + 1.0) / 2
   EXPECT_DOUBLE_EQ(st.scanValue[2][80], 0.5);
 }
@@ -122,16 +89,12 @@ TEST_F(Outliers, DeepDropoutIsReplacedWithoutTheNeighbourTest) {
   // fire on the first (it is level with its right neighbour), the low limit does.
   MakeScan(1, [](int i) { return i == 60 || i == 61 ? -0.3 : 0.5; });
   CorrectOutliers(st, 0.0);
-  const std::vector<std::string> lines = ListedLines();
-  ASSERT_GE(lines.size(), 2u);
-  EXPECT_EQ(lines[0], "  1       6.29500      -0.30000         60        0.10000");
-  EXPECT_EQ(lines[1], "  1       6.30000      -0.30000         61        0.30000");
-  EXPECT_GT(st.scanValue[1][60], 0.0);
-  EXPECT_GT(st.scanValue[1][61], 0.0);
+  EXPECT_NE(console::TestTranscript().find("  1       6.29500      -0.30000         60        0.10000\n"
+                                           "  1       6.30000      -0.30000         61        0.30000\n"),
+            std::string::npos);
 }
 
 TEST_F(Outliers, EndPointsAndTrimmedBottomAreNeverChanged) {
-  // First and last point far off.
   MakeScan(1, [](int i) { return i == 1 || i == 200 ? 3.0 : 0.5; });
   // A steep bottom (slope 19 OD/cm at 6.995 cm): n / round(10 + 19) = 6
   // points are left out, with a spike among them.
@@ -145,10 +108,10 @@ TEST_F(Outliers, EndPointsAndTrimmedBottomAreNeverChanged) {
   EXPECT_DOUBLE_EQ(st.scanValue[1][1], 3.0);
   EXPECT_DOUBLE_EQ(st.scanValue[1][200], 3.0);
   EXPECT_DOUBLE_EQ(st.scanValue[2][197], spike);
-  for (const std::string& line : ListedLines()) EXPECT_NE(line.substr(0, 3), "  2") << line;
+  EXPECT_EQ(console::TestTranscript().find("\n  2   "), std::string::npos);  // nothing of scan 2 listed
 }
 
-TEST_F(Outliers, ShortScansAndZeroSumsStayUnchanged) {
+TEST_F(Outliers, ShortScansAndZeroSumsStayUnchangedWithoutAListing) {
   MakeScan(1, [](int i) { return i == 2 ? 9.0 : 0.5; }, 3);  // too short for a head
   // Alternating ±0.5 with a spike pair that keeps the head sum at exactly 0.
   auto zeroSum = [](int i) { return i == 20 ? 1.5 : i == 21 ? -1.5 : (i % 2 ? 0.5 : -0.5); };
@@ -156,11 +119,6 @@ TEST_F(Outliers, ShortScansAndZeroSumsStayUnchanged) {
   EXPECT_EQ(CorrectOutliers(st, 0.0), 0);
   EXPECT_DOUBLE_EQ(st.scanValue[1][2], 9.0);
   for (int i = 1; i <= 40; ++i) ASSERT_DOUBLE_EQ(st.scanValue[2][i], zeroSum(i)) << i;
-}
-
-TEST_F(Outliers, NothingToCorrectPrintsNoListing) {
-  MakeScan(1, [](int) { return 0.5; });
-  EXPECT_EQ(CorrectOutliers(st, 0.0), 0);
   EXPECT_EQ(console::TestTranscript().find("corrected"), std::string::npos);
 }
 

@@ -3,9 +3,7 @@
 // exponents, leading-zero temperatures, two-column interference data).
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <filesystem>
-#include <numbers>
 
 #include "results/max_absorbance.h"
 #include "scan_fixture.h"
@@ -34,11 +32,7 @@ TEST_P(RealData, LoadsEveryScan) {
   const std::string start = kReal + set.folder + "/" + set.startFile;
   if (!std::filesystem::exists(start)) GTEST_SKIP() << "real data not found: " << start;
   AnalysisState st;
-  if (set.kind == 'P') {
-    testing::InterferenceRun(st);
-  } else {
-    testing::AbsorbanceRun(st);
-  }
+  testing::NewRun(st, set.kind);
   ASSERT_EQ(testing::Load(st, start), LoadOutcome::kLoaded);
   ASSERT_EQ(st.scanCount, set.scans);
   EXPECT_EQ(st.cellNumber, set.cell);
@@ -78,25 +72,6 @@ INSTANTIATE_TEST_SUITE_P(
         if (c == '-') c = '_';
       return name;
     });
-
-TEST(RealDataBsa, HeaderValuesAndPixelGrid) {
-  const std::string start = kReal + "sedfit-bsa-ip4/00001.IP4";
-  if (!std::filesystem::exists(start)) GTEST_SKIP() << "real data not found: " << start;
-  AnalysisState st;
-  testing::InterferenceRun(st);
-  ASSERT_EQ(testing::Load(st, start), LoadOutcome::kLoaded);
-  EXPECT_DOUBLE_EQ(st.radialStep, 0.00071350165);
-  // The last file: "P 4 20.0 50000 0007844 2.1191E11 675 50".
-  const double omega2 = std::pow(std::numbers::pi * 50000 / 30, 2);
-  EXPECT_NEAR(st.runTime, 2.1191E11 / omega2, 1e-6);
-  EXPECT_NEAR(st.timeOffset, 7844 - 2.1191E11 / omega2, 1e-6);
-  EXPECT_DOUBLE_EQ(st.wavelength, 675);
-  EXPECT_DOUBLE_EQ(st.headerSeventh, 50);
-  EXPECT_EQ(st.titleLines[0], "cm/pixel:  0.00071350165, Sample");
-  // Pixel grid with the files' mean radius (5.8999 .. 7.2206 cm).
-  EXPECT_NEAR(st.scanRadius[1][2] - st.scanRadius[1][1], 0.00071350165, 1e-12);
-  EXPECT_NEAR(0.5 * (st.scanRadius[1][1] + st.scanRadius[1][1852]), 0.5 * (5.8999 + 7.2206), 2e-4);
-}
 
 }  // namespace
 }  // namespace svfit::scans

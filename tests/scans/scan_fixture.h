@@ -18,6 +18,8 @@
 
 namespace svfit::scans::testing {
 
+inline constexpr auto npos = std::string::npos;
+
 class TempDir {
  public:
   TempDir() {
@@ -38,6 +40,7 @@ struct Point {
 };
 
 // A scan file: title row, header line, data lines; `eol` "\n" or "\r\n".
+// Absorbance lines carry a third column (the standard deviation).
 inline std::string ScanText(const std::string& header, const std::vector<Point>& points,
                             const std::string& title = "test scan", const std::string& eol = "\n",
                             bool thirdColumn = true) {
@@ -48,8 +51,7 @@ inline std::string ScanText(const std::string& header, const std::vector<Point>&
       std::snprintf(line, sizeof line, "%9.4f  %13.5E  %13.5E", p.radius, p.value, 0.01);
     else
       std::snprintf(line, sizeof line, "%9.4f  %13.5E", p.radius, p.value);
-    text += line;
-    text += eol;
+    text += line + eol;
   }
   return text;
 }
@@ -70,21 +72,14 @@ inline std::vector<Point> Flat(int n, double r0 = 6.0, double dr = 0.001, double
 
 inline const char* kAbsHeader = "R 2 20.0 40000 0003600 5.6000E10 280 1";
 
-// A state ready to load new-generation absorbance files simultaneously.
-inline void AbsorbanceRun(AnalysisState& st) {
+// A state ready to load new-generation absorbance ('R') or interference ('P')
+// files simultaneously.
+inline void NewRun(AnalysisState& st, char kind) {
   st.resetForAnalysis();
   st.resetSeries();
-  st.fileGeneration = 'N';
-  st.dataKind = 'R';
-  st.valueLimit = 3.0;
-  st.fileStep = 1;
-}
-inline void InterferenceRun(AnalysisState& st) {
-  st.resetForAnalysis();
-  st.resetSeries();
-  st.fileGeneration = 'I';
-  st.dataKind = 'P';
-  st.valueLimit = 15.0;
+  st.fileGeneration = kind == 'P' ? 'I' : 'N';
+  st.dataKind = kind;
+  st.valueLimit = kind == 'P' ? 15.0 : 3.0;
   st.fileStep = 1;
 }
 
