@@ -87,29 +87,29 @@ ParsedScan parse(const std::string& text) {
 }
 
 // Six scans of two species, every 10 min after a 3 min acceleration. A cheap
-// spec (one species, no ramp, loose tolerance) serves the noise and file tests.
-SeriesSpec smallSpec(Optics optics, bool cheap = false) {
-  SeriesSpec spec;
-  spec.optics = optics;
-  spec.run.meniscus = 6.05;
-  spec.run.bottom = 7.2;
-  spec.run.rpm = 50000;
-  spec.run.accelerationTime = 180;
-  spec.run.components = {{4.4, 6e-7, 0.6}, {7.0, 4.5e-7, 0.2}};
-  spec.cell = optics == Optics::kAbsorbance ? 2 : 4;
-  spec.wavelength = optics == Optics::kAbsorbance ? 280 : 675;
-  spec.radialStep = optics == Optics::kAbsorbance ? 0.003 : kPixelStep;
-  spec.title = optics == Optics::kAbsorbance ? "Two species" : "Sample";
-  spec.scanCount = 6;
-  spec.firstScan = 600;
-  spec.interval = 600;
-  spec.secondsPerCm = optics == Optics::kAbsorbance ? 40 : 0;
+// setup (one species, no ramp, loose tolerance) serves the noise and file tests.
+SeriesSetup smallSetup(Optics optics, bool cheap = false) {
+  SeriesSetup setup;
+  setup.optics = optics;
+  setup.run.meniscus = 6.05;
+  setup.run.bottom = 7.2;
+  setup.run.rpm = 50000;
+  setup.run.accelerationTime = 180;
+  setup.run.components = {{4.4, 6e-7, 0.6}, {7.0, 4.5e-7, 0.2}};
+  setup.cell = optics == Optics::kAbsorbance ? 2 : 4;
+  setup.wavelength = optics == Optics::kAbsorbance ? 280 : 675;
+  setup.radialStep = optics == Optics::kAbsorbance ? 0.003 : kPixelStep;
+  setup.title = optics == Optics::kAbsorbance ? "Two species" : "Sample";
+  setup.scanCount = 6;
+  setup.firstScan = 600;
+  setup.interval = 600;
+  setup.secondsPerCm = optics == Optics::kAbsorbance ? 40 : 0;
   if (cheap) {
-    spec.run.accelerationTime = 0;
-    spec.run.components = {{4.4, 6e-7, 0.8}};
-    spec.tolerance = 1e-3;
+    setup.run.accelerationTime = 0;
+    setup.run.components = {{4.4, 6e-7, 0.8}};
+    setup.tolerance = 1e-3;
   }
-  return spec;
+  return setup;
 }
 
 fs::path freshDir(const std::string& name) {
@@ -124,12 +124,12 @@ std::string slurp(const fs::path& path) {
 }
 
 TEST(ScanSeries, AbsorbanceFilesReproduceTheProfile) {
-  const SeriesSpec spec = smallSpec(Optics::kAbsorbance);
-  const Series series = simulateSeries(spec);
+  const SeriesSetup setup = smallSetup(Optics::kAbsorbance);
+  const Series series = simulateSeries(setup);
   const fs::path dir = freshDir("abs");
   writeSeries(series, dir.string(), false);
 
-  for (int i = 0; i < spec.scanCount; ++i) {
+  for (int i = 0; i < setup.scanCount; ++i) {
     const fs::path path = dir / scanFileName(Optics::kAbsorbance, i + 1, 2);
     ASSERT_TRUE(fs::exists(path)) << path;
     const ParsedScan p = parse(slurp(path));
@@ -159,8 +159,8 @@ TEST(ScanSeries, AbsorbanceFilesReproduceTheProfile) {
     // is Σ c0·exp(−2·s·∫ω²dt) at that moment.
     const double t = elapsed + 40.0 * (6.9 - 5.9);
     double plateau = 0;
-    for (const Component& c : spec.run.components)
-      plateau += c.c0 * std::exp(-2 * c.s * 1e-13 * omega2tIntegral(spec.run, t));
+    for (const Component& c : setup.run.components)
+      plateau += c.c0 * std::exp(-2 * c.s * 1e-13 * omega2tIntegral(setup.run, t));
     EXPECT_NEAR(p.value[333], plateau, 2e-5) << "scan " << i + 1;
   }
   // Air above the meniscus and the space beyond the bottom read 0.
@@ -170,8 +170,8 @@ TEST(ScanSeries, AbsorbanceFilesReproduceTheProfile) {
 }
 
 TEST(ScanSeries, InterferenceFilesLieOnTheirPixelGrid) {
-  const SeriesSpec spec = smallSpec(Optics::kInterference, true);
-  const Series series = simulateSeries(spec);
+  const SeriesSetup setup = smallSetup(Optics::kInterference, true);
+  const Series series = simulateSeries(setup);
   ASSERT_EQ(series.files.front().name, "00001.IP4");
   const ParsedScan p = parse(series.files[2].text);
   EXPECT_TRUE(p.crlfOnly);
@@ -197,14 +197,14 @@ TEST(ScanSeries, InterferenceFilesLieOnTheirPixelGrid) {
 }
 
 TEST(ScanSeries, NoiseTermsHaveTheirSizeAndShape) {
-  SeriesSpec spec = smallSpec(Optics::kInterference, true);
-  spec.scanCount = 12;
-  spec.interval = 300;
-  spec.noise = 0.004;
-  spec.riNoise = 0.05;
-  spec.tiNoise = 0.02;
-  spec.baseline = 0.1;
-  const Series series = simulateSeries(spec);
+  SeriesSetup setup = smallSetup(Optics::kInterference, true);
+  setup.scanCount = 12;
+  setup.interval = 300;
+  setup.noise = 0.004;
+  setup.riNoise = 0.05;
+  setup.tiNoise = 0.02;
+  setup.baseline = 0.1;
+  const Series series = simulateSeries(setup);
 
   // TI: one profile with the asked rms, smooth from pixel to pixel.
   const std::vector<double>& ti = series.tiProfile;
@@ -238,27 +238,27 @@ TEST(ScanSeries, NoiseTermsHaveTheirSizeAndShape) {
 }
 
 TEST(ScanSeries, SeedFixesEveryRandomNumber) {
-  SeriesSpec spec = smallSpec(Optics::kAbsorbance, true);
-  spec.scanCount = 2;
-  spec.noise = 0.004;
-  spec.riNoise = 0.01;
-  spec.tiNoise = 0.005;
-  const Series a = simulateSeries(spec), b = simulateSeries(spec);
+  SeriesSetup setup = smallSetup(Optics::kAbsorbance, true);
+  setup.scanCount = 2;
+  setup.noise = 0.004;
+  setup.riNoise = 0.01;
+  setup.tiNoise = 0.005;
+  const Series a = simulateSeries(setup), b = simulateSeries(setup);
   EXPECT_EQ(a.files[1].text, b.files[1].text);
-  spec.seed = 2;
-  EXPECT_NE(simulateSeries(spec).files[1].text, a.files[1].text);
+  setup.seed = 2;
+  EXPECT_NE(simulateSeries(setup).files[1].text, a.files[1].text);
   // The TI profile does not depend on the other noise levels.
-  spec.seed = 1;
-  spec.noise = 0.01;
-  spec.riNoise = 0;
-  EXPECT_EQ(simulateSeries(spec).tiProfile, a.tiProfile);
+  setup.seed = 1;
+  setup.noise = 0.01;
+  setup.riNoise = 0;
+  EXPECT_EQ(simulateSeries(setup).tiProfile, a.tiProfile);
 }
 
 TEST(ScanSeries, CeilingClipsThePileUp) {
-  SeriesSpec spec = smallSpec(Optics::kAbsorbance, true);
-  spec.scanCount = 3;
-  spec.ceiling = 3.0;
-  const Series s = simulateSeries(spec);
+  SeriesSetup setup = smallSetup(Optics::kAbsorbance, true);
+  setup.scanCount = 3;
+  setup.ceiling = 3.0;
+  const Series s = simulateSeries(setup);
   const ParsedScan p = parse(s.files.back().text);
   double top = 0;
   for (double v : p.value) top = std::max(top, v);
@@ -267,9 +267,9 @@ TEST(ScanSeries, CeilingClipsThePileUp) {
 }
 
 TEST(ScanSeries, ExistingFilesAreNotOverwrittenUnlessAsked) {
-  SeriesSpec spec = smallSpec(Optics::kAbsorbance, true);
-  spec.scanCount = 2;
-  const Series series = simulateSeries(spec);
+  SeriesSetup setup = smallSetup(Optics::kAbsorbance, true);
+  setup.scanCount = 2;
+  const Series series = simulateSeries(setup);
   const fs::path dir = freshDir("keep");
   writeSeries(series, dir.string(), false);
   const fs::path second = dir / "00002.RA2";
@@ -320,7 +320,7 @@ TEST(SimCommandLine, OptionsReachTheSpec) {
       "--rpm=50000 --accel-time 240 --temperature 20 --meniscus 6.1 --bottom 7.2 --cell 4 "
       "--first 600 --interval 120 --scans 40 --ti-noise 0.01 --ri-noise 0.05 --noise 0.005 "
       "--seed 11 --out /tmp/x --force");
-  const SeriesSpec& s = cl.spec;
+  const SeriesSetup& s = cl.setup;
   EXPECT_EQ(s.optics, Optics::kInterference);
   ASSERT_EQ(s.run.components.size(), 2u);
   EXPECT_NEAR(s.run.components[0].D, diffusionFromMolarMass(4.4, 66000, 0.73, 1.0, 20), 1e-18);
@@ -337,8 +337,8 @@ TEST(SimCommandLine, OptionsReachTheSpec) {
   EXPECT_TRUE(cl.overwrite);
   EXPECT_TRUE(parseLine("--help").help);
   // A denser solvent lowers the buoyant mass: larger D for the same M.
-  EXPECT_GT(parseLine("--component s=4.4,M=66000,c=1 --density 1.05").spec.run.components[0].D,
-            parseLine("--component s=4.4,M=66000,c=1").spec.run.components[0].D);
+  EXPECT_GT(parseLine("--component s=4.4,M=66000,c=1 --density 1.05").setup.run.components[0].D,
+            parseLine("--component s=4.4,M=66000,c=1").setup.run.components[0].D);
 }
 
 TEST(SimCommandLine, BadInputIsNamedPlainly) {
@@ -374,7 +374,7 @@ TEST(SimCommandLine, BadInputIsNamedPlainly) {
 void expectSampleMatches(const std::string& folder, const std::string& commandLine) {
   const fs::path dir = fs::path(SVFIT_SOURCE_DIR) / "data" / "sample" / folder;
   if (!fs::exists(dir)) GTEST_SKIP() << "no sample data at " << dir;
-  const Series series = simulateSeries(parseLine(commandLine).spec);
+  const Series series = simulateSeries(parseLine(commandLine).setup);
   std::size_t files = 0;
   for (const auto& entry : fs::directory_iterator(dir)) files += entry.path().extension() != "";
   EXPECT_EQ(files, series.files.size());
