@@ -7,6 +7,9 @@
 // when the terminal has sixteen, else to bold. A terminal smaller than 80 x 25
 // shows a request to enlarge it and the grid again as soon as it fits.
 //
+// Keys wait in the terminal's input buffer while the 15-byte queue is full,
+// instead of being dropped: the terminal is the keyboard buffer here.
+//
 // The one thing that must never fail: the terminal is given back in the state
 // it was found in, on every way out - normal end, ConsoleHalt, the Ctrl-C
 // break, exit() from anywhere, an uncaught exception, and fatal signals. The
@@ -164,7 +167,10 @@ class TerminalFrontend final : public Frontend {
     pollfd p{STDIN_FILENO, POLLIN, 0};
     if (::poll(&p, 1, 0) <= 0) return;
     wtimeout(stdscr, 0);
-    for (int i = 0; i < 64; ++i) {
+    // Input is taken from the terminal only while the queue has room for an
+    // extended key: the rest waits in the terminal's own buffer, so a pasted
+    // path or a quick typist loses nothing.
+    for (int i = 0; i < 64 && c.queueCount <= kKeyQueueSize - 2; ++i) {
       wint_t ch = 0;
       const int rc = wget_wch(stdscr, &ch);
       if (rc == ERR) break;

@@ -7,6 +7,10 @@
 
 #include "console/crt.h"
 #include "console/graph.h"
+#include "driver/setup.h"
+#include "results/max_absorbance.h"
+#include "scans/reader.h"
+#include "scans/selection.h"
 
 namespace svfit::driver {
 namespace {
@@ -17,8 +21,8 @@ void NotYet(const char* what) {
 
 }  // namespace
 
-bool SelectFiles(AnalysisState&) {
-  NotYet("file selection");
+bool SelectFiles(AnalysisState& st) {
+  scans::SelectFiles(st);  // asks again until a start file is confirmed; Z ends the program
   return true;
 }
 
@@ -36,22 +40,31 @@ void StartGraphics(AnalysisState& st) {
   st.graphMode = mode;
 }
 
-LoadResult LoadScans(AnalysisState&) {
-  NotYet("loading of the scan files");
-  return LoadResult::kLoaded;
+LoadResult LoadScans(AnalysisState& st) {
+  scans::LoadHooks hooks;
+  hooks.selectMoreFiles = [](AnalysisState& s) {  // further files under a new name
+    scans::SelectFiles(s);
+    return true;
+  };
+  switch (scans::LoadSeries(st, hooks)) {
+    case scans::LoadOutcome::kLoaded: return LoadResult::kLoaded;
+    case scans::LoadOutcome::kFile3000Done: return LoadResult::kAfter3000Rpm;
+    case scans::LoadOutcome::kNothingLoaded: break;
+  }
+  return LoadResult::kNothingLoaded;
 }
 
-void AfterLoading(AnalysisState&) {}
+void AfterLoading(AnalysisState& st) {
+  scans::FinishLoading(st);
+  results::ApplyLoadingCut(st);
+}
 
 bool RunDistribution(AnalysisState&) {
   NotYet("sedimentation coefficient distribution");
   return false;
 }
 
-bool RunFitSetup(AnalysisState&, SetupEntry) {
-  NotYet("fit set-up");
-  return false;
-}
+bool RunFitSetup(AnalysisState& st, SetupEntry entry) { return SetupDialog(st, entry); }
 
 void RunFit(AnalysisState&) { NotYet("fit"); }
 

@@ -96,7 +96,6 @@ Route OptionM(AnalysisState& st) {
 Route OptionW(AnalysisState&) { return Setup(SetupEntry::kIterations); }
 
 Route OptionE(AnalysisState& st) {
-  WriteLn();
   if (!Confirm("Really (F)inish  (F/N) ")) return To(Step::kMenu);
   CloseGraphics(st);
   return To(Step::kEnd);
@@ -141,7 +140,6 @@ Route OptionR(AnalysisState& st) {
 }
 
 Route OptionN(AnalysisState& st) {
-  WriteLn();
   if (!Confirm("Really new (F)ile loading  (F/N) ")) return To(Step::kMenu);
   CloseGraphics(st);
   return To(Step::kRunOptions);
@@ -232,6 +230,7 @@ int ShowOptionMenu(const AnalysisState& st) {
     console::Write(std::string_view(&c, 1));
   }
   console::SetTextColor(15);
+  WriteLn();  // what the letter asks starts on a line of its own
   return letter;
 }
 

@@ -26,7 +26,7 @@ struct Route {
 bool FitMade(const AnalysisState& st);
 
 // Clears the screen, writes the menu in its colours, reads one key,
-// upper-cased and echoed; the text colour is 15 afterwards.
+// upper-cased and echoed, and ends the line; the text colour is 15 afterwards.
 int ShowOptionMenu(const AnalysisState& st);
 
 // Carries out the letter's action and says where the flow continues. Unknown

@@ -100,7 +100,7 @@ int paramCountFor(const ModelInfo& model, int components) {
 
 int componentCountFor(const ModelInfo& model, int paramCount) {
   if (model.maxComponents == 1) return 1;
-  return std::clamp((paramCount - model.baseParamCount) / 3 + 1, 1, model.maxComponents);
+  return componentsAbove(paramCount, model.baseParamCount);
 }
 
 ComponentSlots componentSlots(const ModelInfo& model, int k) {

@@ -80,14 +80,14 @@ constexpr ComponentSlots boundedSlots(int k) {  // N (and R for k = 1)
   return k == 1 ? ComponentSlots{1, 2, 7} : ComponentSlots{3 * k + 2, 3 * k + 3, 3 * k + 4};
 }
 constexpr ComponentSlots fujitaSlots() { return ComponentSlots{1, 2, 6}; }  // S, M
-// Components present: C has component k when paramCount > 5 + 3(k − 2), N
-// when paramCount > 7 + 3(k − 2).
-constexpr int faxenComponents(int paramCount) {
-  return std::clamp((paramCount - 5) / 3 + 1, 1, kMaxComponents);
+// Components present: component k (2..4) when paramCount exceeds the
+// one-component count + 3·(k − 2), i.e. C: > 5, > 8, > 11; N: > 7, > 10, > 13.
+constexpr int componentsAbove(int paramCount, int baseCount) {
+  return 1 + (paramCount > baseCount) + (paramCount > baseCount + 3) +
+         (paramCount > baseCount + 6);
 }
-constexpr int boundedComponents(int paramCount) {
-  return std::clamp((paramCount - 7) / 3 + 1, 1, kMaxComponents);
-}
+constexpr int faxenComponents(int paramCount) { return componentsAbove(paramCount, 5); }
+constexpr int boundedComponents(int paramCount) { return componentsAbove(paramCount, 7); }
 
 // Adds c0·u (u the component's value per unit c0) to value and derivatives.
 template <class T>

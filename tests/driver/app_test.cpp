@@ -84,33 +84,50 @@ const std::string kLoad = "Load all files (S)imultaneously or (O)ne by one (S/O)
 const std::string kOutlier = "correct data outlies   (Yes=default)            (Y/N) :  ";
 const std::string kBottom = "calculation of last bottom point                (Y/N) :  ";
 const std::string kSeries = "load data files in ascent sequence  !\n";
-// To the menu and out: no distribution, then E and F at the menu.
-const std::string kToTheEnd = "nef";
+// The run options end at the device prompt of the file selection; Z there
+// ends the program.
+const std::string kExit = "Z\n";
 
 void ExpectDialogue(const RunResult& r, const std::string& dialogue) {
   ASSERT_FALSE(r.timedOut);
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(r.out.substr(0, dialogue.size()), dialogue);
-  EXPECT_NE(r.out.find(" Your option ?  E\nReally (F)inish  (F/N) F\n"), std::string::npos)
-      << r.out;
+  EXPECT_NE(r.out.find("(Y=restart;", dialogue.size()), std::string::npos) << r.out;
   EXPECT_EQ(r.err, "");
 }
 
 TEST(Program, NewFilesDialogueWithCrLfAnswersAndARefusedKey) {
-  ExpectDialogue(RunProgram("\r\n\r\n\r\nx\r\ns\r\n\n" + kToTheEnd),
+  ExpectDialogue(RunProgram("\r\n\r\n\r\nx\r\ns\r\n\n" + kExit),
                  kGen + "N\n" + kInterp + "N\n" + kConc3000 + "N\n" + kLoad + "\n" + kLoad +
                      "\n" + kLoad + "S\n" + kOutlier + "Y\n" + kBottom + "N\n" + kSeries);
 }
 
 TEST(Program, OldFilesDialogue) {
-  ExpectDialogue(RunProgram("oonJ" + kToTheEnd),
+  ExpectDialogue(RunProgram("oonJ" + kExit),
                  kGen + "O\n" + kLoad + "O\n" + kOutlier + "N\n" + kBottom + "Y\n" + kSeries);
 }
 
 TEST(Program, InterferenceDialogue) {
-  ExpectDialogue(RunProgram("IYY\n" + kToTheEnd),
+  ExpectDialogue(RunProgram("IYY\n" + kExit),
                  kGen + "I\n" + kContour + "Y\n" + kOutlier + "Y\n" + kBottom + "N\n" + kSeries);
-  ExpectDialogue(RunProgram("i\nn" + kToTheEnd), kGen + "I\n" + kContour + "N\n" + kBottom + "N\n" + kSeries);
+  ExpectDialogue(RunProgram("i\nn" + kExit), kGen + "I\n" + kContour + "N\n" + kBottom + "N\n" + kSeries);
+}
+
+TEST(Program, RealSeriesToTheOptionMenuAndFinish) {
+  const std::string dir = SVFIT_SOURCE_DIR "/../shared/data/real/mullins-spindata-ra2";
+  if (access(dir.c_str(), R_OK) != 0) GTEST_SKIP() << "real scan files missing: " << dir;
+  // Run options; directory, cell 2, start file and step by default, start
+  // file confirmed; end of loading; no distribution; default end radius and
+  // slit speed, 0 iterations (no fit); E and F at the menu.
+  const RunResult r = RunProgram("\r\r\rS\r\r" + dir + "\n2\n\n\n\nEN\n\n0\nEF", 30000);
+  ASSERT_FALSE(r.timedOut);
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_NE(r.out.find("Number of the cell  (>8 back to the directory)    :  2\n"), std::string::npos);
+  EXPECT_NE(r.out.find("Calculate Sedimentation Coefficient distribution (Y/N) :  N\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find("max. number of iterations  (200=default)               :  0\n"),
+            std::string::npos);
+  EXPECT_NE(r.out.find(" Your option ?  E\nReally (F)inish  (F/N) F\n"), std::string::npos);
 }
 
 TEST(Program, TruncatedInputEndsWithCode3) {
@@ -176,12 +193,8 @@ TEST(Program, EachPromptArrivesBeforeItsAnswerIsRead) {
   answer("n");
   EXPECT_TRUE(WaitFor(fromChild[0], seen, "last bottom point                (Y/N) :  "));
   answer("\n");
-  EXPECT_TRUE(WaitFor(fromChild[0], seen, "distribution (Y/N) :  "));
-  answer("n");
-  EXPECT_TRUE(WaitFor(fromChild[0], seen, " Your option ?  "));
-  answer("e");
-  EXPECT_TRUE(WaitFor(fromChild[0], seen, "(F/N) "));
-  answer("f");
+  EXPECT_TRUE(WaitFor(fromChild[0], seen, "(Y=restart;Z=exit) "));
+  answer("z\n");
   close(toChild[1]);
   int status = 0;
   waitpid(pid, &status, 0);

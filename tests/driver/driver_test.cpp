@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -202,18 +204,36 @@ TEST(OptionRouting, NewLoadingAndFinishNeedF) {
   EXPECT_NE(TestTranscript().find("Really (F)inish  (F/N) F\n"), std::string::npos);
 }
 
-TEST(Driver, WholeDialogueToTheMenuRestartAndFinish) {
+TEST(Driver, ZAtTheDevicePromptEndsTheProgram) {
+  AnalysisState st;
+  StartTestConsole("\r\r\rs\r\rz\r");
+  try {
+    RunDriver(st);
+    ADD_FAILURE() << "the driver returned";
+  } catch (const console::ConsoleExited& e) {
+    EXPECT_EQ(e.code, 0);
+  }
+}
+
+TEST(Driver, RealSeriesToTheMenuRestartAndFinish) {
+  const std::string dir = SVFIT_SOURCE_DIR "/../shared/data/real/mullins-spindata-ra2";
+  if (access(dir.c_str(), R_OK) != 0) GTEST_SKIP() << "real scan files missing: " << dir;
   AnalysisState st;
   st.param[3] = 1.5;
   st.componentCount = 2;
-  // Options, distribution no, menu: N confirmed (restart), options again,
-  // distribution no, menu: E refused, E confirmed.
-  StartTestConsole("as\r\rn" "nf" "\r\r\rs\r\rn" "ex" "ef");
+  // Load the series (cell 2, defaults), no distribution, set-up with the
+  // default end radius and slit speed and 0 iterations; N confirmed at the
+  // menu restarts; the second time E is refused once, then confirmed.
+  const std::string load = "\r\r\rs\r\r" + dir + "\r2\r\r\r\rE" + "n" + "\r\r0\r";
+  StartTestConsole(load + "nf" + load + "ex" + "ef");
   RunDriver(st);
   const std::string t = TestTranscript();
   EXPECT_EQ(st.param[3], 0.0);  // the restart cleared the parameters
   EXPECT_EQ(st.componentCount, 0);
-  EXPECT_EQ(st.fileGeneration, 'N');
+  EXPECT_GT(st.scanCount, 10);
+  EXPECT_EQ(st.seqFirst, 1);
+  EXPECT_GT(st.graphMode, 0);
+  EXPECT_EQ(st.maxIterations, 0);  // no fit: C, G, F and L only show the menu
   std::size_t menus = 0;
   for (std::size_t p = t.find(" Your option ?  "); p != std::string::npos;
        p = t.find(" Your option ?  ", p + 1))

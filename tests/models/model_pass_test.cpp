@@ -332,6 +332,8 @@ TEST(Catalogue, NineModelsInMenuOrderWithTheirLayouts) {
   EXPECT_EQ(paramCountFor(modelInfo('C'), 4), 14);
   EXPECT_EQ(paramCountFor(modelInfo('R'), 3), 7);
   EXPECT_EQ(componentCountFor(modelInfo('N'), 13), 3);
+  EXPECT_EQ(componentCountFor(modelInfo('N'), 8), 2);  // component 2 from paramCount > 7 on
+  EXPECT_EQ(componentCountFor(modelInfo('C'), 5), 1);
   EXPECT_EQ(componentCountFor(modelInfo('C'), 11), 3);
   EXPECT_EQ(componentCountFor(modelInfo('M'), 6), 1);
   EXPECT_EQ(modelInfo('S').dParamIndex, 6);
