@@ -76,14 +76,14 @@ std::string slurp(const fs::path& path) {
 TEST(ScanSeries, AbsorbanceFilesReproduceTheProfileAndAreNotOverwritten) {
   // Six scans every 10 min of two species after a 3 min acceleration.
   // Readings above the ceiling of 3 OD are written as 3.
-  const SeriesSpec spec{.run = {6.05, 7.2, 50000, 180, {{4.4, 6e-7, 0.6}, {7.0, 4.5e-7, 0.2}}},
+  const SeriesSetup setup{.run = {6.05, 7.2, 50000, 180, {{4.4, 6e-7, 0.6}, {7.0, 4.5e-7, 0.2}}},
                         .cell = 2, .title = "Two species", .firstScan = 600, .interval = 600,
                         .scanCount = 6, .secondsPerCm = 40, .ceiling = 3.0};
-  const Series series = simulateSeries(spec);
+  const Series series = simulateSeries(setup);
   const fs::path dir = fs::temp_directory_path() / "svfit_sim_test_abs";
   fs::remove_all(dir);
   writeSeries(series, dir.string(), false);
-  for (int i = 0; i < spec.scanCount; ++i) {
+  for (int i = 0; i < setup.scanCount; ++i) {
     const ParsedScan p = parse(slurp(dir / scanFileName(Optics::kAbsorbance, i + 1, 2)));
     EXPECT_TRUE(p.crlfOnly);
     EXPECT_EQ(p.title, "Two species");
@@ -107,11 +107,11 @@ TEST(ScanSeries, AbsorbanceFilesReproduceTheProfileAndAreNotOverwritten) {
     // plateau at 6.9 cm is Σ c0·exp(−2·s·∫ω²dt) 40 s after the scan began, the
     // boundary region at 6.2 cm a snapshot 12 s after it.
     double plateau = 0;
-    for (const Component& c : spec.run.components)
-      plateau += c.c0 * std::exp(-2 * c.s * 1e-13 * omega2tIntegral(spec.run, elapsed + 40.0));
+    for (const Component& c : setup.run.components)
+      plateau += c.c0 * std::exp(-2 * c.s * 1e-13 * omega2tIntegral(setup.run, elapsed + 40.0));
     EXPECT_NEAR(p.value[333], plateau, 2e-5) << "scan " << i + 1;
     const std::vector<double> t{elapsed + 12}, r{p.radius[100]};
-    EXPECT_NEAR(p.value[100], solveLamm(spec.run, t, r).c[0][0], 2e-5) << "scan " << i + 1;
+    EXPECT_NEAR(p.value[100], solveLamm(setup.run, t, r).c[0][0], 2e-5) << "scan " << i + 1;
     // Air above the meniscus and the space beyond the bottom read 0.
     EXPECT_EQ(p.value.front(), 0.0);
     EXPECT_EQ(p.value.back(), 0.0);
@@ -132,10 +132,10 @@ TEST(ScanSeries, AbsorbanceFilesReproduceTheProfileAndAreNotOverwritten) {
 }
 
 TEST(ScanSeries, InterferenceFilesLieOnTheirPixelGridWithTheirNoiseTerms) {
-  SeriesSpec spec{.optics = Optics::kInterference, .run = {6.05, 7.2, 50000, 0, {{4.4, 6e-7, 0.8}}},
+  SeriesSetup setup{.optics = Optics::kInterference, .run = {6.05, 7.2, 50000, 0, {{4.4, 6e-7, 0.8}}},
                   .title = "Sample", .radialStep = kPixelStep, .scanCount = 12, .noise = 0.004,
                   .riNoise = 0.05, .tiNoise = 0.02, .baseline = 0.1, .tolerance = 1e-3};
-  const Series series = simulateSeries(spec);
+  const Series series = simulateSeries(setup);
   const ParsedScan p = parse(series.files[2].text);
   EXPECT_TRUE(p.crlfOnly);
   EXPECT_EQ(p.title, "cm/pixel:  0.00071350165, Sample");
@@ -171,9 +171,9 @@ TEST(ScanSeries, InterferenceFilesLieOnTheirPixelGridWithTheirNoiseTerms) {
   EXPECT_NEAR(e1 / count, 0.0, 3 * 0.004 / std::sqrt(count));  // the rest: white noise of sd 0.004
   EXPECT_NEAR(std::sqrt(e2 / count), 0.004, 0.0001);
   // The seed fixes every random number.
-  EXPECT_EQ(simulateSeries(spec).files[5].text, series.files[5].text);
-  spec.seed = 2;
-  EXPECT_NE(simulateSeries(spec).tiProfile, ti);
+  EXPECT_EQ(simulateSeries(setup).files[5].text, series.files[5].text);
+  setup.seed = 2;
+  EXPECT_NE(simulateSeries(setup).tiProfile, ti);
 }
 
 // Splits at blanks as a shell does, keeping "double-quoted" text together.
@@ -184,14 +184,14 @@ CommandLine parseLine(const std::string& line) {
   return parseCommandLine(args);
 }
 
-TEST(SimCommandLine, OptionsReachTheSpecAndBadInputIsNamedPlainly) {
+TEST(SimCommandLine, OptionsReachTheSetupAndBadInputIsNamedPlainly) {
   // What the sample recipes and the tool test below do not use.
   const CommandLine cl = parseLine("--component s=9,D=3e-7,c=0.5 --force");
-  EXPECT_EQ(cl.spec.run.components[0].D, 3e-7);
+  EXPECT_EQ(cl.setup.run.components[0].D, 3e-7);
   EXPECT_TRUE(cl.overwrite);
   // A denser solvent lowers the buoyant mass: larger D for the same M.
-  EXPECT_GT(parseLine("--component s=4.4,M=66000,c=1 --density 1.05").spec.run.components[0].D,
-            parseLine("--component s=4.4,M=66000,c=1").spec.run.components[0].D);
+  EXPECT_GT(parseLine("--component s=4.4,M=66000,c=1 --density 1.05").setup.run.components[0].D,
+            parseLine("--component s=4.4,M=66000,c=1").setup.run.components[0].D);
 
   const std::string c = "--component s=4.4,D=6e-7,c=0.8 ";
   const std::pair<std::string, std::string> bad[] = {
@@ -231,7 +231,7 @@ TEST(SampleData, CommittedRunsMatchTheirRecipe) {
     const std::string folder = line.substr(out + 13, line.find('"', out + 13) - out - 13);
     const fs::path dir = root / "data" / "sample" / folder;
     if (!fs::exists(dir)) GTEST_SKIP() << "no sample data at " << dir;
-    const Series series = simulateSeries(parseLine(line.substr(7, out - 7)).spec);
+    const Series series = simulateSeries(parseLine(line.substr(7, out - 7)).setup);
     std::size_t files = 0;
     for (const auto& entry : fs::directory_iterator(dir)) files += entry.path().extension() != "";
     EXPECT_EQ(files, series.files.size()) << dir;

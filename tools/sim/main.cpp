@@ -22,11 +22,11 @@ int main(int argc, char** argv) {
     return 0;
   }
   try {
-    const SeriesSpec& spec = cl.spec;
+    const SeriesSetup& setup = cl.setup;
     if (!cl.quiet)
       std::printf("svfit-sim: solving the Lamm equation for %zu component(s), %d scans ...\n",
-                  spec.run.components.size(), spec.scanCount);
-    const Series series = simulateSeries(spec);
+                  setup.run.components.size(), setup.scanCount);
+    const Series series = simulateSeries(setup);
     writeSeries(series, cl.outputDir, cl.overwrite);
     if (!cl.quiet) {
       std::printf("svfit-sim: wrote %s ... %s (%zu points each) to %s\n",
@@ -39,7 +39,7 @@ int main(int argc, char** argv) {
       std::fprintf(stderr,
                    "svfit-sim: warning: the solution reached only %.1e of the loading, not "
                    "the tolerance %.1e (a very sharp boundary)\n",
-                   series.errorEstimate, spec.tolerance);
+                   series.errorEstimate, setup.tolerance);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "svfit-sim: %s\n", e.what());
     return 1;

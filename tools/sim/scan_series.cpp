@@ -86,16 +86,16 @@ class Random {
   double spare_ = 0;
 };
 
-int pointCount(const SeriesSpec& spec) {
-  if (!(spec.radialStep > 0) || !(spec.radiusEnd >= spec.radiusStart)) return 0;
-  const double n = std::floor((spec.radiusEnd - spec.radiusStart) / spec.radialStep + 1e-9) + 1;
+int pointCount(const SeriesSetup& setup) {
+  if (!(setup.radialStep > 0) || !(setup.radiusEnd >= setup.radiusStart)) return 0;
+  const double n = std::floor((setup.radiusEnd - setup.radiusStart) / setup.radialStep + 1e-9) + 1;
   return n > 1e7 ? 10000000 : static_cast<int>(n);
 }
 
-std::string titleLine(const SeriesSpec& spec) {
-  if (spec.optics == Optics::kInterference)
-    return format("cm/pixel:  %.11f, ", spec.radialStep) + spec.title;
-  return spec.title;
+std::string titleLine(const SeriesSetup& setup) {
+  if (setup.optics == Optics::kInterference)
+    return format("cm/pixel:  %.11f, ", setup.radialStep) + setup.title;
+  return setup.title;
 }
 
 // A smooth random radial profile: 16 cosines with periods between 0.03 and
@@ -145,9 +145,9 @@ std::string scanFileName(Optics optics, int number, int cell) {
   return format(optics == Optics::kAbsorbance ? "%05d.RA%d" : "%05d.IP%d", number, cell);
 }
 
-std::string checkSpec(const SeriesSpec& spec) {
-  const Experiment& run = spec.run;
-  const bool absorbance = spec.optics == Optics::kAbsorbance;
+std::string checkSetup(const SeriesSetup& setup) {
+  const Experiment& run = setup.run;
+  const bool absorbance = setup.optics == Optics::kAbsorbance;
   if (run.components.empty() || run.components.size() > kMaxComponents)
     return "give one to four components";
   for (const Component& c : run.components) {
@@ -164,101 +164,101 @@ std::string checkSpec(const SeriesSpec& spec) {
     return format("the rotor speed (%.0f rpm) must lie between 1000 and 60000 rpm", run.rpm);
   if (!(run.accelerationTime >= 0 && run.accelerationTime < 3600))
     return "the acceleration time must lie between 0 and 3600 s";
-  if (!(spec.temperature >= 0 && spec.temperature <= 45))
+  if (!(setup.temperature >= 0 && setup.temperature <= 45))
     return "the temperature must lie between 0 and 45 deg C";
-  if (!(spec.wavelength >= 190 && spec.wavelength <= 800))
+  if (!(setup.wavelength >= 190 && setup.wavelength <= 800))
     return "the wavelength must lie between 190 and 800 nm";
-  if (spec.cell < 1 || spec.cell > 9) return "the cell number must be a digit 1 to 9";
-  if (!printable(spec.title)) return "the title must be plain printable text";
-  if (titleLine(spec).size() > kMaxTitleLength)
+  if (setup.cell < 1 || setup.cell > 9) return "the cell number must be a digit 1 to 9";
+  if (!printable(setup.title)) return "the title must be plain printable text";
+  if (titleLine(setup).size() > kMaxTitleLength)
     return format("the title line must not exceed %d characters", kMaxTitleLength);
-  if (!(spec.radiusStart > 0 && spec.radiusEnd > spec.radiusStart))
+  if (!(setup.radiusStart > 0 && setup.radiusEnd > setup.radiusStart))
     return "the radial range must run from a positive start to a larger end";
   const double minStep = absorbance ? 0.001 : 0.0002;
-  if (!(spec.radialStep >= minStep && spec.radialStep <= 0.1))
+  if (!(setup.radialStep >= minStep && setup.radialStep <= 0.1))
     return format("the radial step must lie between %g and 0.1 cm", minStep);
-  const int points = pointCount(spec);
+  const int points = pointCount(setup);
   if (points < 20 || points > kMaxPointsPerFile)
     return format("a scan would hold %d points; the program reads 20 to %d per file "
                   "(change the radial range or step)",
                   points, kMaxPointsPerFile);
-  if (spec.scanCount < 1 || spec.scanCount > kMaxScansPerSeries)
+  if (setup.scanCount < 1 || setup.scanCount > kMaxScansPerSeries)
     return format("the number of scans must lie between 1 and %d", kMaxScansPerSeries);
-  if (spec.firstFileNumber < 1 || spec.firstFileNumber + spec.scanCount - 1 > 99999)
+  if (setup.firstFileNumber < 1 || setup.firstFileNumber + setup.scanCount - 1 > 99999)
     return "file numbers must stay between 00001 and 99999";
-  if (!(spec.firstScan >= 0 && spec.firstScan >= run.accelerationTime))
+  if (!(setup.firstScan >= 0 && setup.firstScan >= run.accelerationTime))
     return format("the first scan (%.0f s) must not come before the rotor is at speed (%.0f s)",
-                  spec.firstScan, run.accelerationTime);
-  if (spec.scanCount > 1 && !(spec.interval >= 1))
+                  setup.firstScan, run.accelerationTime);
+  if (setup.scanCount > 1 && !(setup.interval >= 1))
     return "scans must be at least 1 s apart";
-  const double last = spec.firstScan + (spec.scanCount - 1) * spec.interval;
+  const double last = setup.firstScan + (setup.scanCount - 1) * setup.interval;
   if (!(last <= 9999999)) return "the last scan time exceeds the 7 digits of the header";
-  if (!(spec.secondsPerCm >= 0 && std::isfinite(spec.secondsPerCm)))
+  if (!(setup.secondsPerCm >= 0 && std::isfinite(setup.secondsPerCm)))
     return "the scanning time per cm must not be negative";
-  if (!absorbance && spec.secondsPerCm > 0)
+  if (!absorbance && setup.secondsPerCm > 0)
     return "interference scans are taken at one instant: no scanning time per cm";
-  const double scanDuration = spec.secondsPerCm * (spec.radiusEnd - spec.radiusStart);
-  if (spec.scanCount > 1 && scanDuration >= spec.interval)
+  const double scanDuration = setup.secondsPerCm * (setup.radiusEnd - setup.radiusStart);
+  if (setup.scanCount > 1 && scanDuration >= setup.interval)
     return format("a scan takes %.0f s at %g s/cm, longer than the %.0f s between scans",
-                  scanDuration, spec.secondsPerCm, spec.interval);
-  if (!(spec.noise >= 0 && spec.riNoise >= 0 && spec.tiNoise >= 0) ||
-      !std::isfinite(spec.noise + spec.riNoise + spec.tiNoise))
+                  scanDuration, setup.secondsPerCm, setup.interval);
+  if (!(setup.noise >= 0 && setup.riNoise >= 0 && setup.tiNoise >= 0) ||
+      !std::isfinite(setup.noise + setup.riNoise + setup.tiNoise))
     return "noise levels must not be negative";
-  if (!std::isfinite(spec.baseline)) return "the base line is not a number";
-  if (!(spec.ceiling >= 0 && std::isfinite(spec.ceiling)))
+  if (!std::isfinite(setup.baseline)) return "the base line is not a number";
+  if (!(setup.ceiling >= 0 && std::isfinite(setup.ceiling)))
     return "the ceiling must not be negative";
-  if (!(spec.tolerance > 0 && spec.tolerance <= 0.01))
+  if (!(setup.tolerance > 0 && setup.tolerance <= 0.01))
     return "the tolerance must lie above 0 and at most 0.01";
   return "";
 }
 
-Series simulateSeries(const SeriesSpec& spec) {
-  if (const std::string problem = checkSpec(spec); !problem.empty())
+Series simulateSeries(const SeriesSetup& setup) {
+  if (const std::string problem = checkSetup(setup); !problem.empty())
     throw std::invalid_argument(problem);
-  const bool absorbance = spec.optics == Optics::kAbsorbance;
+  const bool absorbance = setup.optics == Optics::kAbsorbance;
 
   Series series;
-  const int points = pointCount(spec);
+  const int points = pointCount(setup);
   for (int k = 0; k < points; ++k) {
-    const double r = spec.radiusStart + k * spec.radialStep;
+    const double r = setup.radiusStart + k * setup.radialStep;
     // Absorbance radii are solved where the file says they are (4 decimals);
     // interference radii lie on the exact pixel grid the reader rebuilds.
     series.radii.push_back(absorbance ? std::round(r * 1e4) / 1e4 : r);
   }
-  for (int i = 0; i < spec.scanCount; ++i)
-    series.times.push_back(std::round(spec.firstScan + i * spec.interval));
+  for (int i = 0; i < setup.scanCount; ++i)
+    series.times.push_back(std::round(setup.firstScan + i * setup.interval));
 
-  Profiles solution = solveLamm(spec.run, series.times, series.radii,
-                                absorbance ? spec.secondsPerCm : 0.0, spec.tolerance);
+  Profiles solution = solveLamm(setup.run, series.times, series.radii,
+                                absorbance ? setup.secondsPerCm : 0.0, setup.tolerance);
   series.signal = std::move(solution.c);
   series.cells = solution.cells;
   series.errorEstimate = solution.errorEstimate;
   series.converged = solution.converged;
 
-  Random tiRandom(spec.seed, 1), riRandom(spec.seed, 2), noiseRandom(spec.seed, 3);
-  series.tiProfile = smoothProfile(series.radii, spec.tiNoise, tiRandom);
-  for (int i = 0; i < spec.scanCount; ++i)
-    series.riOffsets.push_back(spec.riNoise > 0 ? spec.riNoise * riRandom.gaussian() : 0.0);
+  Random tiRandom(setup.seed, 1), riRandom(setup.seed, 2), noiseRandom(setup.seed, 3);
+  series.tiProfile = smoothProfile(series.radii, setup.tiNoise, tiRandom);
+  for (int i = 0; i < setup.scanCount; ++i)
+    series.riOffsets.push_back(setup.riNoise > 0 ? setup.riNoise * riRandom.gaussian() : 0.0);
 
-  const std::string title = titleLine(spec);
-  for (int i = 0; i < spec.scanCount; ++i) {
+  const std::string title = titleLine(setup);
+  for (int i = 0; i < setup.scanCount; ++i) {
     std::string text = title + kLineEnd;
-    text += headerLine(absorbance ? 'R' : 'P', spec.cell, spec.temperature, spec.run.rpm,
-                       series.times[i], omega2tIntegral(spec.run, series.times[i]),
-                       spec.wavelength, absorbance ? 1 : static_cast<int>(spec.run.rpm / 1000));
+    text += headerLine(absorbance ? 'R' : 'P', setup.cell, setup.temperature, setup.run.rpm,
+                       series.times[i], omega2tIntegral(setup.run, series.times[i]),
+                       setup.wavelength, absorbance ? 1 : static_cast<int>(setup.run.rpm / 1000));
     text += kLineEnd;
     for (int j = 0; j < points; ++j) {
-      double value = series.signal[i][j] + spec.baseline + series.tiProfile[j] +
+      double value = series.signal[i][j] + setup.baseline + series.tiProfile[j] +
                      series.riOffsets[i];
-      if (spec.noise > 0) value += spec.noise * noiseRandom.gaussian();
+      if (setup.noise > 0) value += setup.noise * noiseRandom.gaussian();
       // The optics cannot follow the steep pile-up at the bottom.
-      if (spec.ceiling > 0) value = std::min(value, spec.ceiling);
-      text += absorbance ? absorbanceLine(series.radii[j], value, spec.noise)
+      if (setup.ceiling > 0) value = std::min(value, setup.ceiling);
+      text += absorbance ? absorbanceLine(series.radii[j], value, setup.noise)
                          : interferenceLine(series.radii[j], value);
       text += kLineEnd;
     }
     series.files.push_back(
-        {scanFileName(spec.optics, spec.firstFileNumber + i, spec.cell), std::move(text)});
+        {scanFileName(setup.optics, setup.firstFileNumber + i, setup.cell), std::move(text)});
   }
   return series;
 }

@@ -27,7 +27,7 @@ inline constexpr int kMaxScansPerSeries = 700;  // scans one analysis holds
 inline constexpr int kMaxTitleLength = 72;      // characters the reader keeps of a line
 inline constexpr double kPixelStep = 0.00071350165;  // interference pixel [cm]
 
-struct SeriesSpec {
+struct SeriesSetup {
   Optics optics = Optics::kAbsorbance;
   Experiment run;                 // cell geometry, rotor, components
   double temperature = 20.0;      // [°C], header and Svedberg conversions
@@ -65,15 +65,15 @@ struct Series {
   std::vector<double> tiProfile;  // per-radius profile added [data units]
   int cells = 0;                  // radial cells of the solution's finest grid
   double errorEstimate = 0;       // of the solution, relative to the loading
-  bool converged = false;         // errorEstimate <= the series' tolerance
+  bool converged = false;         // errorEstimate <= the setup's tolerance
 };
 
-// Checks a spec and returns the first problem as a sentence, "" when sound.
-std::string checkSpec(const SeriesSpec& spec);
+// Checks a setup and returns the first problem as a sentence, "" when sound.
+std::string checkSetup(const SeriesSetup& setup);
 
 // Solves the run and builds every file in memory. Throws std::invalid_argument
-// with the message of checkSpec for an unsound spec.
-Series simulateSeries(const SeriesSpec& spec);
+// with the message of checkSetup for an unsound setup.
+Series simulateSeries(const SeriesSetup& setup);
 
 // Writes the files into dir (created when missing). Refuses, before writing
 // anything, when a file of the series exists and overwrite is false. Throws

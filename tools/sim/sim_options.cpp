@@ -81,7 +81,7 @@ ComponentText parseComponent(const std::string& text) {
 
 CommandLine parseCommandLine(const std::vector<std::string>& args) {
   CommandLine cl;
-  SeriesSpec& spec = cl.spec;
+  SeriesSetup& setup = cl.setup;
   std::vector<ComponentText> components;
   double vbar = 0.73, density = 1.0;
   std::optional<double> step;
@@ -110,10 +110,10 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       cl.help = true;
     } else if (name == "--absorbance") {
       flag();
-      spec.optics = Optics::kAbsorbance;
+      setup.optics = Optics::kAbsorbance;
     } else if (name == "--interference") {
       flag();
-      spec.optics = Optics::kInterference;
+      setup.optics = Optics::kInterference;
     } else if (name == "--component") {
       if (components.size() == kMaxComponents) fail("--component: at most four components");
       components.push_back(parseComponent(value()));
@@ -122,51 +122,51 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
     } else if (name == "--density") {
       density = number();
     } else if (name == "--rpm") {
-      spec.run.rpm = number();
+      setup.run.rpm = number();
     } else if (name == "--accel-time") {
-      spec.run.accelerationTime = number();
+      setup.run.accelerationTime = number();
     } else if (name == "--temperature") {
-      spec.temperature = number();
+      setup.temperature = number();
     } else if (name == "--wavelength") {
       wavelength = integer();
     } else if (name == "--meniscus") {
-      spec.run.meniscus = number();
+      setup.run.meniscus = number();
     } else if (name == "--bottom") {
-      spec.run.bottom = number();
+      setup.run.bottom = number();
     } else if (name == "--r-start") {
-      spec.radiusStart = number();
+      setup.radiusStart = number();
     } else if (name == "--r-end") {
-      spec.radiusEnd = number();
+      setup.radiusEnd = number();
     } else if (name == "--step") {
       step = number();
     } else if (name == "--first") {
-      spec.firstScan = number();
+      setup.firstScan = number();
     } else if (name == "--interval") {
-      spec.interval = number();
+      setup.interval = number();
     } else if (name == "--scans") {
-      spec.scanCount = static_cast<int>(std::clamp(integer(), -1L, 100000L));
+      setup.scanCount = static_cast<int>(std::clamp(integer(), -1L, 100000L));
     } else if (name == "--noise") {
-      spec.noise = number();
+      setup.noise = number();
     } else if (name == "--ri-noise") {
-      spec.riNoise = number();
+      setup.riNoise = number();
     } else if (name == "--ti-noise") {
-      spec.tiNoise = number();
+      setup.tiNoise = number();
     } else if (name == "--baseline") {
-      spec.baseline = number();
+      setup.baseline = number();
     } else if (name == "--ceiling") {
-      spec.ceiling = number();
+      setup.ceiling = number();
     } else if (name == "--slit-time") {
-      spec.secondsPerCm = number();
+      setup.secondsPerCm = number();
     } else if (name == "--seed") {
       const long seed = integer();
       if (seed < 0) fail("--seed must not be negative");
-      spec.seed = static_cast<std::uint64_t>(seed);
+      setup.seed = static_cast<std::uint64_t>(seed);
     } else if (name == "--cell") {
-      spec.cell = static_cast<int>(std::clamp(integer(), -1L, 100L));
+      setup.cell = static_cast<int>(std::clamp(integer(), -1L, 100L));
     } else if (name == "--title") {
-      spec.title = value();
+      setup.title = value();
     } else if (name == "--first-file") {
-      spec.firstFileNumber = static_cast<int>(std::clamp(integer(), -1L, 1000000L));
+      setup.firstFileNumber = static_cast<int>(std::clamp(integer(), -1L, 1000000L));
     } else if (name == "--out") {
       cl.outputDir = value();
       if (cl.outputDir.empty()) fail("--out needs a directory");
@@ -177,17 +177,17 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       flag();
       cl.quiet = true;
     } else if (name == "--tolerance") {
-      spec.tolerance = number();
+      setup.tolerance = number();
     } else {
       fail("unknown option '" + args[k] + "'");
     }
   }
   if (cl.help) return cl;
 
-  const bool interference = spec.optics == Optics::kInterference;
-  spec.radialStep = step.value_or(interference ? kPixelStep : 0.003);
-  spec.wavelength = static_cast<int>(wavelength.value_or(interference ? 675 : 280));
-  if (interference && spec.title == SeriesSpec{}.title) spec.title = "Sample";
+  const bool interference = setup.optics == Optics::kInterference;
+  setup.radialStep = step.value_or(interference ? kPixelStep : 0.003);
+  setup.wavelength = static_cast<int>(wavelength.value_or(interference ? 675 : 280));
+  if (interference && setup.title == SeriesSetup{}.title) setup.title = "Sample";
 
   if (components.empty()) fail("give at least one --component (see --help)");
   for (const ComponentText& c : components) {
@@ -199,11 +199,11 @@ CommandLine parseCommandLine(const std::vector<std::string>& args) {
       if (!(c.s * (1 - v * density) > 0))
         fail("--component with M=: s and 1 - vbar*density (" + std::to_string(1 - v * density) +
              ") must have the same sign and not be 0");
-      comp.D = diffusionFromMolarMass(c.s, *c.M, v, density, spec.temperature);
+      comp.D = diffusionFromMolarMass(c.s, *c.M, v, density, setup.temperature);
     }
-    spec.run.components.push_back(comp);
+    setup.run.components.push_back(comp);
   }
-  if (const std::string problem = checkSpec(spec); !problem.empty()) fail(problem);
+  if (const std::string problem = checkSetup(setup); !problem.empty()) fail(problem);
   return cl;
 }
 

@@ -1,4 +1,4 @@
-// Command line of svfit-sim: options to a SeriesSpec, and the help text.
+// Command line of svfit-sim: options to a SeriesSetup, and the help text.
 #pragma once
 
 #include <string>
@@ -9,7 +9,7 @@
 namespace svfit::sim {
 
 struct CommandLine {
-  SeriesSpec spec;
+  SeriesSetup setup;
   std::string outputDir = ".";  // where the files go
   bool overwrite = false;       // replace existing scan files
   bool quiet = false;           // no summary on stdout
