@@ -32,7 +32,7 @@
 #include "fit/normal_system.h"
 #include "models/catalogue.h"
 #include "models/model_pass.h"
-#include "models/special_functions.h"
+#include "models/error_functions.h"
 #include "plot/fit_display.h"
 #include "plot/viewer.h"
 

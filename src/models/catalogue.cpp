@@ -17,7 +17,7 @@
 #include <cctype>
 
 #include "models/model_common.h"
-#include "models/special_functions.h"
+#include "models/error_functions.h"
 
 namespace svfit::models {
 

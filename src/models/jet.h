@@ -19,7 +19,7 @@
 #include <cmath>
 
 #include "models/erfcx_table.h"
-#include "models/special_functions.h"
+#include "models/error_functions.h"
 
 namespace svfit::models::ad {
 

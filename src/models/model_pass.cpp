@@ -23,7 +23,7 @@
 #include <thread>
 #include <vector>
 
-#include "models/special_functions.h"
+#include "models/error_functions.h"
 
 namespace svfit::models {
 

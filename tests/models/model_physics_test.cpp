@@ -8,7 +8,7 @@
 
 #include "model_fixture.h"
 #include "models/model_pass.h"
-#include "models/special_functions.h"
+#include "models/error_functions.h"
 #include "sim/lamm.h"
 
 namespace svfit::models {

@@ -16,7 +16,7 @@
 // intervals, generated with 50-digit arithmetic), beyond the asymptotic series
 // (1/(x√π))·(1 − u + 3u² − 15u³ + 105u⁴ − 945u⁵), u = 1/(2x²), whose next term
 // is below 1e-18 there. One division, no loop.
-#include "models/special_functions.h"
+#include "models/error_functions.h"
 
 #include <cmath>
 #include <cstdint>

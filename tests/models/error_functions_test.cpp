@@ -1,7 +1,7 @@
 // Error functions and correction peaks against known values and a
 // high-precision reference: erfcl·expl in extended precision where they do not
 // overflow, the asymptotic series of exp(x²)·erfc(x) beyond.
-#include "models/special_functions.h"
+#include "models/error_functions.h"
 
 #include <gtest/gtest.h>
 
