@@ -20,7 +20,7 @@ test: build
 	@cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
 
 run: build
-	@cd $$( [ -d data/sample ] && echo data/sample || echo . ) && $(CURDIR)/$(BUILD)/src/driver/app/svfit
+	@cd $$( [ -d data/sample ] && echo data/sample || echo . ) && $(CURDIR)/$(BUILD)/src/driver/svfit
 
 demo: build
 	@bash tools/demo.sh $(BUILD)

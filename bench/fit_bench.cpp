@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "console/graph.h"
-#include "driver/state.h"
+#include "state/state.h"
 #include "fit/fit.h"
 #include "models/catalogue.h"
 #include "models/model_pass.h"

@@ -12,7 +12,7 @@
 #include <string>
 
 #include "console/crt.h"
-#include "driver/state.h"
+#include "state/state.h"
 #include "results/max_absorbance.h"
 #include "scans/reader.h"
 

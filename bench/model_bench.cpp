@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "models/catalogue.h"
 #include "models/model_pass.h"
 

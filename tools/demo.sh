@@ -8,7 +8,7 @@
 set -euo pipefail
 build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
-program="$root/$build/src/driver/app/svfit"
+program="$root/$build/src/driver/svfit"
 out="$root/$build/demo"
 rm -rf "$out"
 mkdir -p "$out/png"

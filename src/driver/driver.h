@@ -3,7 +3,7 @@
 // user finishes.
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::driver {
 

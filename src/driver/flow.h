@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::driver {
 

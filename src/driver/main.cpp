@@ -8,7 +8,7 @@
 #include "console/crt.h"
 #include "console/graph.h"
 #include "driver/driver.h"
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "driver/flow.h"
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::driver {
 

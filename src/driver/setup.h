@@ -15,7 +15,7 @@
 #include <functional>
 
 #include "driver/flow.h"
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::driver {
 

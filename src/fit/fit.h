@@ -22,7 +22,7 @@
 // end (FitDisplayScale then still gives the scale for the viewer).
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "models/model_pass.h"
 
 namespace svfit::fit {

@@ -12,7 +12,7 @@
 
 #include <array>
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::fit {
 

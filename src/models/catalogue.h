@@ -18,7 +18,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::models {
 

@@ -12,7 +12,7 @@
 // result, underflow gives an exact 0, and nothing reports an error.
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::models {
 

@@ -23,7 +23,7 @@
 // count.
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "models/catalogue.h"
 
 namespace svfit::models {

@@ -12,7 +12,7 @@
 // The scale of the picture is fixed by BeginFitDisplay from the data.
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "plot/viewer.h"
 
 namespace svfit::plot {

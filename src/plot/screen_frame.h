@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "plot/viewer.h"
 
 namespace svfit::plot {

@@ -9,7 +9,7 @@
 //   console::HideGraphics();
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "plot/viewer.h"
 
 namespace svfit::plot {

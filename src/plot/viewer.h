@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::plot {
 

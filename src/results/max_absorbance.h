@@ -7,7 +7,7 @@
 // exceeds the common maximal absorbance A_max (maxAbsorbance; 0 = no limit).
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::results {
 

@@ -4,7 +4,7 @@
 // the equivalent sphere, hydration and friction ratio.
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "results/report_text.h"
 
 namespace svfit::results {

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "results/report_text.h"
 
 namespace svfit::results {

@@ -2,7 +2,7 @@
 // water that gives the default viscosity.
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::results {
 

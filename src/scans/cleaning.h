@@ -3,7 +3,7 @@
 // scan that the cleaning and the start-value estimate share.
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "fit/normal_system.h"
 
 namespace svfit::scans {

@@ -11,7 +11,7 @@
 // itself once A and E were pressed while meniscus and bottom are set.
 #pragma once
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "scans/reader.h"
 
 namespace svfit::scans {

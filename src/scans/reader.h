@@ -17,7 +17,7 @@
 #include <functional>
 #include <string>
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::scans {
 

@@ -11,7 +11,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::scans {
 namespace {

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::scans {
 

@@ -28,7 +28,7 @@ namespace {
 
 using svfit::console::FormatF;
 
-const char* const kProgram = SVFIT_BINARY_DIR "/src/driver/app/svfit";
+const char* const kProgram = SVFIT_BINARY_DIR "/src/driver/svfit";
 const std::string kSample = SVFIT_SOURCE_DIR "/data/sample";
 
 struct RunResult {

@@ -11,7 +11,7 @@
 
 #include "console/crt.h"
 #include "driver/menu.h"
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::driver {
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "console/crt.h"
-#include "driver/state.h"
+#include "state/state.h"
 #include "models/model_pass.h"
 
 namespace svfit::fit {

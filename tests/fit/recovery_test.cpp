@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "fit/fit.h"
 #include "models/catalogue.h"
 #include "results/start_values.h"

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <memory>
 
-#include "driver/state.h"
+#include "state/state.h"
 #include "models/catalogue.h"
 
 namespace svfit::models::testing {

@@ -6,7 +6,7 @@
 
 #include <cmath>
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::plot::testing {
 

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <memory>
 
-#include "driver/state.h"
+#include "state/state.h"
 
 namespace svfit::results::testing {
 

@@ -5,7 +5,7 @@
 // full capacity without using it. (calloc is not enough: once such a block
 // has been freed, the C library raises its mapping threshold and serves the
 // next one from the heap, clearing - and so touching - every page.)
-#include "driver/state.h"
+#include "state/state.h"
 
 #include <sys/mman.h>
 
