@@ -179,9 +179,10 @@ void fullCapacityEvaluation(int scans, int points, int cores) {
     svfit::console::SetGraphicsFrontend(svfit::console::GraphicsFrontend::kHeadless);
     int driver = 0, mode = 1;
     svfit::console::OpenGraphics(driver, mode, "");
+    const fit::FitObserver shown = svfit::plot::FitDisplayObserver();
     svfit::plot::BeginFitDisplay(*st);
-    fit::fitEvaluate(*st);
-    const Timing drawn = best(3, [&] { fit::fitEvaluate(*st); });
+    fit::fitEvaluate(*st, shown);
+    const Timing drawn = best(3, [&] { fit::fitEvaluate(*st, shown); });
     svfit::plot::EndFitDisplay();
     svfit::console::CloseGraphics();
     std::printf(
@@ -207,7 +208,6 @@ void typicalFit() {
   setModel(*st, 'C', 2);
   const PerParam<double> truth = st->param;
   fillData(*st, 0.004);
-  fit::setFitDisplay(false);
   int iterations = 0;
   const Timing t = best(5, [&] {
     st->param = truth;

@@ -13,11 +13,11 @@
 #include "fit/fit.h"
 #include "models/model_pass.h"
 #include "plot/fit_display.h"
+#include "plot/range_pick.h"
 #include "plot/screen_plot.h"
 #include "plot/viewer.h"
 #include "results/max_absorbance.h"
 #include "results/report.h"
-#include "scans/range_pick.h"
 #include "scans/reader.h"
 #include "scans/selection.h"
 
@@ -32,7 +32,8 @@ void NotYet(const char* what) {
 // files are chosen with the file selection dialogue.
 scans::LoadHooks LoadingHooks() {
   scans::LoadHooks hooks;
-  hooks.pickRange = scans::PickRangeInViewer;
+  hooks.pickRange = plot::PickRangeInViewer;
+  hooks.showProfile = plot::ShowScanProfile;
   hooks.selectMoreFiles = [](AnalysisState& s) {  // further files under a new name
     scans::SelectFiles(s);
     return true;
@@ -41,6 +42,28 @@ scans::LoadHooks LoadingHooks() {
 }
 
 results::PrintTarget g_reportTarget;  // where option D sends the report
+
+// Key I stops the fit after the current iteration. A pending key is read,
+// upper-cased; an extended key (0 and its scan code) is read completely, so
+// that its scan code is never taken for a letter (PageUp's is the code of "I").
+bool StopKeyPressed() {
+  if (!console::KeyPressed()) return false;
+  int key = console::ReadKey();
+  if (key == 0) {
+    if (console::KeyPressed()) console::ReadKey();
+    return false;
+  }
+  return key == 'I' || key == 'i';
+}
+
+// What the fit shows while it runs: its picture while the graphics surface is
+// open, and key I in every case.
+fit::FitObserver FitProgress() {
+  fit::FitObserver o;
+  if (console::GraphicsOpen()) o = plot::FitDisplayObserver();
+  o.stopRequested = StopKeyPressed;
+  return o;
+}
 
 }  // namespace
 
@@ -104,7 +127,7 @@ bool RunFit(AnalysisState& st) {
   // number, the curves and the status line (fit/fit.h). A steady clock: the
   // accumulated time stays right across midnight.
   const auto start = std::chrono::steady_clock::now();
-  fit::runFit(st);
+  fit::runFit(st, FitProgress());
   st.fitSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   console::StartTone(700);  // the fit has ended
   console::Delay(300);

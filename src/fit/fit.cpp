@@ -27,14 +27,10 @@
 #include <thread>
 #include <vector>
 
-#include "console/crt.h"
-#include "console/graph.h"
 #include "fit/normal_system.h"
 #include "models/catalogue.h"
-#include "models/model_pass.h"
 #include "models/error_functions.h"
-#include "plot/fit_display.h"
-#include "plot/viewer.h"
+#include "models/model_pass.h"
 
 namespace svfit::fit {
 
@@ -104,7 +100,6 @@ FitMemory& memory() {
 }
 
 ModelPassFunction g_modelPass = &models::modelPass;
-bool g_display = true;
 
 // ---- One scan's contribution to the normal equations ---------------------------
 
@@ -249,20 +244,6 @@ void accumulateScan(AnalysisState& st, int s, ScanRows& rows, ScanSums& out,
   }
 }
 
-// Reads a pending key, if any, upper-cased. An extended key (0 and its scan
-// code) is read completely and returns 0, so that its scan code is never
-// taken for a letter (the scan code of PageUp is the code of "I").
-int pollKey() {
-  if (!console::KeyPressed()) return 0;
-  int key = console::ReadKey();
-  if (key == 0) {
-    if (console::KeyPressed()) console::ReadKey();
-    return 0;
-  }
-  if (key >= 'a' && key <= 'z') key -= 'a' - 'A';
-  return key;
-}
-
 }  // namespace
 
 // ---- Public operations ------------------------------------------------------------
@@ -279,8 +260,6 @@ void setModelPass(ModelPassFunction pass) {
   g_modelPass = pass != nullptr ? pass : &models::modelPass;
 }
 
-void setFitDisplay(bool on) { g_display = on; }
-
 void computeFitTotals(AnalysisState& st) {
   Extended sum = 0;
   long points = 0;
@@ -295,14 +274,13 @@ void computeFitTotals(AnalysisState& st) {
   st.pointTotal = points;
 }
 
-void fitEvaluate(AnalysisState& st) {
+void fitEvaluate(AnalysisState& st, const FitObserver& observer) {
   FitMemory& mem = memory();
   NormalSystem& ns = mem.ns;
   const int n = st.freeCount;
   ns.setSize(n);  // also clears A and B
 
-  const bool display = g_display && console::GraphicsOpen();
-  if (display) plot::ShowIterationNumber(st.iterCount + 1);
+  if (observer.evaluating) observer.evaluating(st.iterCount + 1);
 
   if (!mem.passSums) mem.passSums = std::make_unique<models::PassSums>();
   const models::PassSums& noise = *mem.passSums;
@@ -335,15 +313,10 @@ void fitEvaluate(AnalysisState& st) {
   }
   st.sumSq = static_cast<double>(ss);
 
-  if (display) {
-    for (int p = st.seqFirst; p <= st.seqLast; ++p) {
-      const int s = st.scanSequence[p];
-      plot::RedrawFitCurve(st, s, plot::ScanColor(s));
-    }
-  }
+  if (observer.evaluated) observer.evaluated(st);
 }
 
-void runFit(AnalysisState& st) {
+void runFit(AnalysisState& st, const FitObserver& observer) {
   FitMemory& mem = memory();
   NormalSystem& ns = mem.ns;
   const int n = st.freeCount;
@@ -356,14 +329,12 @@ void runFit(AnalysisState& st) {
   // A continuation needs the state of a fit of the same parameters; without
   // one it starts afresh.
   const bool resume = st.postFitOption == 'F' && mem.hasFit && mem.fitFreeCount == n;
-  // The picture of the fit, when the graphics surface is open.
-  const bool display = g_display && console::GraphicsOpen();
-  if (display) plot::BeginFitDisplay(st);
+  if (observer.begin) observer.begin(st);
   if (!resume) {
     ns.setSize(n);
     for (int i = 1; i <= kMaxParams; ++i) ns.dampWeight[i] = 1.0;
     st.meniscusCorrValue = 1.0;
-    fitEvaluate(st);
+    fitEvaluate(st, observer);
     mem.uphillPending = false;
     mem.hasFit = true;
     mem.fitFreeCount = n;
@@ -436,7 +407,7 @@ void runFit(AnalysisState& st) {
     for (int i = 1; i <= n; ++i) residual[i] = ns.dampWeight[i];
 
     st.meniscusCorrValue = models::meniscusCorr(st.param[4]);
-    fitEvaluate(st);
+    fitEvaluate(st, observer);
 
     // New weights from the change of the gradient against the refinement residual.
     std::array<double, kMaxParams + 1> w{};
@@ -455,8 +426,7 @@ void runFit(AnalysisState& st) {
 
     const double dSumSq = mem.sumSqPrev - st.sumSq;
     ++st.iterCount;
-    const int key = pollKey();
-    const bool stopKey = key == 'I';
+    const bool stopKey = observer.stopRequested && observer.stopRequested();
 
     // Agreement between the actual and the predicted decrease.
     const double predictedDecrease = mem.predictedDecrease;
@@ -479,14 +449,14 @@ void runFit(AnalysisState& st) {
       if (giveUp) {
         // Even the most damped step fails, or the user stops: stay at the last good point.
         st.meniscusCorrValue = models::meniscusCorr(st.param[4]);
-        fitEvaluate(st);
+        fitEvaluate(st, observer);
         break;
       }
       stepPending = true;
       continue;
     }
 
-    if (display) plot::ShowFitStatus(st.sumSq, dSumSq, ssTolerance, stepNorm, q);
+    if (observer.status) observer.status({st.sumSq, dSumSq, ssTolerance, stepNorm, q});
 
     // The five convergence tests, the key I, and the iteration limit of the set-up.
     const double change = std::fabs(dSumSq);
@@ -514,7 +484,7 @@ void runFit(AnalysisState& st) {
   }
 
   st.dampFinal = q;
-  if (display) plot::EndFitDisplay();
+  if (observer.end) observer.end();
 
   // Standard deviations from the almost undamped equations at the last point.
   ns.lambda = 1e-16;

@@ -15,25 +15,45 @@
 // noise terms at every fitted point), riNoise, tiNoise, and fitDone = true
 // when at least one iteration ran.
 //
-// While the graphics surface is open the fit draws its picture through
-// plot/fit_display.h: BeginFitDisplay (frame and "files: n") at the start of
-// every runFit, the iteration number and the fitted curves after every
-// evaluation, the status line after every accepted step, EndFitDisplay at the
-// end (FitDisplayScale then still gives the scale for the viewer).
+// The fit computes only. What it shows while it runs, and how it learns that
+// the user wants it stopped, comes from the caller as a FitObserver: the
+// driver hands in the picture of plot/fit_display.h and the poll of key I.
 #pragma once
 
-#include "state/state.h"
+#include <functional>
+
 #include "models/model_pass.h"
+#include "state/state.h"
 
 namespace svfit::fit {
 
-// The whole fit; returns when a convergence test holds, the user pressed I, or
-// this call has run maxIterations iterations (the limit asked by the set-up).
-void runFit(AnalysisState& st);
+// The figures of one accepted (or the final) step, for the status line.
+struct FitStatus {
+  double sumSq = 0;     // SS after the step
+  double dSumSq = 0;    // decrease of SS by the step
+  double ssLimit = 0;   // convergence tolerance of ΔSS: 1e-7 · Σ data²
+  double stepNorm = 0;  // mean squared scaled step
+  double q = 0;         // damping for the next step
+};
+
+// Progress of a running fit. Every member may be empty; an empty observer
+// fits silently and never stops early.
+struct FitObserver {
+  std::function<void(const AnalysisState&)> begin;      // once, before the first evaluation
+  std::function<void(int iteration)> evaluating;        // start of every evaluation (number from 1)
+  std::function<void(const AnalysisState&)> evaluated;  // after every evaluation: fitCurve is set
+  std::function<void(const FitStatus&)> status;         // after every accepted step
+  std::function<void()> end;                            // when the fit stops
+  std::function<bool()> stopRequested;                  // polled once per iteration (key I)
+};
+
+// The whole fit; returns when a convergence test holds, the observer asks to
+// stop, or this call has run maxIterations iterations (the set-up's limit).
+void runFit(AnalysisState& st, const FitObserver& observer = {});
 
 // One evaluation at the current param: model pass, noise terms, residuals,
-// normal equations, sum of squares (st.sumSq), fitCurve and its redraw.
-void fitEvaluate(AnalysisState& st);
+// normal equations, sum of squares (st.sumSq) and fitCurve.
+void fitEvaluate(AnalysisState& st, const FitObserver& observer = {});
 
 // Σ scanValue² (sumSqData) and the number of points (pointTotal) over the fitted
 // points of the sequence. runFit computes them itself; the driver may show them.
@@ -50,9 +70,5 @@ int threadCount();
 // controllable pass of their own in its place.
 using ModelPassFunction = void (*)(AnalysisState& st, models::PassSums& sums, int threads);
 void setModelPass(ModelPassFunction pass);  // nullptr restores the default
-
-// Whether the fit draws on the graphics surface (default on): the frame,
-// iteration number, curves and status line of plot/fit_display.h.
-void setFitDisplay(bool on);
 
 }  // namespace svfit::fit

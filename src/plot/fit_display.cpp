@@ -134,4 +134,21 @@ void EndFitDisplay() {
   g_fit.active = false;
 }
 
+fit::FitObserver FitDisplayObserver() {
+  fit::FitObserver o;
+  o.begin = [](const AnalysisState& st) { BeginFitDisplay(st); };
+  o.evaluating = [](int iteration) { ShowIterationNumber(iteration); };
+  o.evaluated = [](const AnalysisState& st) {
+    for (int p = st.seqFirst; p <= st.seqLast; ++p) {
+      const int s = st.scanSequence[p];
+      RedrawFitCurve(st, s, ScanColor(s));
+    }
+  };
+  o.status = [](const fit::FitStatus& f) {
+    ShowFitStatus(f.sumSq, f.dSumSq, f.ssLimit, f.stepNorm, f.q);
+  };
+  o.end = [] { EndFitDisplay(); };
+  return o;
+}
+
 }  // namespace svfit::plot

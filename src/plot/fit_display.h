@@ -2,7 +2,8 @@
 // iteration number, the fitted curve of every scan redrawn after each
 // evaluation, and the status line of the iteration.
 //
-// The fit calls, in this order:
+// FitDisplayObserver() hands these to the fit (fit/fit.h), which calls, in
+// this order:
 //   BeginFitDisplay(st)                 once, before the first evaluation
 //   ShowIterationNumber(iterCount + 1)  at the start of every evaluation
 //   RedrawFitCurve(st, s, ScanColor(s)) after the points of scan s got their
@@ -12,8 +13,9 @@
 // The scale of the picture is fixed by BeginFitDisplay from the data.
 #pragma once
 
-#include "state/state.h"
+#include "fit/fit.h"
 #include "plot/viewer.h"
+#include "state/state.h"
 
 namespace svfit::plot {
 
@@ -40,5 +42,9 @@ AxisScale FitDisplayScale();
 
 // Forgets the kept curves and status line (their pixels stay on the surface).
 void EndFitDisplay();
+
+// The picture above as the fit's observer: frame, iteration number, every
+// scan's curve in its colour and the status line. Leaves stopRequested empty.
+fit::FitObserver FitDisplayObserver();
 
 }  // namespace svfit::plot

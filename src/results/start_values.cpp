@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fit/normal_system.h"
-#include "scans/cleaning.h"
+#include "fit/polynomial.h"
 
 namespace svfit::results {
 
@@ -99,7 +99,7 @@ void estimatePlateauAndBoundary(AnalysisState& st, bool tiMode, int l1, int q, d
   i2 = std::clamp(i2, i1, st.scanLastPoint[a]);
 
   fit::NormalSystem ns;
-  scans::FitPolynomial(st, ns, a, 4, i1, i2);
+  fit::FitPolynomial(st, ns, a, 4, i1, i2);
   const double rL = st.scanRadius[a][l];
   double plateau =
       ns.stepVec[1] + rL * (ns.stepVec[2] + rL * (ns.stepVec[3] + rL * ns.stepVec[4])) + b;

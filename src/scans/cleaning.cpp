@@ -1,4 +1,4 @@
-// Outlier correction of absorbance scans and the polynomial window fit.
+// Outlier correction of absorbance scans.
 //
 // Each scan is split by radius into a head and a tail (the last quarter of
 // the radial range towards 7.3 cm, where late scans are steep); each part
@@ -26,6 +26,7 @@
 
 #include "console/crt.h"
 #include "console/format.h"
+#include "fit/polynomial.h"
 
 namespace svfit::scans {
 namespace {
@@ -40,40 +41,6 @@ constexpr double kTailCurvature = 3.0;   // second-difference factor, tail
 constexpr double kLowMargin = 0.002;     // [OD] below −sqrt(D2head) − margin: dropout
 constexpr double kSplitEnd = 7.3;        // [cm] radius the head/tail split refers to
 constexpr double kSplitFraction = 0.75;
-
-// Adds one point to packed normal equations of the basis 1, r, r², ...
-void AddPoint(std::array<Extended, fit::kMaxPacked + 1>& a, std::array<Extended, kMaxParams + 1>& b, int m,
-              double r, double y) {
-  std::array<double, kMaxParams + 1> basis{};  // r^(k−1) of the point
-  basis[1] = 1.0;
-  for (int k = 2; k <= m; ++k) basis[static_cast<std::size_t>(k)] = basis[static_cast<std::size_t>(k - 1)] * r;
-  std::size_t at = 1;  // packed position of (i, j), row by row
-  for (int i = 1; i <= m; ++i) {
-    const Extended bi = basis[static_cast<std::size_t>(i)];
-    for (int j = i; j <= m; ++j) a[at++] += bi * basis[static_cast<std::size_t>(j)];
-    b[static_cast<std::size_t>(i)] += bi * y;
-  }
-}
-
-// Solves the filled normal equations with a tiny damping and one step of
-// refinement against the undamped system; c1..cm end in stepVec.
-void SolvePolynomial(fit::NormalSystem& ns, int m) {
-  for (int k = 1; k <= m; ++k) ns.dampWeight[static_cast<std::size_t>(k)] = 1.0;
-  ns.lambda = 1e-6;
-  ns.scaleAndDamp();
-  ns.factorPacked();
-  ns.solvePacked();
-  for (int k = 1; k <= m; ++k) {
-    const auto kk = static_cast<std::size_t>(k);
-    ns.stepVec[kk] = std::ldexp(ns.solveVec[kk], ns.scaleExp[kk]);
-  }
-  ns.residualRefine(false);
-  ns.solvePacked();
-  for (int k = 1; k <= m; ++k) {
-    const auto kk = static_cast<std::size_t>(k);
-    ns.stepVec[kk] += std::ldexp(ns.solveVec[kk], ns.scaleExp[kk]);
-  }
-}
 
 // Largest slope dc/dr at the bottom radius over the cubic fits to the last
 // k + 1 points, k = n/10 down to 16. The windows are nested, so the sums
@@ -92,12 +59,12 @@ double BottomSlope(const AnalysisState& st, fit::NormalSystem& ns, int scan, int
   for (int k = kMinSlopeWindow; k <= m; ++k) {
     while (added > n - k) {
       --added;
-      AddPoint(a, b, 4, r[added], y[added]);
+      fit::AddPolynomialPoint(a, b, 4, r[added], y[added]);
     }
     ns.setSize(4);
     ns.normMatrix = a;
     ns.normRhs = b;
-    SolvePolynomial(ns, 4);
+    fit::SolvePolynomial(ns, 4);
     const auto& c = ns.stepVec;
     largest = std::max(largest, c[2] + 2 * c[3] * rb + 3 * c[4] * rb * rb);
   }
@@ -149,14 +116,6 @@ void ListReplacement(int& replaced, int file, double radius, double before, int 
 }
 
 }  // namespace
-
-void FitPolynomial(const AnalysisState& st, fit::NormalSystem& ns, int scan, int m, int first, int last) {
-  ns.setSize(m);
-  const double* r = st.scanRadius[scan];
-  const double* y = st.scanValue[scan];
-  for (int i = std::max(first, 1); i <= last; ++i) AddPoint(ns.normMatrix, ns.normRhs, m, r[i], y[i]);
-  SolvePolynomial(ns, m);
-}
 
 int CorrectOutliers(AnalysisState& st, double y0) {
   fit::NormalSystem ns;

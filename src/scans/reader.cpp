@@ -26,7 +26,6 @@
 #include "console/format.h"
 #include "console/graph.h"
 #include "console/prompt.h"
-#include "plot/screen_plot.h"
 #include "scans/cleaning.h"
 #include "scans/scan_file.h"
 #include "scans/selection.h"
@@ -399,7 +398,7 @@ void AskConcentration(AnalysisState& st) {
 // The 3000 rpm file read as scan 1: for absorbance the straight line through
 // its points gives the extinction in the middle of the cell; for interference
 // its contour (value minus its minimum) is kept for the subtraction.
-void Evaluate3000(AnalysisState& st) {
+void Evaluate3000(AnalysisState& st, const LoadHooks& hooks) {
   const int n = st.scanPointCount[1];
   const double* r = st.scanRadius[1];
   const double* v = st.scanValue[1];
@@ -423,11 +422,8 @@ void Evaluate3000(AnalysisState& st) {
   }
   st.profile3000Count = n;
   // The 3000 rpm scan is shown until Enter is pressed.
-  const bool show = console::GraphicsOpen();
-  if (show) {
-    plot::DrawProfilePlot(r, v, 1, n);
-    console::PresentGraphics();
-  }
+  const bool show = hooks.showProfile && console::GraphicsOpen();
+  if (show) hooks.showProfile(st, 1);
   console::ReadAnswer();
   if (show) console::HideGraphics();
   // value = a + b·r by least squares, centred on the mean radius.
@@ -523,7 +519,7 @@ LoadOutcome LoadSeries(AnalysisState& st, const LoadHooks& hooks) {
     if (result == FileResult::kTooManyPoints) Halt();
     if (result == FileResult::kEndLoading) break;
     if (result == FileResult::kAccepted && st.use3000) {
-      Evaluate3000(st);
+      Evaluate3000(st, hooks);
       st.use3000 = false;
       return LoadOutcome::kFile3000Done;
     }

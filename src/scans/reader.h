@@ -35,7 +35,7 @@ struct RadialPick {
 // series (simultaneous loading; the sequence is then every loaded scan).
 // This pick asks nobody: the range of the series (the first file's first and
 // last radius) is kept and nothing is marked, so every point of every file is
-// kept. The program picks in the graph viewer instead (range_pick.h).
+// kept. The program picks in the graph viewer instead (plot/range_pick.h).
 RadialPick PickRadialRange(AnalysisState& st, int scan);
 
 // Seams for the parts the loader does not own.
@@ -47,6 +47,9 @@ struct LoadHooks {
   // selection dialogue, which sets the start file fields of the state. False
   // (or empty) ends the loading.
   std::function<bool(AnalysisState&)> selectMoreFiles;
+  // Shows one loaded scan on the graphics surface (the 3000 rpm scan, which
+  // stays on screen until Enter); nothing is shown when empty.
+  std::function<void(AnalysisState&, int scan)> showProfile;
 };
 
 enum class LoadOutcome {

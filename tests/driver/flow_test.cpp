@@ -75,5 +75,17 @@ TEST(FitStep, ContinuationKeepsTheStartValuesAndAddsItsTime) {
   EXPECT_EQ(st->param, fitted);
 }
 
+TEST(FitStep, KeyIStopsTheFitAfterTheCurrentIterationOtherKeysDoNot) {
+  // One key is read per iteration. PageUp arrives as 0 and scan code 73, the
+  // code of "I", and must not stop the fit.
+  auto st = ModelCSeries();
+  st->param = {0, 0.7, 3.5e-13 * kOmega2, 0.0, 6.0, 9e-7};
+  console::PostKey('x');
+  console::PostExtendedKey(console::kScanPageUp);
+  console::PostKey('i');
+  ASSERT_TRUE(RunFit(*st));
+  EXPECT_EQ(st->iterCount, 3);
+}
+
 }  // namespace
 }  // namespace svfit::driver

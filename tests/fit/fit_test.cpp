@@ -12,7 +12,6 @@
 #include <random>
 #include <vector>
 
-#include "console/crt.h"
 #include "state/state.h"
 #include "models/model_pass.h"
 
@@ -156,11 +155,8 @@ class FitEngine : public ::testing::Test {
     fakeControl() = {};
     setModelPass(&FakeModelPass);
     setThreadCount(0);
-    setFitDisplay(false);
-    console::StartTestConsole("");
   }
   void TearDown() override {
-    setFitDisplay(true);
     setModelPass(nullptr);
     setThreadCount(0);
     fakeControl() = {};
@@ -251,19 +247,22 @@ TEST_F(FitEngine, FirstUphillStepIsKeptAndASecondIsUndone) {
   }
 }
 
-TEST_F(FitEngine, KeyIStopsAfterTheCurrentIterationOtherKeysDoNot) {
-  // One key is read per iteration. PageUp arrives as 0 and scan code 73, the
-  // code of "I"; the step of iteration 3 is uphill.
-  console::PostKey('x');
-  console::PostExtendedKey(console::kScanPageUp);
-  console::PostKey('i');
+TEST_F(FitEngine, AStopRequestEndsTheFitAfterTheCurrentIteration) {
+  // The observer is asked once per iteration and says stop in iteration 3,
+  // whose step is uphill: the step is kept, nothing is undone.
+  int polls = 0;
+  std::vector<int> evaluating;
+  FitObserver observer;
+  observer.stopRequested = [&] { return ++polls == 3; };
+  observer.evaluating = [&](int iteration) { evaluating.push_back(iteration); };
   fakeControl().model = LinearModel;
   fakeControl().residualShift = [](int call) { return call == 4 ? 1.0 : 0.0; };
   auto st = MakeSeries(5, 100, kTruth);
   Prepare(*st, kStart, 5.0, {1, 2, 4, 5, 6});
-  runFit(*st);
+  runFit(*st, observer);
   EXPECT_EQ(st->iterCount, 3);
   EXPECT_EQ(fakeControl().calls, 4);
+  EXPECT_EQ(evaluating, (std::vector<int>{1, 1, 2, 3}));  // the start and step 1 both show 1
   EXPECT_EQ(st->faultCount, 0);
   EXPECT_TRUE(st->fitDone);
 }

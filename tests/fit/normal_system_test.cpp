@@ -1,6 +1,6 @@
 // The packed normal equations: edge cases of scaling, factoring and
-// refinement, standard deviations, degenerate pivots, and agreement with a
-// straightforward solver on random systems.
+// refinement, standard deviations, degenerate pivots, agreement with a
+// straightforward solver on random systems, and the polynomial window fit.
 #include "fit/normal_system.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,8 @@
 #include <limits>
 #include <random>
 #include <vector>
+
+#include "fit/polynomial.h"
 
 namespace svfit::fit {
 namespace {
@@ -214,6 +216,28 @@ TEST(NormalSystem, RandomSystemsAgreeWithEliminationForOneToSixteenVariables) {
       EXPECT_LT(std::sqrt(errRef / size), 10 * kEps) << "n=" << n << ": against elimination";
     }
   }
+}
+
+// The power basis on 6..7 cm is badly conditioned, so the coefficients are
+// judged by what the callers use: the curve and its slope, to far below the
+// noise of a scan (about 0.005 OD).
+TEST(FitPolynomial, ReproducesACubicAndItsSlopeInsideTheWindow) {
+  AnalysisState st;
+  auto cubic = [](double r) { return 1.0 + 2.0 * r - 0.5 * r * r + 0.1 * r * r * r; };
+  for (int i = 1; i <= 120; ++i) {
+    st.scanRadius[1][i] = 5.9 + 0.01 * (i - 1);
+    st.scanValue[1][i] = cubic(st.scanRadius[1][i]);
+  }
+  st.scanValue[1][5] += 10;  // outside the window: no effect
+  NormalSystem ns;
+  FitPolynomial(st, ns, 1, 4, 10, 110);
+  const auto& c = ns.stepVec;
+  for (int i = 10; i <= 110; i += 10) {
+    const double r = st.scanRadius[1][i];
+    EXPECT_NEAR(c[1] + c[2] * r + c[3] * r * r + c[4] * r * r * r, cubic(r), 1e-5) << r;
+  }
+  const double rb = st.scanRadius[1][110];
+  EXPECT_NEAR(c[2] + 2 * c[3] * rb + 3 * c[4] * rb * rb, 2.0 - rb + 0.3 * rb * rb, 1e-3);
 }
 
 }  // namespace

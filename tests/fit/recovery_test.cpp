@@ -99,8 +99,6 @@ std::unique_ptr<AnalysisState> FitSimulated(const Series& series, char letter, i
 
 class Recovery : public ::testing::Test {
  protected:
-  void SetUp() override { setFitDisplay(false); }
-  void TearDown() override { setFitDisplay(true); }
   // s of component slot k [S], D [cm²/s] of slot d, and σ after the fit.
   static void ExpectRecovered(const AnalysisState& st, int k, double s, double sTol, int d, double D,
                               double dTol, double sigma, double sigmaTol) {

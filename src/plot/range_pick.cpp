@@ -11,7 +11,7 @@
 // end and bottom are drawn as labelled vertical lines before the surface is
 // hidden, so the last picture of each pick (and its PNG with --png) shows
 // what was chosen.
-#include "scans/range_pick.h"
+#include "plot/range_pick.h"
 
 #include <string>
 
@@ -20,7 +20,7 @@
 #include "plot/screen_plot.h"
 #include "plot/viewer.h"
 
-namespace svfit::scans {
+namespace svfit::plot {
 namespace {
 
 namespace gr = svfit::console;
@@ -50,8 +50,8 @@ std::string BaseName(const std::string& path) {
 
 // A caption in the top left corner of the data area, where a sedimentation
 // profile has no points (low values near the meniscus).
-void Caption(const plot::AxisScale& sc, const std::string& text) {
-  plot::UseMenuFont();
+void Caption(const AxisScale& sc, const std::string& text) {
+  UseMenuFont();
   gr::SetTextJustify(0, 2);
   gr::SetDrawColor(gr::kLightGray);
   gr::DrawTextAt(sc.left + 8, sc.dataTop + 4, text);
@@ -60,12 +60,12 @@ void Caption(const plot::AxisScale& sc, const std::string& text) {
 
 // One-by-one loading: the file just read (stored as `scan`, not yet counted),
 // with the 3000 rpm profile of the run in the same scale when one was read.
-plot::AxisScale DrawFile(const AnalysisState& st, int scan) {
-  const plot::AxisScale sc =
-      plot::DrawProfilePlot(st.scanRadius[scan], st.scanValue[scan], 1, st.scanPointCount[scan]);
+AxisScale DrawFile(const AnalysisState& st, int scan) {
+  const AxisScale sc =
+      DrawProfilePlot(st.scanRadius[scan], st.scanValue[scan], 1, st.scanPointCount[scan]);
   std::string caption = BaseName(st.currentFileName) + "   scan " + std::to_string(scan);
   if (st.profile3000Count > 1) {
-    plot::AddProfile(sc, st.profile3000Radius.data(), st.profile3000Value.data(), 1, st.profile3000Count);
+    AddProfile(sc, st.profile3000Radius.data(), st.profile3000Value.data(), 1, st.profile3000Count);
     caption += "   with the 3000 rpm profile";
   }
   Caption(sc, caption);
@@ -73,8 +73,8 @@ plot::AxisScale DrawFile(const AnalysisState& st, int scan) {
 }
 
 // Simultaneous loading: every loaded scan.
-plot::AxisScale DrawSeries(AnalysisState& st) {
-  const plot::AxisScale sc = plot::DrawSeriesPlot(st);
+AxisScale DrawSeries(AnalysisState& st) {
+  const AxisScale sc = DrawSeriesPlot(st);
   Caption(sc, st.dataFileNote + "   " + std::to_string(st.scanCount) + " scans");
   return sc;
 }
@@ -82,11 +82,11 @@ plot::AxisScale DrawSeries(AnalysisState& st) {
 // A labelled vertical line at radius r, when r lies inside the picture. The
 // label stands on text row `row` under the caption, on the preferred side of
 // the line when there is room.
-void MarkLine(const plot::AxisScale& sc, double r, int colour, const std::string& label, int row, bool preferLeft) {
+void MarkLine(const AxisScale& sc, double r, int colour, const std::string& label, int row, bool preferLeft) {
   const int x = sc.XPixel(r);
   const int right = sc.left + sc.width;
   if (x <= sc.left || x >= right) return;
-  plot::UseMenuFont();
+  UseMenuFont();
   gr::SetDrawColor(colour);
   gr::SetLine(3, 0, 1);  // dashed: the data points stay readable
   gr::DrawLine(x, sc.dataTop + 4 + gr::FontHeight(), x, sc.dataBottom);  // under the caption
@@ -98,7 +98,7 @@ void MarkLine(const plot::AxisScale& sc, double r, int colour, const std::string
   gr::SetTextJustify(0, 2);
 }
 
-void DrawPick(const plot::AxisScale& sc, const RadialPick& p) {
+void DrawPick(const AxisScale& sc, const RadialPick& p) {
   if (p.meniscus != p.start) MarkLine(sc, p.meniscus, gr::kLightMagenta, "meniscus", 1, true);
   MarkLine(sc, p.start, gr::kLightGreen, "start", 2, false);
   MarkLine(sc, p.end, gr::kLightRed, "end", 1, true);
@@ -107,6 +107,11 @@ void DrawPick(const plot::AxisScale& sc, const RadialPick& p) {
 }
 
 }  // namespace
+
+void ShowScanProfile(AnalysisState& st, int scan) {
+  DrawProfilePlot(st.scanRadius[scan], st.scanValue[scan], 1, st.scanPointCount[scan]);
+  gr::PresentGraphics();
+}
 
 RadialPick PickFromMarks(const AnalysisState& st) {
   RadialPick p;
@@ -118,12 +123,12 @@ RadialPick PickFromMarks(const AnalysisState& st) {
 }
 
 RadialPick PickRangeInViewer(AnalysisState& st, int scan) {
-  if (!gr::GraphicsOpen()) return PickRadialRange(st, scan);
+  if (!gr::GraphicsOpen()) return scans::PickRadialRange(st, scan);
   const Marks before = SaveMarks(st);
   RadialPick pick;
   for (;;) {
-    const plot::AxisScale sc = scan > 0 ? DrawFile(st, scan) : DrawSeries(st);
-    plot::GraphViewer(st, {'N'}, sc);
+    const AxisScale sc = scan > 0 ? DrawFile(st, scan) : DrawSeries(st);
+    GraphViewer(st, {'N'}, sc);
     pick = PickFromMarks(st);
     DrawPick(sc, pick);
     gr::HideGraphics();
@@ -142,4 +147,4 @@ RadialPick PickRangeInViewer(AnalysisState& st, int scan) {
   return pick;
 }
 
-}  // namespace svfit::scans
+}  // namespace svfit::plot

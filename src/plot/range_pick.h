@@ -1,6 +1,7 @@
 // The radial range of a series picked with the crosshair of the graph viewer.
 //
-// The driver hands PickRangeInViewer to the loader as LoadHooks::pickRange:
+// The driver hands PickRangeInViewer to the loader as LoadHooks::pickRange
+// and ShowScanProfile as LoadHooks::showProfile:
 //   one-by-one loading   each file just read is drawn as a single profile
 //                        (with the 3000 rpm profile when one was read) and
 //                        the range is picked on it;
@@ -11,10 +12,12 @@
 // itself once A and E were pressed while meniscus and bottom are set.
 #pragma once
 
-#include "state/state.h"
 #include "scans/reader.h"
+#include "state/state.h"
 
-namespace svfit::scans {
+namespace svfit::plot {
+
+using scans::RadialPick;
 
 // A mark above this radius counts as set; 0 means never marked.
 inline constexpr double kMarkSet = 0.1;  // [cm]
@@ -31,8 +34,12 @@ inline constexpr double kMarkSet = 0.1;  // [cm]
 // graphics surface nothing is shown and PickRadialRange decides.
 RadialPick PickRangeInViewer(AnalysisState& st, int scan);
 
+// Draws scan 1..scanPointCount of `scan` as one profile and shows the surface
+// (the 3000 rpm scan while the loader waits for Enter).
+void ShowScanProfile(AnalysisState& st, int scan);
+
 // The marks of a picking as the loader takes them: the state's start and end
 // radius, its meniscus and bottom marks, or their defaults when not set.
 RadialPick PickFromMarks(const AnalysisState& st);
 
-}  // namespace svfit::scans
+}  // namespace svfit::plot

@@ -1,7 +1,7 @@
 // The radial range picked in the graph viewer while loading: scripted
 // crosshair keys on the headless surface, the cut the loader makes from the
 // marks, the defaults of missing marks, and the 3000 rpm profile.
-#include "scans/range_pick.h"
+#include "plot/range_pick.h"
 
 #include <gtest/gtest.h>
 
@@ -11,13 +11,15 @@
 #include "console/format.h"
 #include "console/graph.h"
 #include "plot/viewer.h"
-#include "scan_fixture.h"
+#include "../scans/scan_fixture.h"
 
 namespace svfit::scans {
 namespace {
 
 namespace gr = svfit::console;
 using namespace testing;
+using plot::PickFromMarks;
+using plot::PickRangeInViewer;
 
 std::string Keys(const char* key, int n) {
   std::string s;
@@ -62,6 +64,7 @@ class RangePick : public ::testing::Test {
     plot::SetCrosshairFinishKey(gr::kKeyEnter);
     NewRun(st, 'R');
     hooks.pickRange = PickRangeInViewer;
+    hooks.showProfile = plot::ShowScanProfile;
   }
   void TearDown() override { gr::CloseGraphics(); }
 
