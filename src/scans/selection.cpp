@@ -12,10 +12,13 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <filesystem>
+#include <system_error>
 
 #include "console/crt.h"
 #include "console/format.h"
@@ -350,6 +353,46 @@ void SelectFiles(AnalysisState& st) {
   for (;;) {
     const bool done = st.fileGeneration == 'O' ? NameDialog(st) : CellDialog(st);
     if (done) return;
+  }
+}
+
+std::string AskExportPath() {
+  constexpr std::string_view kPrompt = "device with path way (without file name)       : ";
+  constexpr int kEchoColumn = 50;
+  for (;;) {
+    console::SetTextColor(console::kWhite);
+    console::Write(kPrompt);
+    const int row = console::CursorRow();
+    const std::string answer = console::ReadAnswer();
+    const std::size_t first = answer.find_first_not_of(' ');
+    if (first == std::string::npos) {  // refused: the question again in place
+      console::MoveCursor(1, row);
+      console::ClearToEndOfLine();
+      continue;
+    }
+    const std::string trimmed = answer.substr(first, answer.find_last_not_of(' ') - first + 1);
+    const std::string directory = DirectoryFromAnswer(trimmed);
+    console::MoveCursor(kEchoColumn, row);
+    console::ClearToEndOfLine();
+    console::SetTextColor(console::kYellow);
+    console::WriteLn(directory);
+    console::SetTextColor(console::kWhite);
+    if (!IsDirectory(directory)) {
+      if (!console::AskYesNo("directory does not exist, create it             (Y/N) :  ",
+                             console::YesNo::kEnterNo))
+        continue;
+      std::error_code error;
+      std::filesystem::create_directories(directory, error);
+      if (error || !IsDirectory(directory)) {
+        Message("cannot create " + directory + ": " + error.message());
+        continue;
+      }
+    }
+    if (::access(directory.c_str(), W_OK) != 0) {
+      Message("cannot write to " + directory);
+      continue;
+    }
+    return directory;
   }
 }
 

@@ -20,6 +20,16 @@ namespace svfit::scans {
 // startFileNumber and fileStep. Z at the device prompt ends the program.
 void SelectFiles(AnalysisState& st);
 
+// The path prompt of the files the program writes (SEDFIT export, HPGL plot
+// files): "device with path way (without file name)       : " and a
+// directory, absolute or relative, "~" for the home directory. An empty
+// answer is asked again. A directory that does not exist is created after
+// "... (Y/N) :  " is answered Y (N asks for the path again); one that cannot
+// be created or written to is named in a message and the path asked again.
+// The normalised path, ending in "/", is echoed in yellow at column 50 of
+// the prompt line and returned.
+std::string AskExportPath();
+
 // ---- Pieces of the dialogue, apart for tests ----------------------------------------
 // File-name mask with "?" (one character, or none at the end of the name or
 // of the extension) and "*" (any run); letters match regardless of case.

@@ -103,5 +103,24 @@ TEST(NameDialog, OldGenerationFileByName) {
   EXPECT_NE(console::TestTranscript().find("device with path way (Y=restart; Z=exit) "), npos);
 }
 
+TEST(ExportPath, EmptyRefusedMissingDirectoryCreatedOnYesUnwritableAskedAgain) {
+  TempDir dir;
+  const std::string made = dir.file("out/plots");
+  // Empty answer refused; "N" to creating the directory asks for the path
+  // again; then "Y" creates it.
+  console::StartTestConsole("\r" + made + "\rN" + made + "\rY");
+  EXPECT_EQ(AskExportPath(), made + "/");
+  EXPECT_TRUE(std::filesystem::is_directory(made));
+  const std::string transcript = console::TestTranscript();
+  EXPECT_EQ(transcript.rfind("device with path way (without file name)       : \n", 0), 0u) << transcript;
+  EXPECT_NE(transcript.find("create it             (Y/N) :  N\n"), std::string::npos) << transcript;
+  // An existing directory with "/" already there is taken as it is; a path
+  // under a file cannot be created and is named, then asked again.
+  WriteFile(dir.file("file"), "x");
+  console::StartTestConsole(dir.file("file/sub") + "\rY" + dir.path() + "\r");
+  EXPECT_EQ(AskExportPath(), dir.path());
+  EXPECT_NE(console::TestTranscript().find("cannot create " + dir.file("file/sub/")), std::string::npos);
+}
+
 }  // namespace
 }  // namespace svfit::scans
