@@ -42,6 +42,8 @@ scans::LoadHooks LoadingHooks() {
 }
 
 results::PrintTarget g_reportTarget;  // where option D sends the report
+results::FitOutputWriter g_fitOutputs;  // --results and --curves
+bool g_fitUnwritten = false;            // a fit ran whose outputs are not written yet
 
 // Key I stops the fit after the current iteration. A pending key is read,
 // upper-cased; an extended key (0 and its scan code) is read completely, so
@@ -133,6 +135,7 @@ bool RunFit(AnalysisState& st) {
   console::Delay(300);
   console::StopTone();
   st.meanRiOffset = results::MeanRiOffset(st);
+  g_fitUnwritten = st.fitDone;
   if (console::GraphicsOpen()) {
     plot::GraphViewer(st, {.mode = 'J'}, plot::FitDisplayScale());
     console::HideGraphics();
@@ -149,6 +152,13 @@ void ShowResults(AnalysisState& st) {
   } else {
     st.archibaldMeniscus = 0;
     st.archibaldBottom = 0;
+  }
+  // The machine-readable results of the fit, once per fit (R shows the
+  // report again), before the report waits for keys: input that ends while
+  // the report is read loses nothing.
+  if (g_fitUnwritten) {
+    g_fitOutputs.AfterFit(st);
+    g_fitUnwritten = false;
   }
   console::ClearScreen();
   results::ShowFitReport(st);
@@ -206,6 +216,10 @@ int PrintReport(AnalysisState& st) {
 
 void SetReportDirectory(const std::string& directory, bool allowSpooler) {
   g_reportTarget = {directory, allowSpooler};
+}
+
+void SetFitOutputs(const results::FitOutputSettings& settings) {
+  g_fitOutputs.Configure(settings);
 }
 
 void PrintHardcopies(AnalysisState&) {
