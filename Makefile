@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup build test run demo bench sanitize clean
+.PHONY: all setup build test run demo bench sanitize install fuzz fuzz-ci clean
 
 all: build
 
@@ -24,6 +24,11 @@ run: build
 
 demo: build
 	@bash tools/demo.sh $(BUILD)
+
+# svfit, svfit-sim and the manual page svfit(1) under $(PREFIX) (bin/, share/man/man1/).
+PREFIX ?= /usr/local
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
 
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)

@@ -6,6 +6,7 @@ if(SVFIT_SANITIZE)
 endif()
 
 find_package(Threads REQUIRED)
+include(GNUInstallDirs)  # bin/ and share/man/ of `cmake --install`
 
 # svfit_library(name [dependencies...]): one library per folder of src/, built from
 # every .cpp of that folder.
