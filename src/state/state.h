@@ -80,6 +80,9 @@ struct DisplayFlags {
   int plotFirst = 1;              // first used data set shown (option B), 1-based
   int plotLast = 0;               // last used data set shown, 0 = all
   int plotStep = 1;               // every plotStep-th data set is shown
+  // The flags as a new graph starts them (letters C, G, T, V, F and R); the
+  // data sets chosen with B stay until the used sets change.
+  void resetFlags() { *this = DisplayFlags{.plotFirst = plotFirst, .plotLast = plotLast, .plotStep = plotStep}; }
 };
 
 struct AnalysisState {

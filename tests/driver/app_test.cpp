@@ -145,14 +145,15 @@ TEST_F(Session, AbsorbanceRunZeroIterationsTwoSpeciesThenOneByOne) {
   const std::string pick = Left(168) + "M" + Right(35) + "A" + Right(701) + "E";
   const std::string input =
       std::string("\r\n\r\n\r\nx\r\ns\r\n\n")      // run options: CR LF answers, x refused
-      + kSample + "/abs\n2\n\n\n\nE" + pick + "N"  // cell 2, defaults; no distribution
+      + kSample + "/abs\n2\n\n\n\nE" + pick       // cell 2, defaults
+      + "\n\n" + "N"                               // every data set; no distribution
       + "\n\n0\n" + "\x1b"                         // end radius, slit speed, 0 iterations
       + "CGFL" + "R" + "\x1b"                      // no fit: nothing, then the data again
       + "W" + "\n\n\n\n\n" + "N" + "C"             // iterations .. viscosity, no RI, model C
       + Right(490) + "1" + Right(165) + "2" + "\n" + "\n\n" + "0\n"  // S1, S2; psv; none fixed
       + "\x1b" + "\n\n\n\n" + " " + "\n" + "\x1b"  // fit picture, constants, report, graph
       + "NF" + "\r\r\rO\r\r" + kSample + "/abs\n2\n\n10\n\n" + pick + "\r\r" + "E"  // marks kept
-      + "N\n\n0\n\x1b" + "EF";
+      + "\n\nN\n\n0\n\x1b" + "EF";
   const RunResult r = RunProgram(input, true);
   ASSERT_FALSE(r.timedOut) << r.out;
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -246,12 +247,12 @@ TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
   const std::string results = std::string("\x1b") + "\n\n\n" + " " + "\n" + "\x1b";
   const std::string input =
       "IN\r" + kSample + "/ip\n4\n\n\n\nE" + Left(150) + "M" + Right(40) + "A" + Right(600) + "E" +
-      "N"                                        // cell 4, range picked, no distribution
+      "\n\nN"                                    // cell 4, range picked, all sets, no distribution
       + "\n\n\n\n\n\n" + "YY" + "C" + "\n"       // defaults, RI and TI noise, C, no marks
       + "1\n" + "5\n" + "6.0179e-7\n" + results  // parameter 5 fixed
       + "W" + "\n\n\n\n\n" + "YY" + "C" + "\n" + "E" + "0\n" + results  // kept estimates
       + "F" + results                                                   // the fit continued
-      + "L" + "5\n1 2 3 4 5\n" + "\n\n\n\n\n" + "\x1b\x1b"              // every parameter fixed
+      + "L" + "\n" + "5\n1 2 3 4 5\n" + "\n\n\n\n\n" + "\x1b\x1b"       // A_max kept, all fixed
       + "NF" + "oonJ" + "Z\n";
   const RunResult r = RunProgram(input);
   ASSERT_FALSE(r.timedOut) << r.out;

@@ -77,6 +77,7 @@ TEST(OptionRouting, WhereEachLetterContinues) {
   EXPECT_EQ(RouteOption(st, 'F').step, Step::kFit);
   EXPECT_EQ(st.dampQ, 1.0);  // continuing: at most 1
   EXPECT_EQ(st.postFitOption, 'F');
+  StartTestConsole(std::string(9, '\r'));  // S, H, K, M, L, B's three and O: the defaults
   const std::pair<char, SetupEntry> setups[] = {
       {'W', SetupEntry::kIterations}, {'S', SetupEntry::kScanSpeed},
       {'H', SetupEntry::kScanSpeed},  {'K', SetupEntry::kNoise},
