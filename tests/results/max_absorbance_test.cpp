@@ -4,13 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <string>
-
-#include "console/crt.h"
-#include "console/format.h"
-#include "models/model_pass.h"
-
 namespace svfit::results {
 namespace {
 
@@ -96,72 +89,6 @@ TEST_F(MaxAbsorbance, CountsAndSumsOfTheUsedPointsAndTheLoadingRange) {
   EXPECT_DOUBLE_EQ(st.minValue, 0.0);
   EXPECT_NEAR(st.maxValue, 0.30, 1e-12);
   EXPECT_NEAR(st.origMaxValue, 0.30, 1e-12);
-}
-
-// Model N after a fit: 10 fringes at 4.4 S and 3 at 9 S, meniscus 6.0 cm,
-// bottom 7.2 cm, 42000 rpm; scans at 2000, 4000 and 6000 s, 0.002 cm apart
-// from 6.0 to 7.19 cm, valued as the model itself, used up to 7.0 cm.
-class Proposal : public ::testing::Test {
- protected:
-  AnalysisState st;
-  void SetUp() override {
-    const double omega2 = std::pow(M_PI * 42000 / 30, 2);
-    st.omega2First = omega2;
-    st.modelLetter = 'N';
-    st.paramCount = 10;
-    st.param = {0, 10.0, 4.4e-13 * omega2, 0.01, 6.0, 7.2, 0, 6e-7, 3.0, 9e-13 * omega2, 4e-7};
-    st.temperature = 20;
-    st.scanCount = st.seqLast = 3;
-    for (int s = 1; s <= 3; ++s) {
-      st.scanSequence[s] = s;
-      st.scanOmega2[s] = 1.0;
-      st.scanTime[s] = st.scanRunTime[s] = 2000.0 * s;
-      st.scanPointCount[s] = 596;
-      st.scanLastPoint[s] = 501;
-      for (int i = 1; i <= 596; ++i) {
-        st.scanRadius[s][i] = 6.0 + 0.002 * (i - 1);
-        st.scanValue[s][i] = models::ValueAt(st, s, st.scanRadius[s][i]);
-      }
-    }
-    st.nearBottomRadius = 7.19;
-    st.origMaxValue = 12.5;
-  }
-  // Runs option L's cut with `answer` and returns the console lines.
-  std::string AskL(const std::string& answer) {
-    console::StartTestConsole(answer);
-    SetCommonMaxAbsorbance(st, true);
-    return console::TestTranscript();
-  }
-};
-
-TEST_F(Proposal, BoundedCellFootOfThePileUpNeverBelowTheInitialAbsorbances) {
-  // The foot of the pile-up lies below the loading (radial dilution), so the
-  // proposal is its floor, 1.05 × (10 + 3) fringes. The last set's value is
-  // taken before the cut: at 7.0 cm.
-  const std::string ask = "Common max. absorbance (max.abs. of the last set =" +
-                          console::FormatF(st.scanValue[3][501], 6, 3) + ")   0.000  : ";
-  ASSERT_EQ(ask.size(), 69u);
-  EXPECT_EQ(AskL("\r"), "Calculated proposal for maximal absorbance(fringes) orig : 12.500  :13.650\n" +
-                            ask + "0.000\n");  // empty: A_max kept, echoed at column 70
-  EXPECT_EQ(st.maxAbsorbance, 0.0);
-  EXPECT_EQ(st.scanLastPoint[3], 596);  // 7.19 cm
-  // A typed value is the new limit: the pile-up of the last scan goes.
-  AskL("13.65\r");
-  EXPECT_EQ(st.maxAbsorbance, 13.65);
-  const int last = st.scanLastPoint[3];
-  EXPECT_LT(last, 596);
-  EXPECT_TRUE(st.scanValue[3][last] <= 13.65 && st.scanValue[3][last + 1] > 13.65);
-  // Scans steep everywhere they are used: each search stops at the first used
-  // point, and the first scan's lower value there, still steep, is the proposal.
-  for (int s = 1; s <= 3; ++s) st.scanFirstPoint[s] = 594;
-  const double c1 = models::ValueAt(st, 1, st.scanRadius[1][594]);
-  ASSERT_LT(c1, models::ValueAt(st, 3, st.scanRadius[3][594]));
-  ASSERT_GT(c1, 13.65);
-  EXPECT_NE(AskL("\r").find("  :" + console::FormatF(c1, 6, 3) + "\n"), std::string::npos);
-  // Other models ask without a proposal.
-  st.modelLetter = 'C';
-  st.paramCount = 5;
-  EXPECT_EQ(AskL("\r").find("Calculated"), std::string::npos);
 }
 
 }  // namespace
