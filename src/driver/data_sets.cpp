@@ -105,9 +105,9 @@ bool OmitDataSets(AnalysisState& st) {
                              " and " + FormatI(st.seqLast, 3) + ")   :  ";
   const console::NumberList list = console::AskNumberList(
       prompt, kMaxScans,
-      {.ranges = true,
-       .emptyAllowed = true,
-       .valid = [&st](const console::NumberList& l) { return !PositionsToOmit(st, l).empty(); }});
+      {.ranges = true, .emptyAllowed = true, .valid = [&st](const console::NumberList& l) {
+         return !PositionsToOmit(st, l).empty();
+       }});
   if (list.values.empty()) return false;  // nothing named: back to the menu
   const std::vector<int> positions = PositionsToOmit(st, list);
   int* seq = st.scanSequence.data();
@@ -213,16 +213,18 @@ void ChooseGraphSets(AnalysisState& st) {
   const int count = st.seqLast - st.seqFirst + 1;
   // Last set shown: empty means all; a number beyond the used sets keeps the
   // previous choice.
-  const auto last = AskSetCount("Chose last file                              (<=" +
-                                    FormatI(count, 3) + ") :  ",
-                                count, FirstChar::kDigit, [](double v) { return v >= 1; });
-  if (last.empty) d.plotLast = 0;
-  else if (last.value <= count) d.plotLast = last.asInt();
+  const auto last = AskSetCount(
+      "Chose last file                              (<=" + FormatI(count, 3) + ") :  ", count,
+      FirstChar::kDigit, [](double v) { return v >= 1; });
+  if (last.empty)
+    d.plotLast = 0;
+  else if (last.value <= count)
+    d.plotLast = last.asInt();
   const int remaining = d.plotLast > 0 ? std::min(d.plotLast, count) : count;
   // First set shown: a negative number draws the traces unspread.
-  const auto first = AskSetCount("Chose start file (negativ without suppress)  (<=" +
-                                     FormatI(remaining, 3) + ") :  ",
-                                 1, FirstChar::kSignOrDigit, {});
+  const auto first = AskSetCount(
+      "Chose start file (negativ without suppress)  (<=" + FormatI(remaining, 3) + ") :  ", 1,
+      FirstChar::kSignOrDigit, {});
   const int f = first.asInt();
   d.spread = f >= 0;
   d.plotFirst = std::clamp(std::abs(f), 1, remaining);

@@ -229,7 +229,8 @@ std::vector<std::string> StatusFields(const Session& v) {
 // Enter always ends the picking, besides the finishing key.
 std::string FinishKeyName() {
   if (g_finishKey == console::kKeyEnter) return "Enter";
-  if (g_finishKey >= 1 && g_finishKey <= 26) return std::string("Enter/Ctrl-") + static_cast<char>('A' + g_finishKey - 1);
+  if (g_finishKey >= 1 && g_finishKey <= 26)
+    return std::string("Enter/Ctrl-") + static_cast<char>('A' + g_finishKey - 1);
   return "Enter/" + std::string(1, static_cast<char>(g_finishKey));
 }
 

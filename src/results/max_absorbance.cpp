@@ -51,8 +51,10 @@ int CutAtMaxAbsorbance(const AnalysisState& st, int j, int i, double aMax) {
 
 // ---- Option L: the proposal from the fitted model and the question ----------
 
-constexpr double kFootGradient = 80;   // dc/dr below which the bottom pile-up has ended [units/cm]
-constexpr double kFirstGradient = 76;  // the first scan's foot counts only while this steep [units/cm]
+// dc/dr below which the bottom pile-up has ended, and the steepness the
+// first scan's foot must keep to count [data units/cm].
+constexpr double kFootGradient = 80;
+constexpr double kFirstGradient = 76;
 
 struct PileUpFoot {
   double conc = 0;      // model concentration there, base line included [data units]
@@ -90,9 +92,9 @@ void ProposeAndAsk(AnalysisState& st, double lastSetMax) {
                      console::FormatF(st.origMaxValue, 7, 3) + "  :" +
                      console::FormatF(proposal, 6, 3));
   }
-  const std::string prompt = "Common max. absorbance (max.abs. of the last set =" +
-                             console::FormatF(lastSetMax, 6, 3) + ")  " +
-                             console::FormatF(st.maxAbsorbance, 6, 3) + "  : ";
+  const std::string prompt =
+      "Common max. absorbance (max.abs. of the last set =" + console::FormatF(lastSetMax, 6, 3) +
+      ")  " + console::FormatF(st.maxAbsorbance, 6, 3) + "  : ";
   st.maxAbsorbance = console::AskNumber({.prompt = prompt,
                                          .defaultValue = st.maxAbsorbance,
                                          .defaultColumn = 70,

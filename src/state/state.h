@@ -82,7 +82,9 @@ struct DisplayFlags {
   int plotStep = 1;               // every plotStep-th data set is shown
   // The flags as a new graph starts them (letters C, G, T, V, F and R); the
   // data sets chosen with B stay until the used sets change.
-  void resetFlags() { *this = DisplayFlags{.plotFirst = plotFirst, .plotLast = plotLast, .plotStep = plotStep}; }
+  void resetFlags() {
+    *this = DisplayFlags{.plotFirst = plotFirst, .plotLast = plotLast, .plotStep = plotStep};
+  }
 };
 
 struct AnalysisState {

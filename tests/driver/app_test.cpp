@@ -58,9 +58,9 @@ RunResult RunProgram(const std::string& input, bool png = false, int limitSecond
   std::filesystem::create_directory(d / "bin");
   std::ofstream(d / "bin" / "lpstat") << "#!/bin/sh\nexit 1\n";
   std::filesystem::permissions(d / "bin" / "lpstat", std::filesystem::perms::owner_all);
-  const std::string command = std::string("cd ") + dir + " && PATH=" + dir + "/bin:$PATH exec timeout -s KILL " +
-                              std::to_string(limitSeconds) + " '" + kProgram + "'" +
-                              (png ? " --png png" : "") + " <in >out 2>err";
+  const std::string command = std::string("cd ") + dir + " && PATH=" + dir +
+                              "/bin:$PATH exec timeout -s KILL " + std::to_string(limitSeconds) +
+                              " '" + kProgram + "'" + (png ? " --png png" : "") + " <in >out 2>err";
   const int status = std::system(command.c_str());
   RunResult r;
   r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -322,8 +322,9 @@ TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
 // the flow goes on, and the data sets and points each fit then uses.
 TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
   const std::string pick = Left(168) + "M" + Right(35) + "A" + Right(765) + "E";  // to 7.19 cm
-  const std::string results = std::string("\x1b") + "\n\n\n \n\x1b";  // fit, constants, report, graph
-  const std::string setup = "\n\n\n\n\n\n";                          // slit speed .. viscosity
+  // The fit's picture, the constants, the report and the graph.
+  const std::string results = std::string("\x1b") + "\n\n\n \n\x1b";
+  const std::string setup = "\n\n\n\n\n\n";  // slit speed .. viscosity
   const std::string refit = "NN\rE0\n" + results;  // no RI, model N, kept estimates, none fixed
   const std::string input =
       "\r\r\rS\r\r" + kSample + "/abs\n2\n\n\n\nE" + pick + "\n\nN" + setup + "\nNN\r0\n" +
@@ -331,7 +332,8 @@ TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
       refit + "K7.15\n" + refit + "L\n0\n" + results + "L1.491\n0\n" + results + "M6.12\n" + refit +
       "Nx" + "OY"  // not after Escape: ESC O would start a key sequence
       + "B10\n-2\n3\n\x1b" + "P\x1b" + "C\x1b" + "G\x1b" + "V\x1b" + "R\n\n\n \n\x1b" + "F" +
-      results + "A\n" + "W\n\n\n\n\nNC\r0\n" + results + "L\n0\n" + results + "Dx" + "X" + "U" + "Z" + "Ex" + "EF";
+      results + "A\n" + "W\n\n\n\n\nNC\r0\n" + results + "L\n0\n" + results + "Dx" + "X" + "U" +
+      "Z" + "Ex" + "EF";
   const RunResult r = RunProgram(input);
   ASSERT_FALSE(r.timedOut) << r.out;
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -372,13 +374,16 @@ TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
   // L: the plateau lies below the loading, so 1.05 × the initial absorbance
   // of the fit before (K's, the 5th) is proposed; then A_max, kept by an
   // empty answer; then the parameters. Model C (after W): no proposal.
-  EXPECT_EQ(block('L').substr(68, 7), FormatF(1.05 * TableRow(t, "Initial absorbance ", 5).value, 6, 3) + "\n");
+  EXPECT_EQ(block('L').substr(68, 7),
+            FormatF(1.05 * TableRow(t, "Initial absorbance ", 5).value, 6, 3) + "\n");
   EXPECT_NE(block('L').find(")   0.000  : 0.000\nsequence of the parameters\n"), std::string::npos);
-  EXPECT_NE(block('L', 2).find(")   0.000  : 1.491\nsequence of the parameters\n"), std::string::npos);
+  EXPECT_NE(block('L', 2).find(")   0.000  : 1.491\nsequence of the parameters\n"),
+            std::string::npos);
   EXPECT_EQ(block('L', 3).substr(0, 23), "Common max. absorbance ");
   for (char c : std::string("TPCGV"))  // the graph in the viewer, nothing else
     EXPECT_TRUE(std::regex_match(block(c), std::regex(R"(\[graph \d+\]\n\[viewer J\]\n)"))) << c;
-  EXPECT_TRUE(std::regex_search(block('D'), std::regex("report written to ./svfit-print-.*\ndata send off\n")));
+  EXPECT_TRUE(std::regex_search(block('D'),
+                                std::regex("report written to ./svfit-print-.*\ndata send off\n")));
 
   // Data points and sets of each report: all; without 2 to 4; from the 3rd;
   // to the 20th; cut at 7.15 cm (then twice L: nothing above 1.491 OD is

@@ -97,7 +97,9 @@ TEST(DataSetEditing, OrderOfNumbersAllSetsAndRadiiOutsideTheRange) {
 TEST(DataSetEditing, GraphChoiceOfSetsSpreadingAndItsLife) {
   auto st = Loaded();
   const DisplayFlags& d = st->display;
-  const auto choice = [&d] { return std::make_tuple(d.plotFirst, d.plotLast, d.plotStep, d.spread); };
+  const auto choice = [&d] {
+    return std::make_tuple(d.plotFirst, d.plotLast, d.plotStep, d.spread);
+  };
   // Last 6, start -2 (unspread), every 2nd; then a last set beyond the used
   // ones keeps 6, and a start beyond it is reduced to it (spread).
   console::StartTestConsole("6\r-2\r2\r11\r7\r\r\r");
