@@ -5,19 +5,24 @@
 
 #include <chrono>
 #include <string>
+#include <utility>
 
 #include "console/crt.h"
+#include "console/format.h"
 #include "console/graph.h"
 #include "console/hardcopy.h"
 #include "driver/setup.h"
 #include "fit/fit.h"
 #include "models/model_pass.h"
+#include "plot/distribution_plot.h"
 #include "plot/fit_display.h"
 #include "plot/range_pick.h"
 #include "plot/screen_plot.h"
 #include "plot/viewer.h"
+#include "results/distribution.h"
 #include "results/max_absorbance.h"
 #include "results/report.h"
+#include "results/sedfit_export.h"
 #include "scans/reader.h"
 #include "scans/selection.h"
 
@@ -103,9 +108,8 @@ void AfterLoading(AnalysisState& st) {
   ChooseStartSet(st);
 }
 
-bool RunDistribution(AnalysisState&) {
-  NotYet("sedimentation coefficient distribution");
-  return false;
+bool RunDistribution(AnalysisState& st) {
+  return results::ComputeDistribution(st, {.show = plot::ShowDistribution});
 }
 
 bool RunFitSetup(AnalysisState& st, SetupEntry entry) { return SetupDialog(st, entry); }
@@ -140,6 +144,14 @@ bool RunFit(AnalysisState& st) {
     plot::GraphViewer(st, {.mode = 'J'}, plot::FitDisplayScale());
     console::HideGraphics();
   }
+  // The distribution file once more, now with the fitted component's psv·rho.
+  // The results screen follows at once, so a failure waits for a key.
+  if (st.distExists && (st.modelLetter == 'N' || st.modelLetter == 'C') &&
+      !results::WriteDistributionFile(st, st.psvRho[1])) {
+    console::Write("press a key  ");
+    if (console::ReadKey() == 0) console::ReadKey();
+    console::WriteLn();
+  }
   return st.fitDone;
 }
 
@@ -171,6 +183,15 @@ void ShowGraph(AnalysisState& st) {
 }
 
 void PickStartValues(AnalysisState& st) {
+  // Peaks marked on the distribution display are the components of the first
+  // set-up after it.
+  if (std::exchange(st.distMarksPending, false) && st.markedCount > 0) {
+    std::string line = "components from the distribution:";
+    for (int k = 1; k <= kMaxComponents; ++k)
+      if (st.markedS[k] != 0) line += "  S" + std::to_string(k) + " = " + console::FormatF(st.markedS[k], 0, 2);
+    console::WriteLn(line);
+    return;
+  }
   if (!console::GraphicsOpen()) return;
   st.markedS.fill(0);
   st.markedAmp.fill(0);
@@ -196,7 +217,7 @@ void PrintHardcopies(AnalysisState&) {
   if (console::HardcopyPending()) console::WriteLn(console::EndHardcopyJob());
 }
 
-void WriteSedfitFiles(AnalysisState&) { NotYet("SEDFIT files"); }
+void WriteSedfitFiles(AnalysisState& st) { results::ExportForSedfit(st); }
 
 void WriteHpglPlot(AnalysisState&) { NotYet("HPGL plot file"); }
 

@@ -20,7 +20,8 @@
 // sedimentation coefficient of start-value picking is
 //   s = ln(r / r_m) / (ω² t) · 1e13  [S]
 // for the last scan of the sequence (ω² = scanOmega2 · omega2First, t its
-// scanTime) and the marked meniscus r_m.
+// scanTime) and the marked meniscus r_m. On a distribution display the
+// abscissa is s* itself and the ordinate g(s*).
 #include "plot/viewer.h"
 
 #include <unistd.h>
@@ -200,6 +201,7 @@ void Clamp(Session& v) {
 }
 
 double SvedbergAt(const Session& v, double r) {
+  if (v.req.distribution) return r;  // the abscissa is s* [S]
   const AnalysisState& st = v.st;
   const int last = st.scanSequence[st.seqLast];
   const double omega2 = st.omega2First > 0 ? st.scanOmega2[last] * st.omega2First : st.scanOmega2[last];
@@ -215,6 +217,10 @@ std::string F2(double x) { return console::FormatF(x, 0, 2); }
 // The status fields of the crosshair, in screen order.
 std::vector<std::string> StatusFields(const Session& v) {
   const double r = v.scale.Radius(v.cx), od = v.scale.Value(v.cy);
+  if (v.req.startValues && v.req.distribution) {
+    return {"Svedberg = " + F2(r), "g = " + F4(od), "n=" + std::to_string(std::min(4, v.st.markedCount + 1)),
+            "d=" + std::to_string(v.step)};
+  }
   if (v.req.startValues) {
     const AnalysisState& st = v.st;
     return {"last file = " + std::to_string(st.scanSequence[st.seqLast]), "Svedberg = " + F2(SvedbergAt(v, r)),
@@ -346,7 +352,8 @@ std::string ViewerKeys(char mode) {
 
 std::string ConsoleKeys(const Session& v) {
   std::string s = "crosshair keys: arrows move, ";
-  if (v.req.startValues) s += "1-4 take S1-S4, ";
+  if (v.req.distribution) s += "1-4 mark peaks S1-S4, Esc no marks, ";
+  else if (v.req.startValues) s += "1-4 take S1-S4, ";
   else if (v.req.mode == 'N') s += "M meniscus, A start, E end, ";
   else if (v.req.mode != 'B') s += "A start, E end, ";
   return s + FinishKeyName() + ": done";
@@ -424,6 +431,12 @@ bool PickAction(Session& v, int key) {
     return false;
   }
   if (key == g_finishKey || key == console::kKeyEnter) return true;
+  if (key == console::kKeyEscape && v.req.distribution) {  // leave without marks
+    st.markedS.fill(0);
+    st.markedAmp.fill(0);
+    st.markedCount = 0;
+    return true;
+  }
   const int up = (key >= 'a' && key <= 'z') ? key - 32 : key;
   if (up == 'M' && v.req.mode == 'N') {
     st.meniscusMarked = r;

@@ -70,6 +70,9 @@ void AnalysisState::resetForAnalysis() {
   fitDone = false;
   secondSpeedFirstScan = 0;
   profile3000Count = 0;  // a 3000 rpm profile belongs to the analysis that read it
+  distExists = false;    // so does a distribution
+  distMarksPending = false;
+  distPlateau = 0;
 }
 
 void AnalysisState::resetSeries() {

@@ -259,6 +259,29 @@ struct AnalysisState {
   std::array<std::string, 6> infoLines;  // information lines of the loaded series
   std::string dataFileNote;           // data-file note shown on the console report
 
+  // ---- Sedimentation coefficient distribution g(s*) --------------------------
+  // What the last distribution computed, kept for its display, its file and
+  // the plot files. G and s* belong to the radial points of the middle scan.
+  bool distExists = false;            // a distribution was computed in this analysis
+  char distMethod = 'T';              // 'R' radial derivative, 'T' time derivative
+  int distFirstScan = 0;              // k0: first scan of the range
+  int distLastScan = 0;               // k: last scan of the range (the plateau scan)
+  int distAverage = 0;                // n_avg: scans averaged beyond the first
+  int distDistance = 0;               // d: scan distance of the time difference (0 for R)
+  int distPasses = 0;                 // smoothing passes over scans and profile
+  int distMidScan = 0;                // c: the scan whose radii carry G
+  int distPointCount = 0;             // n: points of G (last used point of scan k)
+  int distPlateau = 0;                // p: plateau index found in scan k
+  int distCut = 0;                    // m_cut: points between the end shown and p (130 R, 180 T)
+  int distStart = 0;                  // e div 16 (at least 1): first point shown and written
+  int distEnd = 0;                    // e = p - m_cut: last point shown and written
+  double distMidTime = 0;             // t_mid: run time the abscissa refers to [s]
+  PerPoint<double> distG{};           // g(s*) of point 1..distPointCount [data units, 1e-12 scale]
+  PerPoint<double> distS{};           // s* of point 1..distPointCount [S]
+  double distMin = 0, distMax = 0;    // smallest and largest G over e div 16 .. e
+  double distCorrectionK = 0;         // K of the time-method correction; 0: none
+  bool distMarksPending = false;      // peaks marked on the display, not yet taken by a set-up
+
  private:
   std::array<std::unique_ptr<ScanMatrix<double>>, kMaxParams + 1> paramDeriv_;
 };

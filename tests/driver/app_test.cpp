@@ -332,7 +332,7 @@ TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
       refit + "K7.15\n" + refit + "L\n0\n" + results + "L1.491\n0\n" + results + "M6.12\n" + refit +
       "Nx" + "OY"  // not after Escape: ESC O would start a key sequence
       + "B10\n-2\n3\n\x1b" + "P\x1b" + "C\x1b" + "G\x1b" + "V\x1b" + "R\n\n\n \n\x1b" + "F" +
-      results + "A\n" + "W\n\n\n\n\nNC\r0\n" + results + "L\n0\n" + results + "Dx" + "X" + "U" +
+      results + "A\n" + "W\n\n\n\n\nNC\r0\n" + results + "L\n0\n" + results + "Dx" + "X" + "Uexport\nY\nE" +
       "Z" + "Ex" + "EF";
   const RunResult r = RunProgram(input);
   ASSERT_FALSE(r.timedOut) << r.out;
@@ -368,7 +368,8 @@ TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
       {block('O'), "Also the cutted data points shall be restored   (Y/N)  :  Y\nR"},
       {block('A', 2), "What data files shall be omitted (between  1 and  30)   :  \nR"},
       {block('E'), "Really (F)inish  (F/N) N\nR"},
-      {block('X'), "R"}};
+      {block('X'), "R"},
+      {block('U'), "device with path way (without file name)       : "}};
   for (const auto& [text, start] : starts)
     EXPECT_EQ((text + "R").substr(0, start.size()), start);
   // L: the plateau lies below the loading, so 1.05 × the initial absorbance

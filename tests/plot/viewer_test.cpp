@@ -14,6 +14,7 @@
 #include "console/format.h"
 #include "console/graph.h"
 #include "console/hardcopy.h"
+#include "plot/distribution_plot.h"
 #include "plot/screen_plot.h"
 #include "synthetic_series.h"
 
@@ -141,6 +142,25 @@ TEST_F(Viewer, StartValuesCountComponents) {
   ASSERT_TRUE(Run("EA3" + kFinish, {'B', true}));
   EXPECT_EQ(st.endRadius, end);
   EXPECT_EQ(st.markedCount, 3);
+}
+
+// The distribution display: g(s*) in colour 14 against s*; 1..4 mark s*
+// and g at the crosshair, Escape leaves without marks.
+TEST_F(Viewer, DistributionPeaksAreMarkedInSvedbergAndEscapeDropsThem) {
+  st.distStart = 25, st.distEnd = 400;
+  for (int i = 1; i <= 400; ++i) st.distS[i] = 0.025 * i, st.distG[i] = 2 * std::exp(-std::pow(0.025 * i - 5, 2));
+  st.distMin = st.distG[25], st.distMax = 2;
+  st.markedS = {};
+  st.markedCount = 0;
+  scale = DrawDistributionPlot(st);
+  EXPECT_EQ(std::pair(scale.xMin, scale.xSpan), std::pair(0.625, 10 - 0.625));  // s* of points 25 .. 400
+  EXPECT_EQ(gr::GetPixel(scale.XPixel(5.0), scale.YPixel(2.0)), 14);
+  ASSERT_TRUE(Run(Press('M', 100) + "2" + kFinish, {'B', true, true}));
+  EXPECT_EQ(st.markedCount, 1);
+  EXPECT_DOUBLE_EQ(st.markedS[2], scale.Radius(450));
+  EXPECT_DOUBLE_EQ(st.markedAmp[2], scale.Value(200));
+  ASSERT_TRUE(Run("1\x1b", {'B', true, true}));
+  EXPECT_EQ(st.markedCount + st.markedS[1] + st.markedS[2], 0.0);
 }
 
 TEST_F(Viewer, CtrlVPlacesATextAtTheCrosshair) {
