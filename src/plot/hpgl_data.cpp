@@ -471,8 +471,6 @@ void ComposePlot(Plot& p) {
     case PlotKind::kRiNoise: WriteRiNoiseCurve(p.out, frame, st); break;
     case PlotKind::kResidualOnly: break;  // the panels are drawn already
   }
-  // The distribution curve (a distribution plot) goes here once the
-  // sedimentation coefficient distribution exists.
 
   console::SetTextColor(kYesNoColour);
   const std::vector<PlacedText>& texts = PlacedTexts();
@@ -544,7 +542,10 @@ PlotWritten GraphOptionsDialog(const AnalysisState& st, HpglSession& session) {
     kind = PlotKind::kResidualOnly;
   } else {
     o.residualMode = 'N';
-    // The distribution plot is offered here once the distribution exists.
+    // DISTRIBUTION PLOT: once the sedimentation coefficient distribution
+    // exists, "Draw Sedimentation distribution   (Y/N) : " (colour 11) is
+    // asked here; yes makes a PlotKind::kDistribution plot (no scan range,
+    // its curve in ComposePlot, its scan number in the name label).
     console::SetTextColor(console::kLightCyan);
     if (st.tiNoiseOn && AskYesNo("Draw only the TI-noise plot       (Y/N) : ", YesNo::kEnterNo))
       kind = PlotKind::kTiNoise;

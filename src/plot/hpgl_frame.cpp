@@ -52,7 +52,9 @@ std::string Printable(std::string_view text) {
 // ---- Axes ------------------------------------------------------------------------------
 
 void SetOrdinate(PlotFrame& frame, double yMin, double yMax) {
-  if (!(yMax > yMin) || !std::isfinite(yMax - yMin)) {
+  // A range too small to be told from rounding (a flat curve) gets ±0.5.
+  const double size = std::max({1.0, std::fabs(yMin), std::fabs(yMax)});
+  if (!(yMax - yMin > 1e-9 * size) || !std::isfinite(yMax - yMin)) {
     const double mid = std::isfinite(yMin) ? yMin : 0.0;
     yMin = mid - 0.5;
     yMax = mid + 0.5;
@@ -133,7 +135,7 @@ OrdinateScale OrdinateScaleOf(const PlotFrame& frame) {
   const double low = g.bottom - 50;                            // ticks stand above this
   // First tick: value 0, or the first multiple of `every` inside the frame;
   // below the origin only when the data go negative.
-  long j = std::lround(std::ceil((low - a.zeroOffset) / (o.spacing * every)));
+  long j = std::lround(std::clamp(std::ceil((low - a.zeroOffset) / (o.spacing * every)), -1e9, 1e9));
   if (a.yMin >= 0 || frame.kind == PlotKind::kResidualOnly) j = std::max(0L, j);
   j *= every;
   o.decimals = 0;

@@ -185,14 +185,18 @@ class HpglDialogue : public ::testing::Test {
 const std::string kAllFrameParts = "YYYY\rYYY\r";
 
 TEST_F(HpglDialogue, FileNameAskedAgainNoFramePartsAndAppendedPlots) {
-  // An empty name is asked again; N to every frame prompt and to the name
-  // label leaves the header, the data drawing and the end.
-  const std::string plain = "N" "N" "N" "C" "N" "\r\r\r" "NL\r\r" + dir + "\r" "\r" "data\r" "\r\r" "N"
-                            "\r" "N" "N" "NNNNN" "N";
+  // An empty name is asked again; a file that cannot be created is named
+  // and the offsets and the name are asked again. N to every frame prompt
+  // and to the name label leaves the header, the data drawing and the end.
+  const std::string plain = "N" "N" "N" "C" "N" "\r\r\r" "NL\r\r" + dir + "\r" "\r" "no/such\r" "\r\r" + dir +
+                            "\r" "data\r" "\r\r" "N" "\r" "N" "N" "NNNNN" "N";
   PlotWritten w = Plot(plain);
   ASSERT_TRUE(w.written);
   EXPECT_EQ(w.path, dir + "data.HGL");
-  EXPECT_EQ(Count(console::TestTranscript(), "File name without extender  :  "), 2);
+  const std::string transcript = console::TestTranscript();
+  EXPECT_EQ(Count(transcript, "File name without extender  :  "), 3);
+  EXPECT_NE(transcript.find("the plot file " + dir + "no/such.HGL cannot be created"), std::string::npos);
+  EXPECT_EQ(Count(transcript, "X-Offset     (5200)      0  : "), 2);
   std::string text = Read(w.path);
   EXPECT_EQ(text.rfind("IN;DT" + kEtxText + ";DF;VS1;\nPW0.3;\nSI0.150,0.150;\nSP1;PA", 0), 0u);
   for (const char* absent : {"VS4", "LB", "DI", "PR"}) EXPECT_EQ(Count(text, absent), 0) << absent;
@@ -235,13 +239,16 @@ TEST_F(HpglDialogue, PensSmallSymbolsResidualPanelsAndTheExtension) {
   // panels, each with its zero line.
   MakeFit(st, 40);
   session = {};  // each plot into a file of its own
-  w = Plot("N" "Y" "M" "S" "\r\r\r" + NewFile("panels") + "N" + kAllFrameParts + "N");
+  // The abscissa legend emptied (Ctrl-Y) keeps its default; the ordinate's
+  // edited to "res".
+  w = Plot("N" "Y" "M" "S" "\r\r\r" + NewFile("panels") + "N" + "YYYY\x19\rYYY\x19res\r" + "N");
   text = Read(w.path);
   EXPECT_NE(console::TestTranscript().find("Sequence of data files to draw (each 1. 2. n.) : 5"), std::string::npos);
   EXPECT_EQ(Count(text, "PU;SP1;PA1500,"), 8);
   EXPECT_EQ(session.options.residualMode, 'N');
   EXPECT_EQ(session.file.step, 1);
-  EXPECT_NE(text.find("LB " + kEtxText), std::string::npos);  // the legend's leading blank
+  EXPECT_EQ(Count(text, "DI,0,1;"), 3);  // "res", upwards
+  EXPECT_NE(text.find("LB[" + kEtxText), std::string::npos);  // "radius [cm]"
 
   // One residual of 0.02 OD in a data range of 0.9 OD: 4 fits the band unit
   // b = H div 9, 8 would overflow it; the band labels show b in OD.
