@@ -56,7 +56,6 @@ constexpr int kYesNoColour = 15;
 // The plot being built.
 struct Plot {
   const AnalysisState& st;
-  HpglSession& session;
   PlotOptions& o;
   PlotFileSettings& f;
   PlotFrame frame;
@@ -526,7 +525,7 @@ void AskResidualStyle(PlotOptions& o, bool panels) {
 }  // namespace
 
 PlotWritten GraphOptionsDialog(const AnalysisState& st, HpglSession& session) {
-  Plot p{st, session, session.options, session.file, {}, HpglOut{}, {}, false, {}};
+  Plot p{st, session.options, session.file, {}, HpglOut{}, {}, false, {}};
   PlotOptions& o = p.o;
   p.fitted = st.maxIterations >= 1 && st.fitDone;
   PlotKind kind = PlotKind::kData;
