@@ -4,6 +4,8 @@
 #include "driver/flow.h"
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <string>
 #include <utility>
 
@@ -16,6 +18,8 @@
 #include "models/model_pass.h"
 #include "plot/distribution_plot.h"
 #include "plot/fit_display.h"
+#include "plot/hpgl_data.h"
+#include "plot/hpgl_render.h"
 #include "plot/range_pick.h"
 #include "plot/screen_plot.h"
 #include "plot/viewer.h"
@@ -47,6 +51,24 @@ scans::LoadHooks LoadingHooks() {
 }
 
 results::PrintTarget g_reportTarget;  // where option D sends the report
+plot::HpglSession g_hpgl;             // plot file settings and graph options of the run
+int g_plotPictures = 0;               // plots rendered as PNG for --png
+
+// With --png DIR each plot written is also drawn as DIR/plot-NNN.png.
+void RenderPlotPicture(const std::string& hpglPath) {
+  const std::string dir = console::PngDirectory();
+  if (dir.empty()) return;
+  char name[32];
+  std::snprintf(name, sizeof name, "/plot-%03d.png", ++g_plotPictures);
+  const std::string png = dir + name;
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  std::string error;
+  if (plot::RenderLastPlotPng(hpglPath, png, &error))
+    console::Announce("[plot " + std::to_string(g_plotPictures) + ": " + png + "]");
+  else
+    console::WriteLn("The plot could not be drawn as " + png + ": " + error);
+}
 
 // Key I stops the fit after the current iteration. A pending key is read,
 // upper-cased; an extended key (0 and its scan code) is read completely, so
@@ -219,10 +241,13 @@ void PrintHardcopies(AnalysisState&) {
 
 void WriteSedfitFiles(AnalysisState& st) { results::ExportForSedfit(st); }
 
-void WriteHpglPlot(AnalysisState&) { NotYet("HPGL plot file"); }
+void WriteHpglPlot(AnalysisState& st) {
+  const plot::PlotWritten w = plot::WriteHpglPlot(st, g_hpgl);
+  if (w.written) RenderPlotPicture(w.path);
+}
 
 void CloseGraphics(AnalysisState&) { console::CloseGraphics(); }
 
-void CloseHpglFile(AnalysisState&) {}
+void CloseHpglFile(AnalysisState&) { plot::FinishPlotFile(g_hpgl.file); }
 
 }  // namespace svfit::driver

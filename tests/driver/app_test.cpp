@@ -333,7 +333,7 @@ TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
       "Nx" + "OY"  // not after Escape: ESC O would start a key sequence
       + "B10\n-2\n3\n\x1b" + "P\x1b" + "C\x1b" + "G\x1b" + "V\x1b" + "R\n\n\n \n\x1b" + "F" +
       results + "A\n" + "W\n\n\n\n\nNC\r0\n" + results + "L\n0\n" + results + "Dx" + "X" + "Uexport\nY\nE" +
-      "Z" + "Ex" + "EF";
+      "ZNNNCYCD\n\n\nNL\n\nplots\nYrun\n\n\nN\nNYYYYY\nYYY\nY" + "Ex" + "EF";
   const RunResult r = RunProgram(input);
   ASSERT_FALSE(r.timedOut) << r.out;
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -369,7 +369,8 @@ TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
       {block('A', 2), "What data files shall be omitted (between  1 and  30)   :  \nR"},
       {block('E'), "Really (F)inish  (F/N) N\nR"},
       {block('X'), "R"},
-      {block('U'), "device with path way (without file name)       : "}};
+      {block('U'), "device with path way (without file name)       : "},
+      {block('Z'), "Bold text for slide ?             (Y/N) : N\n"}};
   for (const auto& [text, start] : starts)
     EXPECT_EQ((text + "R").substr(0, start.size()), start);
   // L: the plateau lies below the loading, so 1.05 × the initial absorbance
