@@ -14,6 +14,7 @@
 #include "state/state.h"
 #include "fit/fit.h"
 #include "models/catalogue.h"
+#include "results/fit_outcome.h"
 #include "results/start_values.h"
 #include "sim/lamm.h"
 
@@ -93,7 +94,11 @@ std::unique_ptr<AnalysisState> FitSimulated(const Series& series, char letter, i
   st->dampQ = 5;
   st->maxIterations = 200;
   st->postFitOption = ' ';
-  runFit(*st);
+  double ssStart = -1;  // no fit may end above the SS it started from
+  FitObserver observer;
+  observer.evaluated = [&](const AnalysisState& a) { if (ssStart < 0) ssStart = a.sumSq; };
+  runFit(*st, observer);
+  EXPECT_LE(st->sumSq, ssStart);
   return st;
 }
 
@@ -140,6 +145,21 @@ TEST_F(Recovery, TwoSpeciesWithModelC) {
   auto st = FitSimulated(series, 'C', 2, &start);
   ExpectRecovered(*st, 2, 3.0, 0.02, 0, 0, 0, 0.004, 0.0005);
   ExpectRecovered(*st, 7, 9.0, 0.02, 0, 0, 0, 0.004, 0.0005);
+}
+
+// Two components with the same start values have the same derivatives: no
+// step can tell them apart, and the fit says so instead of reporting numbers.
+TEST_F(Recovery, TwoComponentsStartedAlikeAreReportedAsNotDetermined) {
+  Series series;
+  series.run.components = {{4.4, 6e-7, 0.8}};
+  const double unit = 1e-13 * sim::omega2FromRpm(kRpm);
+  const PerParam<double> start = {0, 0.4, 4.0 * unit, 0, 6.0, 6e-7, 0.4, 4.0 * unit, 6e-7};
+  auto st = FitSimulated(series, 'C', 2, &start);
+  EXPECT_NE(st->fitOutcome, FitOutcome::kFitted);
+  EXPECT_EQ(st->undeterminedParams & 0b111100110u, 0b111100110u);  // c0, s and D of both
+  EXPECT_EQ(results::FitOutcomeLine(*st).substr(0, 12), "FIT FAILED: ");
+  EXPECT_NE(results::UndeterminedLine(*st).find("(components 1 and 2: same s)"), std::string::npos)
+      << results::UndeterminedLine(*st);
 }
 
 TEST_F(Recovery, InterferenceDataWithTimeAndRadialNoise) {
