@@ -305,12 +305,9 @@ TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
   EXPECT_NE(allFixed.find(Between(allFixed, "ORVI (C", "\n") +
                           "\nNO FIT: every parameter fixed, the model at the given values\n"),
             std::string::npos) << allFixed;
-  EXPECT_NE(allFixed.find("Parameter(total/estimated)/tau(last set)        5/ 0"), std::string::npos);
   EXPECT_EQ(TableRow(t, kS1, 4).sd, 0.0);
   EXPECT_EQ(TableRow(t, kS1, 4).value, 4.4);
-  const auto fixedRmsd = allFixed.find("Standard deviation(rmsd)/time diff./SSR      ");
-  ASSERT_NE(fixedRmsd, std::string::npos);
-  EXPECT_NEAR(std::stod(allFixed.substr(fixedRmsd + 46, 9)), 0.005, 0.0005);
+  EXPECT_NEAR(std::stod(Between(allFixed, "SSR      ", "\n").substr(9)), 0.005, 0.0005);  // rmsd
   EXPECT_EQ(Count(allFixed, "[viewer J]\n"), 2) << allFixed;
 
   // The old-file options after the restart; Z at the device prompt ends the program.
@@ -338,7 +335,6 @@ TEST(RealRun, IgGFromEstimatedStartValuesAndFromOneMarkedBoundary) {
   ASSERT_FALSE(r.timedOut) << r.out;
   EXPECT_EQ(r.exitCode, 0) << r.err;
   const std::string& t = r.out;
-  EXPECT_NE(t.find("meniscus radius            :  6.0901\n"), std::string::npos);
   EXPECT_NE(t.find("S2 refused: the same s as S1, mark another boundary]"), std::string::npos);
   EXPECT_EQ(t.find("FIT FAILED"), std::string::npos);
   for (int fit = 1; fit <= 2; ++fit) {
@@ -347,9 +343,7 @@ TEST(RealRun, IgGFromEstimatedStartValuesAndFromOneMarkedBoundary) {
     const double meniscus = TableRow(t, "Meniscus radius     ", fit).value;
     EXPECT_TRUE(meniscus > 5.9677 && meniscus < 6.09) << meniscus;
   }
-  const auto rmsd = t.find("Standard deviation(rmsd)/time diff./SSR      ");
-  ASSERT_NE(rmsd, std::string::npos);
-  EXPECT_NEAR(std::stod(t.substr(rmsd + 46, 9)), 0.0030, 0.0003);
+  EXPECT_NEAR(std::stod(Between(t, "SSR      ", "\n").substr(9)), 0.0030, 0.0003);  // rmsd
   EXPECT_EQ(Count(t, "Parameter(total/estimated)/tau(last set)        5/ 4"), 2);
 }
 

@@ -316,21 +316,6 @@ TEST_F(FitEngine, StepsIntoARegionWithoutFiniteValuesAreUndone) {
   for (int i = 1; i <= 5; ++i) EXPECT_TRUE(std::isfinite(st->stdDev[i])) << i;
 }
 
-TEST_F(FitEngine, MeniscusStaysWithinTheFileRadii) {
-  // The optimum of P4 (0.2) lies beyond the radii of the files: the step
-  // that would cross 0.1 stops half-way from the old value (0.0) to it.
-  fakeControl().model = LinearModel;
-  auto st = MakeSeries(4, 100, kTruth);
-  st->fileMinRadius = 0.01;
-  st->fileMaxRadius = 0.1;
-  Prepare(*st, kStart, 0.5, {1, 2, 4, 5, 6});
-  Record();
-  runFit(*st);
-  ASSERT_GE(paramAt.size(), 4u);
-  EXPECT_EQ(paramAt[2][4], 0.05);
-  for (std::size_t i = 2; i < paramAt.size(); ++i) EXPECT_TRUE(paramAt[i][4] >= 0.01 && paramAt[i][4] <= 0.1) << i;
-}
-
 TEST_F(FitEngine, FailedFitsSaySoAndEndAtTheirBestPoint) {
   // Parameters 1 and 2 multiply the same function: only their sum is
   // determined. Parameter 7 has no influence at all.

@@ -103,19 +103,15 @@ TEST(FitOutcome, AFailedFitAndImpossibleValuesAreSaidUnderTheTitleAndUnderTheFig
   SetParam(*st, 2, Sw(4.35), Sw(4.0), Sw(0.01));
   SetParam(*st, 4, 6.05, 6.05, 0.001);
   SetParam(*st, 5, 6.1e-7, 5e-7, 1e-9);
-  const std::string usual = Printed(*st);
-  EXPECT_EQ(usual.find("FIT FAILED"), std::string::npos);
-  EXPECT_EQ(usual.find("remark"), std::string::npos);
+  EXPECT_EQ(Printed(*st).find("remark"), std::string::npos);
   st->fitOutcome = FitOutcome::kSingular;
   st->undeterminedParams = (1u << 2) | (1u << 5);
   st->param[1] = -0.1;
   st->param[5] = 6.1e-5;  // a hundred times too fast for 4.35 S: f/f0 = 0.13
-  const auto lines = Lines(Printed(*st));
-  ASSERT_GE(lines.size(), 4u);
-  EXPECT_EQ(lines[1].substr(5, 8), "ORVI (D ");
-  EXPECT_EQ(lines[2], "     FIT FAILED: parameters not determined - the values are no result");
-  EXPECT_EQ(lines[3], "     not determined: parameters 2 5");
   const std::string text = Printed(*st);
+  EXPECT_NE(text.find("5:12:2026\n     FIT FAILED: parameters not determined - the values are no "
+                      "result\n     not determined: parameters 2 5\n"),
+            std::string::npos);
   const auto friction = text.find("Friction ratio");
   EXPECT_EQ(text.substr(text.find('\n', friction) + 1),
             "     remark: friction ratio below 1 - D too large for this s, no particle\n"

@@ -121,10 +121,9 @@ TEST(StartValues, SlowBoundariesGetTheFloorsAndANegativePlateauEndsAtZero) {
 }
 
 TEST(StartValues, WhenTheEstimateFailsPlateauAndSComeFromTheStepInTheData) {
-  // Every scan after the first sits 2 units lower (an offset of its own), so
-  // the plateau of scan 2 comes out negative. The middle scan (6) still
-  // steps up by 0.8 at its boundary; with TI noise elimination the first
-  // scan, all plateau and carrying the same radial pattern, is taken off it.
+  // Scans after the first sit 2 units lower: the plateau of scan 2 comes out
+  // negative. The middle scan (6) still steps up by 0.8 at its boundary; under
+  // TI noise elimination the first scan (all plateau, same pattern) is taken off.
   const auto pattern = [](int j) { return 0.3 * std::sin(0.02 * j); };
   for (const bool ti : {false, true}) {
     SCOPED_TRACE(ti);
