@@ -99,6 +99,9 @@ LoadResult LoadScans(AnalysisState& st) {
 void AfterLoading(AnalysisState& st) {
   scans::FinishLoading(st, LoadingHooks());
   results::ApplyLoadingCut(st);
+  // The data sets to fit, as options H and S ask for them.
+  ChooseLastSet(st);
+  ChooseStartSet(st);
 }
 
 bool RunDistribution(AnalysisState&) {
@@ -189,25 +192,6 @@ void PickStartValues(AnalysisState& st) {
   plot::GraphViewer(st, {.mode = 'B', .startValues = true}, scale);
   console::HideGraphics();
 }
-
-bool OmitDataSets(AnalysisState&) {
-  NotYet("omitting data sets");
-  return false;
-}
-
-void ChooseStartSet(AnalysisState&) { NotYet("starting data set"); }
-
-void ChooseLastSet(AnalysisState&) { NotYet("last data set"); }
-
-void RestoreDataSets(AnalysisState&) { NotYet("restoring the data sets"); }
-
-void NewNearBottomRadius(AnalysisState&) { NotYet("near-bottom radius"); }
-
-void NewStartRadius(AnalysisState&) { NotYet("start radius"); }
-
-void ProposeMaxAbsorbance(AnalysisState&) { NotYet("maximal absorbance"); }
-
-void ChooseGraphSets(AnalysisState&) { NotYet("choice of the plotted data sets"); }
 
 int PrintReport(AnalysisState& st) {
   // The graph hardcopies made so far go out first: on paper they stand in

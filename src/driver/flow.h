@@ -34,7 +34,9 @@ bool SelectFiles(AnalysisState& st);     // directory, cell, start file; false: 
 // st.graphDriver and st.graphMode for every later graph.
 void StartGraphics(AnalysisState& st);
 LoadResult LoadScans(AnalysisState& st); // the loading loop, file by file
-void AfterLoading(AnalysisState& st);    // viscosity, radial range, cut, cleaning, counts
+// Radial range, cut, cleaning, counts; then the last and the first data set
+// to fit, asked as options H and S ask them.
+void AfterLoading(AnalysisState& st);
 // The distribution path after "yes" to the distribution question; true when
 // the user goes straight to the option menu.
 bool RunDistribution(AnalysisState& st);
@@ -54,6 +56,7 @@ void ShowGraph(AnalysisState& st);       // data, fit and residuals as st.displa
 void PickStartValues(AnalysisState& st);
 
 // ---- Option menu actions --------------------------------------------------------
+// Data sets, radial limits and the graph's choice of sets: data_sets.cpp.
 bool OmitDataSets(AnalysisState& st);    // A; false: empty answer, back to the menu
 void ChooseStartSet(AnalysisState& st);  // S
 void ChooseLastSet(AnalysisState& st);   // H

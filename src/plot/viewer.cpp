@@ -227,10 +227,12 @@ std::vector<std::string> StatusFields(const Session& v) {
           "bottom = " + F4(v.st.bottomMarked)};
 }
 
+// Enter always ends the picking, besides the finishing key.
 std::string FinishKeyName() {
   if (g_finishKey == console::kKeyEnter) return "Enter";
-  if (g_finishKey >= 1 && g_finishKey <= 26) return std::string("Ctrl-") + static_cast<char>('A' + g_finishKey - 1);
-  return std::string(1, static_cast<char>(g_finishKey));
+  if (g_finishKey >= 1 && g_finishKey <= 26)
+    return std::string("Enter/Ctrl-") + static_cast<char>('A' + g_finishKey - 1);
+  return "Enter/" + std::string(1, static_cast<char>(g_finishKey));
 }
 
 // The meniscus, start and end radius marks: their colours, shared by the
@@ -443,7 +445,7 @@ bool PickAction(Session& v, int key) {
     Clamp(v);
     return false;
   }
-  if (key == g_finishKey) return true;
+  if (key == g_finishKey || key == console::kKeyEnter) return true;
   const int up = (key >= 'a' && key <= 'z') ? key - 32 : key;
   if (up == 'M' && v.req.mode == 'N') {
     st.meniscusMarked = r;
@@ -536,7 +538,8 @@ int CrosshairFinishKey() { return g_finishKey; }
 std::string SwapFilePath() { return g_swapPath; }
 
 ViewerResult GraphViewer(AnalysisState& st, const ViewerRequest& request, const AxisScale& scale) {
-  Session v{st, request, scale, MakeScreenLayout(), {}, {}, {}, false, 0, 0, true, 0, 0, 1, {}, false, false, {}, {}};
+  Session v{st, request, scale, MakeScreenLayout(), {}, {}, {}, false, 0, 0, true, 0, 0, 1,
+            {}, false, false, {}, {}};
   const int colour = gr::GetDrawColor();
   gr::SetDrawMode(0);
   SaveStrips(v);

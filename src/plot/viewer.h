@@ -85,8 +85,8 @@ struct ViewerResult {
   int lastKey = 0;              // key that left the viewer
 };
 
-// The finishing key of crosshair picking: Ctrl-N (14) at start; the driver
-// switches it to Enter (13).
+// The finishing key of crosshair picking: Ctrl-N (14) at start. Enter (13)
+// ends the picking as well, whatever the setting.
 void SetCrosshairFinishKey(int key);
 int CrosshairFinishKey();
 

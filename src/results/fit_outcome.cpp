@@ -12,12 +12,18 @@ namespace svfit::results {
 
 std::string FitOutcomeLine(const AnalysisState& st) {
   switch (st.fitOutcome) {
-    case FitOutcome::kFitted: return "";
-    case FitOutcome::kEvaluated: return "NO FIT: every parameter fixed, the model at the given values";
-    case FitOutcome::kSingular: return "FIT FAILED: parameters not determined - the values are no result";
-    case FitOutcome::kNotFinite: return "FIT FAILED: deviations not finite - the values are no result";
-    case FitOutcome::kDiverged: return "FIT FAILED: SS rose above its start - best values, no result";
-    case FitOutcome::kDampingLimit: return "FIT FAILED: damping limit, not converged - the values are no result";
+    case FitOutcome::kFitted:
+      return "";
+    case FitOutcome::kEvaluated:
+      return "NO FIT: every parameter fixed, the model at the given values";
+    case FitOutcome::kSingular:
+      return "FIT FAILED: parameters not determined - the values are no result";
+    case FitOutcome::kNotFinite:
+      return "FIT FAILED: deviations not finite - the values are no result";
+    case FitOutcome::kDiverged:
+      return "FIT FAILED: SS rose above its start - best values, no result";
+    case FitOutcome::kDampingLimit:
+      return "FIT FAILED: damping limit, not converged - the values are no result";
   }
   return "";
 }

@@ -218,8 +218,9 @@ bool stepFromData(const AnalysisState& st, bool subtractFirst, double& plateau, 
   Extended below = 0, belowSq = 0, bestSse = 0;
   int best = 0;
   for (int k = 1; k < n; ++k) {
-    below += y[static_cast<std::size_t>(k - 1)];
-    belowSq += static_cast<Extended>(y[static_cast<std::size_t>(k - 1)]) * y[static_cast<std::size_t>(k - 1)];
+    const Extended v = y[static_cast<std::size_t>(k - 1)];
+    below += v;
+    belowSq += v * v;
     if (k < kSide || n - k < kSide) continue;
     const Extended above = total - below, aboveSq = totalSq - belowSq;
     const Extended sse = belowSq - below * below / k + aboveSq - above * above / (n - k);

@@ -80,6 +80,11 @@ struct DisplayFlags {
   int plotFirst = 1;              // first used data set shown (option B), 1-based
   int plotLast = 0;               // last used data set shown, 0 = all
   int plotStep = 1;               // every plotStep-th data set is shown
+  // The flags as a new graph starts them (letters C, G, T, V, F and R); the
+  // data sets chosen with B stay until the used sets change.
+  void resetFlags() {
+    *this = DisplayFlags{.plotFirst = plotFirst, .plotLast = plotLast, .plotStep = plotStep};
+  }
 };
 
 // How the last fit ended: whether its numbers are a result. Set by the fit,
@@ -165,7 +170,7 @@ struct AnalysisState {
   double origStartRadius = 0;         // start radius as first chosen
   double origEndRadius = 0;           // end radius as first chosen
   double minRadius = 0, maxRadius = 0;  // extent of the loaded radii
-  double fileMinRadius = 0, fileMaxRadius = 0;  // extent of the radii in the files, before any cut (0: unknown)
+  double fileMinRadius = 0, fileMaxRadius = 0;  // radii the files cover, before any cut; 0: unknown
   double minValue = 0, maxValue = 0;    // extent of the loaded values (plot scales)
 
   // ---- Title lines ---------------------------------------------------------

@@ -319,7 +319,8 @@ TEST_F(FitEngine, StepsIntoARegionWithoutFiniteValuesAreUndone) {
 TEST_F(FitEngine, FailedFitsSaySoAndEndAtTheirBestPoint) {
   // Parameters 1 and 2 multiply the same function: only their sum is
   // determined. Parameter 7 has no influence at all.
-  fakeControl().model = [](const PerParam<double>& p, double r, double t, int s, PerParam<double>& d) {
+  fakeControl().model = [](const PerParam<double>& p, double r, double t, int s,
+                           PerParam<double>& d) {
     const double v = LinearModel(p, r, t, s, d);
     d[2] = d[1];
     return v + (p[2] - 0.3) * d[1];
@@ -334,7 +335,8 @@ TEST_F(FitEngine, FailedFitsSaySoAndEndAtTheirBestPoint) {
   // the fit ends where it started and says it diverged.
   fakeControl().model = LinearModel;
   st = MakeSeries(4, 100, kTruth);
-  fakeControl().model = [](const PerParam<double>& p, double r, double t, int s, PerParam<double>& d) {
+  fakeControl().model = [](const PerParam<double>& p, double r, double t, int s,
+                           PerParam<double>& d) {
     return LinearModel(p, r, t, s, d) + (p == kStart ? 0.0 : 10.0);
   };
   Prepare(*st, kStart, 1.0, {1, 2, 4, 5, 6});

@@ -119,7 +119,8 @@ TEST_F(Viewer, ModeNEndsByItselfOnlyWithBothMarksAndTheFinishingKeyIsASetting) {
   EXPECT_TRUE(result.meniscusPicked && result.endPicked && result.startPicked);
   EXPECT_FALSE(Run("MA", {'N'}));   // E not pressed in this picking
   EXPECT_FALSE(Run("MEA", {'B'}));  // mode B has no radius keys
-  EXPECT_FALSE(Run("\r", {'B'}));
+  EXPECT_TRUE(Run(kFinish, {'B'}));
+  EXPECT_TRUE(Run("\r", {'B'}));  // Enter ends it besides the finishing key
   SetCrosshairFinishKey(gr::kKeyEnter);
   EXPECT_TRUE(Run("\r", {'B'}));
   EXPECT_FALSE(Run(kFinish, {'B'}));

@@ -53,6 +53,9 @@ TEST_F(MaxAbsorbance, CutAtTheRadiusThenAtTheLastNoiseCorrectedValueNotAboveTheL
   for (int i = 1; i <= 50; ++i) st.scanValue[1][i] = i < 30 ? 0.1 : 0.9;
   st.scanValue[1][34] = st.scanValue[1][38] = 0.2;
   EXPECT_EQ(CutAt(0.5), 29);
+  // A single noisy point above the limit just inside the cut is cut away too.
+  st.scanValue[1][27] = 0.9;
+  EXPECT_EQ(CutAt(0.5), 26);
   // The walk stops at the first used point.
   st.scanFirstPoint[1] = 5;
   for (int i = 1; i <= 50; ++i) st.scanValue[1][i] = 2.0;

@@ -116,14 +116,15 @@ TEST(FitOutcome, AFailedFitAndImpossibleValuesAreSaidUnderTheTitleAndUnderTheFig
   EXPECT_EQ(text.substr(text.find('\n', friction) + 1),
             "     remark: friction ratio below 1 - D too large for this s, no particle\n"
             "     remark: negative initial concentration - physically impossible\n"
-            "     \n     Molecular mass at meniscus after Archibald(1.File)          6.5432E+04\n     \n");
+            "     \n     Molecular mass at meniscus after Archibald(1.File)          6.5432E+04\n"
+            "     \n");
   // Every parameter fixed: the evaluation says so; on the console in colour 13.
   st->fitOutcome = FitOutcome::kEvaluated;
   st->undeterminedParams = 0;
   ReportText console(false);
   PrintFitReport(*st, console, {2026, 12, 5, 6});
-  EXPECT_NE(console.Annotated().find("date: 5:12:2026\n<c13>NO FIT: every parameter fixed, the model at "
-                                     "the given values\n<c15>"),
+  EXPECT_NE(console.Annotated().find("date: 5:12:2026\n<c13>NO FIT: every parameter fixed, the "
+                                     "model at the given values\n<c15>"),
             std::string::npos);
 }
 
