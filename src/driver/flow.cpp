@@ -24,6 +24,7 @@
 #include "plot/screen_plot.h"
 #include "plot/viewer.h"
 #include "results/distribution.h"
+#include "results/fit_outcome.h"
 #include "results/max_absorbance.h"
 #include "results/report.h"
 #include "results/sedfit_export.h"
@@ -162,7 +163,18 @@ bool RunFit(AnalysisState& st) {
   console::Delay(300);
   console::StopTone();
   st.meanRiOffset = results::MeanRiOffset(st);
+  // A fit whose numbers are no result says so at once, on the console and
+  // in its picture; the report repeats it under its title.
+  const std::string outcome = results::FitOutcomeLine(st);
+  const std::string undetermined = results::UndeterminedLine(st);
+  if (!outcome.empty()) {
+    console::SetTextColor(console::kLightMagenta);
+    console::WriteLn(outcome);
+    if (!undetermined.empty()) console::WriteLn(undetermined);
+    console::SetTextColor(console::kWhite);
+  }
   if (console::GraphicsOpen()) {
+    if (!outcome.empty()) plot::ShowFitOutcome(outcome, undetermined);
     plot::GraphViewer(st, {.mode = 'J'}, plot::FitDisplayScale());
     console::HideGraphics();
   }
@@ -174,7 +186,8 @@ bool RunFit(AnalysisState& st) {
     if (console::ReadKey() == 0) console::ReadKey();
     console::WriteLn();
   }
-  return st.fitDone;
+  // An evaluation with every parameter fixed shows its report as well.
+  return st.fitDone || st.fitOutcome == FitOutcome::kEvaluated;
 }
 
 void ShowResults(AnalysisState& st) {

@@ -43,8 +43,9 @@ bool RunDistribution(AnalysisState& st);
 // The fit set-up dialogue; false when 0 iterations were chosen (no fit).
 bool RunFitSetup(AnalysisState& st, SetupEntry entry);
 // The fit with its screen, time and tone, then the fitted curves in the
-// viewer. True when iterations ran (the results are then shown); false when
-// none ran (every parameter fixed) or the fit was refused for want of points.
+// viewer. True when iterations ran or the model was evaluated with every
+// parameter fixed (the results are then shown); false when the fit was
+// refused for want of points.
 bool RunFit(AnalysisState& st);
 void ShowResults(AnalysisState& st);     // post-fit constants, Archibald masses, report
 void ShowGraph(AnalysisState& st);       // data, fit and residuals as st.display asks

@@ -214,7 +214,9 @@ constexpr MenuLine kMenu[] = {
 
 }  // namespace
 
-bool FitMade(const AnalysisState& st) { return st.maxIterations != 0 && st.fitDone; }
+bool FitMade(const AnalysisState& st) {
+  return st.maxIterations != 0 && (st.fitDone || st.fitOutcome == FitOutcome::kEvaluated);
+}
 
 int ShowOptionMenu(const AnalysisState& st) {
   console::ClearScreen();

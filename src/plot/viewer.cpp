@@ -121,6 +121,7 @@ struct Session {
     Buffer under;
   };
   std::array<Mark, 3> marks;
+  std::string note;  // why the last start-value key was refused, until the next key
 };
 
 void SaveStrips(Session& v) {
@@ -318,6 +319,9 @@ void DrawStatus(Session& v) {
       gr::SetDrawColor(colour);
       gr::DrawText(text);
     }
+  } else if (!v.note.empty()) {
+    gr::SetDrawColor(13);
+    gr::DrawTextAt(v.lay.statusX, v.lay.statusY + gr::FontHeight(), v.note);
   } else {
     x = v.lay.statusX;
     const int y = v.lay.statusY + gr::FontHeight();
@@ -363,6 +367,7 @@ void EchoStatus(const Session& v) {
   if (!EchoOnConsole()) return;
   std::string line;
   for (const std::string& f : StatusFields(v)) line += (line.empty() ? "" : "  ") + f;
+  if (!v.note.empty()) line = v.note;
   gr::Write("\r" + line.substr(0, 79));
   gr::ClearToEndOfLine();
 }
@@ -373,6 +378,7 @@ void AnnounceStatus(const Session& v) {
   for (const std::string& f : StatusFields(v)) line += " " + f;
   if (v.req.startValues) {
     for (int k = 1; k <= 4; ++k) line += " S" + std::to_string(k) + " = " + F2(v.st.markedS[static_cast<std::size_t>(k)]);
+    if (!v.note.empty()) line += " " + v.note;
   }
   gr::Announce(line + "]");
 }
@@ -410,6 +416,22 @@ int PickKey(Session& v) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
+}
+
+// Why mark k at s [S] cannot be taken ("" when it can). Each mark is one
+// component: a mark at the meniscus or inside it gives no s, and two marks
+// at the same s give two components whose derivatives are the same, which
+// no fit can tell apart. Marks closer than 1 % in s count as the same.
+std::string RefusedMark(const AnalysisState& st, std::size_t k, double s) {
+  const std::string name = "S" + std::to_string(k);
+  if (!(s > 0)) return name + " refused: no s left of the meniscus";
+  for (std::size_t j = 1; j <= 4; ++j) {
+    const double other = st.markedS[j];
+    if (j == k || other == 0) continue;
+    if (std::fabs(s - other) <= 0.01 * std::max(std::fabs(s), std::fabs(other)))
+      return name + " refused: the same s as S" + std::to_string(j) + ", mark another boundary";
+  }
+  return "";
 }
 
 // Returns true when the key ends the picking.
@@ -455,8 +477,14 @@ bool PickAction(Session& v, int key) {
   } else if (key >= '1' && key <= '4' && v.req.startValues) {
     static constexpr int kHz[4] = {1030, 933, 888, 788};
     const std::size_t k = static_cast<std::size_t>(key - '0');
+    const double s = SvedbergAt(v, r);
+    v.note = RefusedMark(st, k, s);
+    if (!v.note.empty()) {
+      gr::Beep(220, 300);
+      return false;
+    }
     if (st.markedS[k] == 0) st.markedCount = std::min(kMaxComponents, st.markedCount + 1);
-    st.markedS[k] = SvedbergAt(v, r);
+    st.markedS[k] = s;
     st.markedAmp[k] = v.scale.Value(v.cy);
     gr::Beep(kHz[k - 1], 100);
   } else if (key == console::kKeyCtrlV) {
@@ -491,6 +519,7 @@ void CrosshairPick(Session& v) {
     }
     Crosshair(v);  // off
     MarksOff(v);
+    v.note.clear();
     const bool done = PickAction(v, key);
     DrawStatus(v);
     MarksOn(v);
@@ -522,7 +551,8 @@ int CrosshairFinishKey() { return g_finishKey; }
 std::string SwapFilePath() { return g_swapPath; }
 
 ViewerResult GraphViewer(AnalysisState& st, const ViewerRequest& request, const AxisScale& scale) {
-  Session v{st, request, scale, MakeScreenLayout(), {}, {}, {}, false, 0, 0, true, 0, 0, 1, {}, false, false, {}};
+  Session v{st, request, scale, MakeScreenLayout(), {}, {}, {}, false, 0, 0, true, 0, 0, 1,
+            {}, false, false, {}, {}};
   const int colour = gr::GetDrawColor();
   gr::SetDrawMode(0);
   SaveStrips(v);

@@ -259,6 +259,13 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
   }
   if (n < kMinPoints) return FileResult::kSkipped;
 
+  // The radii the files cover before any cut: the cell lies within them, so
+  // the fit keeps its meniscus and bottom there.
+  const double fileFirst = s.radius[1], fileLast = s.radius[static_cast<std::size_t>(n)];
+  const bool firstFile = st.scanCount == 0 || st.fileMaxRadius <= 0;
+  st.fileMinRadius = firstFile ? fileFirst : std::min(st.fileMinRadius, fileFirst);
+  st.fileMaxRadius = firstFile ? fileLast : std::max(st.fileMaxRadius, fileLast);
+
   // 8. Radial range: the series range from the first file unless set.
   if (st.startRadius == 0 && st.endRadius == 0) {
     st.startRadius = s.radius[1];

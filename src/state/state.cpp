@@ -80,6 +80,8 @@ void AnalysisState::resetSeries() {
   endRadius = 0;
   meniscusMarked = 0;  // marks of another series mean nothing for this one
   bottomMarked = 0;
+  fileMinRadius = 0;
+  fileMaxRadius = 0;
   scanCount = 0;
   seqFirst = 1;
   seqLast = 0;

@@ -87,6 +87,17 @@ struct DisplayFlags {
   }
 };
 
+// How the last fit ended: whether its numbers are a result. Set by the fit,
+// read by the report and the displays; the texts are fit::FitOutcomeText.
+enum class FitOutcome {
+  kFitted,        // a stop test held or the user stopped it: the numbers are a fit result
+  kEvaluated,     // no free parameter: the model evaluated once at the given values
+  kSingular,      // singular normal equations: some parameters cannot be determined
+  kNotFinite,     // standard deviations that are not finite numbers
+  kDiverged,      // the sum of squares ended above its start: the fit went to its best point
+  kDampingLimit,  // stopped at the damping limit before converging
+};
+
 struct AnalysisState {
   AnalysisState();
   // Every start of an analysis (the first and each restart): clears param,
@@ -159,6 +170,7 @@ struct AnalysisState {
   double origStartRadius = 0;         // start radius as first chosen
   double origEndRadius = 0;           // end radius as first chosen
   double minRadius = 0, maxRadius = 0;  // extent of the loaded radii
+  double fileMinRadius = 0, fileMaxRadius = 0;  // radii the files cover, before any cut; 0: unknown
   double minValue = 0, maxValue = 0;    // extent of the loaded values (plot scales)
 
   // ---- Title lines ---------------------------------------------------------
@@ -243,6 +255,8 @@ struct AnalysisState {
   double dampFinal = 0;               // damping at the end of the fit
   double fitSeconds = 0;              // accumulated fit time [s]
   bool fitDone = false;               // at least one iteration ran
+  FitOutcome fitOutcome = FitOutcome::kFitted;  // how the last fit ended
+  unsigned undeterminedParams = 0;    // bit k set: the last fit could not determine P[k]
   double validityValue = 0;           // bounded-cell validity maximum
   int validityScan = 0;               // scan of the last maximum still at most 1
   double archibaldMeniscus = 0;       // [g/mol]

@@ -257,7 +257,7 @@ TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
       + "1\n" + "5\n" + "6.0179e-7\n" + results  // parameter 5 fixed
       + "W" + "\n\n\n\n\n" + "YY" + "C" + "\n" + "E" + "0\n" + results  // kept estimates
       + "F" + results                                                   // the fit continued
-      + "L" + "\n" + "5\n1 2 3 4 5\n" + "\n\n\n\n\n" + "\x1b\x1b"       // A_max kept, all fixed
+      + "L" + "\n" + "5\n1 2 3 4 5\n" + "3\n4.4\n\n6.12\n6.0179e-7\n" + results  // the truth
       + "NF" + "oonJ" + "Z\n";
   const RunResult r = RunProgram(input);
   ASSERT_FALSE(r.timedOut) << r.out;
@@ -275,7 +275,7 @@ TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
             std::string::npos);
 
   // First fit: the noise terms replace the base line, D is fixed: 3 of 5.
-  ASSERT_EQ(Count(t, "\n" + kS1), 3);
+  ASSERT_EQ(Count(t, "\n" + kS1), 4);  // three fits and the evaluation
   EXPECT_NE(t.find("Parameter(total/estimated)/tau(last set)        5/ 3"), std::string::npos);
   const Row d = TableRow(t, kD1), s = TableRow(t, kS1);
   EXPECT_DOUBLE_EQ(d.value, 6.0179e-7);
@@ -298,16 +298,22 @@ TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
   std::string damping;
   for (auto p = t.find(kDamping); p != std::string::npos; p = t.find(kDamping, p + 1))
     damping += t.substr(p + kDamping.size() + 9, 4) + " ";
-  EXPECT_EQ(damping, "5.00 1.00 1.00 ");
+  EXPECT_EQ(damping, "5.00 1.00 1.00 1.00 ");
   // One component: the Archibald mass near M = sRT/(D(1 - v̄ρ)) = 67520 g/mol.
   const std::string archibald = "after Archibald(1.File)          ";
   ASSERT_NE(t.rfind(archibald), std::string::npos);
   EXPECT_GT(Digits(std::stod(t.substr(t.rfind(archibald) + archibald.size())), 67520), 1.5);
 
-  // Every parameter fixed: no iteration and no report, the fit's picture and
-  // the graph only.
+  // Every parameter fixed at the simulated values: one evaluation, said so
+  // under the title, no standard deviations, and the rmsd of the noise
+  // (0.005 fringes; the TI and RI noise are eliminated).
   const std::string allFixed = Between(t, kMenu + "L", kRestart);
-  EXPECT_EQ(allFixed.find("ORVI"), std::string::npos);
+  EXPECT_NE(allFixed.find(Between(allFixed, "ORVI (C", "\n") +
+                          "\nNO FIT: every parameter fixed, the model at the given values\n"),
+            std::string::npos) << allFixed;
+  EXPECT_EQ(TableRow(t, kS1, 4).sd, 0.0);
+  EXPECT_EQ(TableRow(t, kS1, 4).value, 4.4);
+  EXPECT_NEAR(std::stod(Between(allFixed, "SSR      ", "\n").substr(9)), 0.005, 0.0005);  // rmsd
   EXPECT_EQ(Count(allFixed, "[viewer J]\n"), 2) << allFixed;
 
   // The old-file options after the restart; Z at the device prompt ends the program.
@@ -398,6 +404,36 @@ TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
   EXPECT_EQ(used, "11400/30 10260/27 9500/25 6840/18 6606/18 6606/18 6606/18 6192/18 6192/30 "
                   "11400/30 11400/30 11400/30 ");
   EXPECT_NE(t.find(kFinish), std::string::npos);
+}
+
+// The real IgG interference run (cell 1, 226 scans; 6.61 S and rmsd 0.0030
+// fringes with the meniscus floated from 6.09 cm): model C from estimated
+// start values, then from a mark in the viewer, where a second mark at the
+// same boundary is refused. The first file spans 5.9677 .. 7.1925 cm.
+TEST(RealRun, IgGFromEstimatedStartValuesAndFromOneMarkedBoundary) {
+  const std::string dir = SVFIT_SOURCE_DIR "/../shared/data/real/sedfit-igg-ip1";
+  if (access((dir + "/00001.IP1").c_str(), R_OK) != 0) GTEST_SKIP() << "no real data: " << dir;
+  const std::string results = std::string("\x1b") + "\n\n\n" + " " + "\n" + "\x1b";
+  const std::string setup = "\n\n\n\n\n" + std::string("YY") + "C";  // iterations .. viscosity
+  const std::string input =
+      "IN\r" + dir + "\n1\n\n\n\nE" + Left(147) + "MA" + Right(766) + "E"  // 6.09 .. 7.12 cm
+      + "\n\nN" + "\n" + setup + "\n" + "0\n" + results     // all sets; no mark: estimated
+      + "W" + setup + Right(700) + "12" + "\n" + "N" + "0\n" + results  // S1; S2 refused
+      + "EF";
+  const RunResult r = RunProgram(input, false, 120);
+  ASSERT_FALSE(r.timedOut) << r.out;
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const std::string& t = r.out;
+  EXPECT_NE(t.find("S2 refused: the same s as S1, mark another boundary]"), std::string::npos);
+  EXPECT_EQ(t.find("FIT FAILED"), std::string::npos);
+  for (int fit = 1; fit <= 2; ++fit) {
+    SCOPED_TRACE(fit);
+    EXPECT_NEAR(TableRow(t, kS1, fit).value / 6.61, 1.0, 0.01);
+    const double meniscus = TableRow(t, "Meniscus radius     ", fit).value;
+    EXPECT_TRUE(meniscus > 5.9677 && meniscus < 6.09) << meniscus;
+  }
+  EXPECT_NEAR(std::stod(Between(t, "SSR      ", "\n").substr(9)), 0.0030, 0.0003);  // rmsd
+  EXPECT_EQ(Count(t, "Parameter(total/estimated)/tau(last set)        5/ 4"), 2);
 }
 
 // Ctrl-C, and input that ends while a question waits (the question ends its

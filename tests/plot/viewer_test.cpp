@@ -127,21 +127,27 @@ TEST_F(Viewer, ModeNEndsByItselfOnlyWithBothMarksAndTheFinishingKeyIsASetting) {
   EXPECT_FALSE(Run(kFinish, {'B'}));
 }
 
-TEST_F(Viewer, StartValuesCountComponents) {
+TEST_F(Viewer, StartValuesCountComponentsAndRefuseASecondMarkAtTheSameS) {
   st.markedS = {};
   st.markedAmp = {};
   st.meniscusMarked = 5.95;
-  ASSERT_TRUE(Run("1" + Press('M', 30) + "1" + "2" + kFinish, {'B', true}));
-  EXPECT_EQ(st.markedCount, 2);  // S1 set twice counts once
+  // S1 twice (counts once), S2 where S1 is (refused: one boundary is one
+  // component), then S2 ten pixels (3 %) further.
+  ASSERT_TRUE(Run("1" + Press('M', 30) + "1" + "2" + Press('M', 10) + "2" + kFinish, {'B', true}));
+  EXPECT_EQ(st.markedCount, 2);
   const double w2t = st.omega2First * st.scanOmega2[16] * st.scanTime[16];
   EXPECT_NEAR(st.markedS[1], std::log(scale.Radius(380) / 5.95) / w2t * 1e13, 1e-9);
-  EXPECT_DOUBLE_EQ(st.markedS[2], st.markedS[1]);
+  EXPECT_NEAR(st.markedS[2], std::log(scale.Radius(390) / 5.95) / w2t * 1e13, 1e-9);
   EXPECT_DOUBLE_EQ(st.markedAmp[1], scale.Value(200));
-  // In start-value mode E and A take nothing.
+  const std::string shown = gr::TestTranscript();
+  EXPECT_NE(shown.find("S2 refused: the same s as S1, mark another boundary]"), std::string::npos);
+  // In start-value mode E and A take nothing; left of the meniscus gives no s.
   const double end = st.endRadius;
+  st.meniscusMarked = scale.Radius(500);
   ASSERT_TRUE(Run("EA3" + kFinish, {'B', true}));
   EXPECT_EQ(st.endRadius, end);
-  EXPECT_EQ(st.markedCount, 3);
+  EXPECT_EQ(st.markedCount, 2);
+  EXPECT_NE(gr::TestTranscript().find("S3 refused: no s left of the meniscus"), std::string::npos);
 }
 
 // The distribution display: g(s*) in colour 14 against s*; 1..4 mark s*
