@@ -10,7 +10,7 @@ trap 'rm -rf "$prefix"' EXIT
 fail() { echo "check_install: $*" >&2; exit 1; }
 
 cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install failed"
-for command in svfit svfit-sim; do
+for command in svfit svfit-sim svfit-plot; do
   [[ -x "$prefix/bin/$command" ]] || fail "$command not installed in bin/"
 done
 "$prefix/bin/svfit-sim" --help >/dev/null || fail "svfit-sim --help failed"

@@ -14,6 +14,7 @@
 
 #include "console/crt.h"
 #include "console/prompt.h"
+#include "models/catalogue.h"
 
 namespace svfit::driver {
 namespace {
@@ -25,7 +26,7 @@ bool SedfitModel(char m) { return m == 'N' || m == 'C' || m == 'M'; }
 Route To(Step s) { return Route{s, SetupEntry::kStart}; }
 Route Setup(SetupEntry e) { return Route{Step::kSetup, e}; }
 
-void ResetDisplay(AnalysisState& st) { st.display = DisplayFlags{}; }
+void ResetDisplay(AnalysisState& st) { st.display.resetFlags(); }
 
 // "F" confirms, any other key returns to the menu.
 bool Confirm(std::string_view prompt) {
@@ -120,7 +121,8 @@ Route OptionT(AnalysisState& st) {
   ResetDisplay(st);
   st.display.residuals = false;
   st.display.spread = true;
-  st.display.partialTraces = st.modelLetter == 'N' || st.modelLetter == 'R';
+  const models::ModelInfo* model = models::findModel(st.modelLetter);
+  st.display.partialTraces = model && model->hasBottom;  // the bounded-cell models N and R
   return To(Step::kGraph);
 }
 
@@ -212,7 +214,9 @@ constexpr MenuLine kMenu[] = {
 
 }  // namespace
 
-bool FitMade(const AnalysisState& st) { return st.maxIterations != 0 && st.fitDone; }
+bool FitMade(const AnalysisState& st) {
+  return st.maxIterations != 0 && (st.fitDone || st.fitOutcome == FitOutcome::kEvaluated);
+}
 
 int ShowOptionMenu(const AnalysisState& st) {
   console::ClearScreen();

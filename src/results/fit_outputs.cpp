@@ -29,6 +29,7 @@
 
 #include "console/crt.h"
 #include "models/catalogue.h"
+#include "results/fit_outcome.h"
 #include "results/molecular.h"
 
 namespace svfit::results {
@@ -83,6 +84,18 @@ Role RoleOf(const AnalysisState& st, const models::ModelInfo& model, int k) {
   return {"p" + std::to_string(k), ""};
 }
 
+const char* OutcomeName(FitOutcome outcome) {
+  switch (outcome) {
+    case FitOutcome::kFitted: return "fitted";
+    case FitOutcome::kEvaluated: return "evaluated";
+    case FitOutcome::kSingular: return "singular";
+    case FitOutcome::kNotFinite: return "not_finite";
+    case FitOutcome::kDiverged: return "diverged";
+    case FitOutcome::kDampingLimit: return "damping_limit";
+  }
+  return "unknown";
+}
+
 bool IsSedimentation(const Role& r) { return r.name == "s"; }
 
 Json Parameters(const AnalysisState& st, const models::ModelInfo& model) {
@@ -134,6 +147,7 @@ Json Components(const AnalysisState& st, const models::ModelInfo& model) {
     in.vrho = st.psvRho[c];
     in.D = st.param[slot.dOrM];
     in.sw = st.param[slot.s];
+    in.c0 = st.param[slot.c0];
     const MolecularQuantities q = ComputeMolecularQuantities(st, in);
     Json j;
     j["component"] = c;
@@ -148,6 +162,7 @@ Json Components(const AnalysisState& st, const models::ModelInfo& model) {
     j["water_thickness_m"] = Number(0.01L * (q.stokesRadius - q.anhydrousRadius));
     j["water_volume_ml_per_g"] = Number(q.waterVolume);
     j["friction_ratio"] = Number(q.frictionRatio);
+    j["remarks"] = MolecularRemarks(q, in);
     list.push_back(std::move(j));
   }
   return list;
@@ -234,6 +249,15 @@ std::string FitResultsJson(const AnalysisState& st, const FitOutputSettings& set
   j["data_kind"] = st.dataKind == 'P' ? "interference" : "absorbance";
   j["model"] = std::string(1, model.letter);
   j["components"] = models::componentCountFor(model, st.paramCount);
+  // How the fit ended: "fitted" alone is a fit result (the report's header
+  // says the others in words).
+  j["outcome"] = OutcomeName(st.fitOutcome);
+  const std::string outcomeLine = FitOutcomeLine(st);
+  j["outcome_text"] = outcomeLine.empty() ? Json(nullptr) : Json(outcomeLine);
+  Json undetermined = Json::array();
+  for (int k = 1; k <= kMaxParams; ++k)
+    if (st.undeterminedParams & (1u << k)) undetermined.push_back(k);
+  j["undetermined"] = std::move(undetermined);
   j["parameters"] = Parameters(st, model);
   j["rmsd"] = Number(st.sigma);
   j["ssr"] = Number(st.sumSq);

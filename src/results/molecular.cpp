@@ -10,6 +10,11 @@
 // friction ratio equals Rs / R0 exactly, as it must when M comes from s and D.
 // Everything is computed in extended precision; the cube roots as
 // exp(ln(x)/3), which turns an undefined molar mass (M <= 0) into NaN.
+//
+// The friction ratio of any particle is at least 1: the sphere has the least
+// friction of all shapes of its volume. A smaller one means a D larger than a
+// compact unhydrated sphere of that s could have, so the pair (s, D) is no
+// particle's; the report says so under the figures.
 #include "results/molecular.h"
 
 #include <cmath>
@@ -78,7 +83,20 @@ void PrintMolecularQuantities(const AnalysisState& st, ReportText& out, const Co
            e11(0.01L * (q.stokesRadius - q.anhydrousRadius)) + "   " + e11(q.waterVolume));
   out.Line("Friction ratio/viscosity/rho   " + e11(q.frictionRatio) + "   " +
            FormatExp11(st.viscosity) + "   " + FormatExp11(st.rho));
+  const std::vector<std::string> remarks = MolecularRemarks(q, c);
+  if (!remarks.empty()) out.Color(console::kLightMagenta);
+  for (const std::string& remark : remarks) out.Line(remark);
   out.Color(console::kWhite);
+}
+
+std::vector<std::string> MolecularRemarks(const MolecularQuantities& q, const ComponentInput& c) {
+  std::vector<std::string> remarks;
+  const bool massDefined = q.molarMass > 0 && std::isfinite(q.molarMass);
+  if (!massDefined) remarks.push_back("remark: s and D give no positive molar mass - no particle has them");
+  if (massDefined && q.frictionRatio < 1)
+    remarks.push_back("remark: friction ratio below 1 - D too large for this s, no particle");
+  if (c.c0 < 0) remarks.push_back("remark: negative initial concentration - physically impossible");
+  return remarks;
 }
 
 }  // namespace svfit::results
