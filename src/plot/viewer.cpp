@@ -256,7 +256,8 @@ std::vector<std::string> StatusFields(const Session& v) {
   }
   if (v.req.startValues) {
     const AnalysisState& st = v.st;
-    return {"last file = " + std::to_string(st.scanSequence[st.seqLast]), "Svedberg = " + F2(SvedbergAt(v, r)),
+    return {"OD = " + F4(od), "last file = " + std::to_string(st.scanSequence[st.seqLast]),
+            "Svedberg = " + F2(SvedbergAt(v, r)),
             "Radius = " + F4(r), "n=" + std::to_string(std::min(4, st.markedCount + 1)),
             "d=" + std::to_string(v.step)};
   }
@@ -290,7 +291,7 @@ std::vector<std::pair<std::string, int>> KeyHelp(const Session& v) {
     s.push_back({"A start " + F4(v.st.startRadius) + "   ", kMarkColour[1]});
     s.push_back({"E end " + F4(v.st.endRadius) + "   ", kMarkColour[2]});
   }
-  s.push_back({"arrows move (Shift: 15)   = typed radius   " + FinishKeyName() + ": done", kKeyColour});
+  s.push_back({"arrows (Shift: 15), = radius   " + FinishKeyName() + ": done", kKeyColour});
   return s;
 }
 
