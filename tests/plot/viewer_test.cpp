@@ -169,20 +169,19 @@ TEST_F(Viewer, DistributionPeaksAreMarkedInSvedbergAndEscapeDropsThem) {
   EXPECT_EQ(st.markedCount + st.markedS[1] + st.markedS[2], 0.0);
 }
 
-// "=" moves the crosshair to a typed radius (mode N, and J after Enter), to
-// where a typed s stands in the last scan at the height of its data, or to a
-// typed s* on g(s*); Escape, an empty line, text and values outside the plot
-// leave it where it was.
+// "=" moves the crosshair to the nearest pixel of a typed radius (mode N,
+// and J after Enter) or s* (distribution, at the height of g(s*)); Escape,
+// an empty line, text and values outside the plot leave it where it was.
+// (Start values on the data of the last scan: the batch sessions.)
 TEST_F(Viewer, TypedPositionsMoveTheCrosshairToTheNearestPixel) {
   const auto typed = [](double x) { return "=" + gr::FormatF(x, 0, 6) + "\r"; };
   const double r500 = scale.Radius(500) + 0.3 * (scale.Radius(501) - scale.Radius(500));
-  ASSERT_FALSE(Run(typed(r500), {'N'}));  // waiting, the crosshair at column 500
-  int yellow = 0;
+  const std::string refused = typed(scale.Radius(lay.right + 3)) + "=abc\r" + "=\x1b" + "=\r";
+  ASSERT_FALSE(Run(typed(r500) + refused + "A", {'N'}));  // still waiting after A
+  EXPECT_DOUBLE_EQ(st.startRadius, scale.Radius(500));
+  int yellow = 0;  // the crosshair's column in the picture
   for (int y = lay.top; y < lay.bottomLine; ++y) yellow += gr::GetPixel(500, y) == 14;
   EXPECT_GT(yellow, 100);
-  const std::string refused = typed(scale.Radius(lay.right + 3)) + "=abc\r" + "=\x1b" + "=\r";
-  ASSERT_FALSE(Run(typed(r500) + refused + "A", {'N'}));
-  EXPECT_DOUBLE_EQ(st.startRadius, scale.Radius(500));
   const std::string t = gr::TestTranscript();
   EXPECT_NE(t.find("crosshair to radius (cm) :  " + gr::FormatF(r500, 0, 6) + "\n[cross OD = " +
                    gr::FormatF(scale.Value(200), 0, 4) + " Radius = " + gr::FormatF(scale.Radius(500), 0, 4)),
@@ -193,27 +192,6 @@ TEST_F(Viewer, TypedPositionsMoveTheCrosshairToTheNearestPixel) {
   ASSERT_FALSE(Run("\r" + typed(scale.Radius(420)) + "A", {'J'}));
   EXPECT_DOUBLE_EQ(st.startRadius, scale.Radius(420));
 
-  // Start values: s = ln(r/r_m)/(ω²t) of the last scan, at the data there.
-  st.markedS = {};
-  st.markedAmp = {};
-  st.markedCount = 0;
-  st.meniscusMarked = scale.Radius(150);
-  const int last = st.scanSequence[st.seqLast];
-  const double w2t = st.omega2First * st.scanOmega2[last] * st.scanTime[last];
-  const auto sAt = [&](int x) { return std::log(scale.Radius(x) / st.meniscusMarked) / w2t * 1e13; };
-  ASSERT_TRUE(Run(typed(0.5 * (sAt(600) + sAt(601)) - 1e-9) + "1" + typed(sAt(2000)) + "2" + kFinish,
-                  {'B', true}));
-  EXPECT_DOUBLE_EQ(st.markedS[1], sAt(600));
-  EXPECT_EQ(st.markedS[2], 0.0);  // beyond the plot: refused
-  int j = st.scanFirstPoint[last];
-  while (st.scanRadius[last][j + 1] < scale.Radius(600)) ++j;
-  const double f = (scale.Radius(600) - st.scanRadius[last][j]) /
-                   (st.scanRadius[last][j + 1] - st.scanRadius[last][j]);
-  const double height = st.scanValue[last][j] + f * (st.scanValue[last][j + 1] - st.scanValue[last][j]);
-  EXPECT_DOUBLE_EQ(st.markedAmp[1], scale.Value(scale.YPixel(height)));
-  EXPECT_NE(gr::TestTranscript().find("crosshair to s in the last scan (S) :  "), std::string::npos);
-
-  // On the distribution display the abscissa is s* and the height g(s*).
   st.distStart = 25, st.distEnd = 400;
   for (int i = 1; i <= 400; ++i) st.distS[i] = 0.025 * i, st.distG[i] = 2 * std::exp(-std::pow(0.025 * i - 5, 2));
   st.distMin = st.distG[25], st.distMax = 2;
