@@ -41,8 +41,9 @@ sanitize: setup
 	@cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
-# The fuzz targets (scan reader, text parsers, key decoder) in their own clang
-# tree, 10^6 executions each; fuzz-ci is the short run of CI.
+# The fuzz targets (scan reader, text parsers, key decoder, HPGL renderer) in
+# their own clang tree, 10^6 executions of the reader (tools/fuzz.sh); fuzz-ci
+# is the short run of CI.
 fuzz: setup
 	@bash tools/fuzz.sh
 

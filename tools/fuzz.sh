@@ -4,7 +4,9 @@
 # number of executions, then prints per target the executions, the time, the
 # coverage reached and whether it crashed.
 #
-#   tools/fuzz.sh          full runs: 10^6 executions per target
+#   tools/fuzz.sh          full runs: 10^6 executions of the scan reader and
+#                          the key decoder, 3·10^5 of the slower text parsers
+#                          and HPGL renderer
 #   tools/fuzz.sh N        N executions per target (CI: a short run)
 #
 # Seeds are read where they lie, never copied: the real scan files in
@@ -16,7 +18,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 out="$root/build-fuzz"
-runs=${1:-1000000}
+runs=${1:-}
 jobs=${JOBS:-$(nproc)}
 
 command -v clang++ >/dev/null || { echo "fuzz: clang++ is missing (make setup)" >&2; exit 1; }
@@ -41,12 +43,12 @@ printf 'a\xc3\xa4\xc2\xb5\x7f\r\n\n\e\e[' >"$key_seeds/text"
 status=0
 printf '%-18s %10s %8s %8s %8s %8s  %s\n' target executions seconds cov ft corpus result
 run() {
-  local target=$1
-  shift
+  local target=$1 count=${runs:-$2}
+  shift 2
   local corpus="$out/corpus/$target" log="$out/$target.log"
   mkdir -p "$corpus"
   local result=ok
-  if ! "$out/tests/fuzz/$target" -runs="$runs" -seed=1 -max_len=4096 -timeout=10 \
+  if ! "$out/tests/fuzz/$target" -runs="$count" -seed=1 -max_len=4096 -timeout=10 \
       -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$out/artifacts/$target-" \
       "$corpus" "$@" >"$log" 2>&1; then
     result="CRASH (see $log)"
@@ -64,7 +66,8 @@ run() {
     grep -E 'ERROR|SUMMARY|invariant|check failed|runtime error|Test unit written' "$log" | head -5 | sed 's/^/    /'
   fi
 }
-run fuzz_scan_reader "${scan_seeds[@]}"
-run fuzz_text_parsers "${scan_seeds[@]}"
-run fuzz_key_decoder "$key_seeds"
+run fuzz_scan_reader 1000000 "${scan_seeds[@]}"
+run fuzz_text_parsers 300000 "${scan_seeds[@]}"
+run fuzz_key_decoder 1000000 "$key_seeds"
+run fuzz_hpgl_render 300000 "$root/tests/testdata/hpgl"
 exit $status
