@@ -163,6 +163,7 @@ void RestoreDataSets(AnalysisState& st) {
     for (int s = 1; s <= st.scanCount; ++s) {
       st.scanFirstPoint[s] = 1;
       st.scanLastPoint[s] = st.scanPointCount[s];
+      st.bottomPoint[s] = 0;  // the points beyond the bottom come back as well
     }
   }
   st.seqFirst = 1;

@@ -114,10 +114,12 @@ void SetCommonMaxAbsorbance(AnalysisState& st, bool proposeAndAsk) {
     if (last >= 1 && last <= st.scanCount) lastSetMax = Corrected(st, last, st.scanLastPoint[last]);
   }
 
-  // 2. All loaded points back, then the cut at the near-bottom radius.
+  // 2. All loaded points back (up to the cell bottom found at loading, when
+  // that was asked for), then the cut at the near-bottom radius.
   const double rEnd = st.nearBottomRadius > 0 ? st.nearBottomRadius : st.endRadius;
   for (int j = 1; j <= st.scanCount; ++j) {
-    int i = st.scanPointCount[j];
+    int i = st.bottomPoint[j] > 0 ? std::min(st.bottomPoint[j], st.scanPointCount[j])
+                                   : st.scanPointCount[j];
     if (rEnd > 0) {
       while (i > st.scanFirstPoint[j] && st.scanRadius[j][i] > rEnd) --i;
     }

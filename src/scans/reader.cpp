@@ -746,6 +746,11 @@ void FinishLoading(AnalysisState& st, const LoadHooks& hooks) {
   if (st.lastBottomPoint == 'Y' || st.outlierCorrection == 'Y') {
     for (int s = 1; s <= st.scanCount; ++s) BottomPointCut(st, s);
   }
+  // Asked for by the user, the bottom stays the end of every scan for the
+  // radial cuts that follow; found only to keep the outlier test off the
+  // bottom, it is not kept.
+  for (int s = 1; s <= st.scanCount; ++s)
+    st.bottomPoint[s] = st.lastBottomPoint == 'Y' ? st.scanLastPoint[s] : 0;
   if (st.outlierCorrection == 'Y') CorrectOutliers(st, y0);
 
   // 7. The default radii.

@@ -125,6 +125,7 @@ struct AnalysisState {
   PerScan<int> scanPointCount{};      // points stored for the scan
   PerScan<int> scanFirstPoint{};      // first point used for fitting (1 after loading)
   PerScan<int> scanLastPoint{};       // last point used for fitting
+  PerScan<int> bottomPoint{};         // last point before the cell bottom found at loading, 0 = not asked for
   PerScan<double> scanOmega2{};       // ω² of the scan [rad²/s²], divided by omega2First after loading
   PerScan<double> scanRunTime{};      // header ω²t integral / ω² of the scan [s]
   PerScan<double> scanTime{};         // time used by the models [s]: run time + slit correction

@@ -34,6 +34,9 @@ class MaxAbsorbance : public ::testing::Test {
 
 TEST_F(MaxAbsorbance, CutAtTheRadiusThenAtTheLastNoiseCorrectedValueNotAboveTheLimit) {
   EXPECT_EQ(CutAt(0), 50);  // every loaded point back: 6.98 cm <= 7.0 cm
+  st.bottomPoint[1] = 44;   // the cell bottom found at loading, when asked for, stays the end
+  EXPECT_EQ(CutAt(0), 44);
+  st.bottomPoint[1] = 0;
   st.nearBottomRadius = 6.5;
   EXPECT_EQ(CutAt(0), 26);  // 6.50 cm
   EXPECT_EQ(CutAt(5.0), 26);
