@@ -83,7 +83,6 @@ TEST(HpglSession, FitThenTwoPlotsInOneFileThenTheDistributionOfANewAnalysis) {
   EXPECT_NE(out.find("Shall the new plot file appended to the first plot file  (Y/N)  : Y\n"), std::string::npos);
   EXPECT_EQ(Count(out, "Write additional text on plot    (Y/N) : "), 2);  // not after the restart
   EXPECT_EQ(Count(out, "Draw Sedimentation distribution   (Y/N) : "), 1);  // only with a distribution
-  EXPECT_NE(out.find("Draw Sedimentation distribution   (Y/N) : Y\nText bold"), std::string::npos);
   EXPECT_NE(out.find("[plot 3: png/plot-003.png]"), std::string::npos);
   EXPECT_EQ(Read(dir / "png/plot-003.png").substr(1, 3), "PNG");
 
