@@ -95,6 +95,11 @@ fit::FitObserver FitProgress() {
 
 }  // namespace
 
+void StartAnalysis(AnalysisState& st) {
+  st.resetForAnalysis();
+  plot::ClearPlacedTexts();
+}
+
 bool SelectFiles(AnalysisState& st) {
   scans::SelectFiles(st);  // asks again until a start file is confirmed; Z ends the program
   return true;
