@@ -1,9 +1,6 @@
 // The steps of an analysis, each subsystem behind one function, in the order
 // the driver calls them. Each takes the analysis state and reads and writes
 // its fields; what a step decides for the flow is its return value.
-//
-// A step whose subsystem is not built yet writes one console line saying so
-// and lets the flow go on.
 #pragma once
 
 #include <string>
