@@ -120,7 +120,7 @@ void RunDriver(AnalysisState& st) {
   for (;;) {
     switch (at) {
       case At::kRunOptions:  // step 3
-        st.resetForAnalysis();
+        StartAnalysis(st);
         AskRunOptions(st);
         after3000 = false;
         at = At::kFiles;

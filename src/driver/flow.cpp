@@ -1,6 +1,7 @@
-// The subsystem steps of the analysis. Each is a thin call into its folder;
-// until that subsystem exists the step says so on one console line and the
-// flow goes on (no files, no fit), so the dialogue can be walked end to end.
+// The subsystem steps of the analysis. Each is a thin call into its folder:
+// the driver wires the subsystems together (the loader's hooks into the
+// viewer, the fit's observer, where the report and the plot files go) and
+// owns nothing of their work.
 #include "driver/flow.h"
 
 #include <chrono>
@@ -33,10 +34,6 @@
 
 namespace svfit::driver {
 namespace {
-
-void NotYet(const char* what) {
-  console::WriteLn(std::string("(") + what + ": not yet available)");
-}
 
 // The loader's seams: the radial range is picked in the graph viewer, further
 // files are chosen with the file selection dialogue.
@@ -96,6 +93,11 @@ fit::FitObserver FitProgress() {
 }
 
 }  // namespace
+
+void StartAnalysis(AnalysisState& st) {
+  st.resetForAnalysis();
+  plot::ClearPlacedTexts();
+}
 
 bool SelectFiles(AnalysisState& st) {
   scans::SelectFiles(st);  // asks again until a start file is confirmed; Z ends the program

@@ -1,9 +1,6 @@
 // The steps of an analysis, each subsystem behind one function, in the order
 // the driver calls them. Each takes the analysis state and reads and writes
 // its fields; what a step decides for the flow is its return value.
-//
-// A step whose subsystem is not built yet writes one console line saying so
-// and lets the flow go on.
 #pragma once
 
 #include <string>
@@ -29,7 +26,10 @@ enum class LoadResult {
   kNothingLoaded,  // no file could be used: choose the files again
 };
 
-// ---- The analysis, steps 5 to 13 ---------------------------------------------------
+// ---- The analysis, steps 3 and 5 to 13 -------------------------------------------
+// A new analysis: the state reset, and the texts placed with Ctrl-V in the
+// viewer of the last one forgotten (else the new one would offer them).
+void StartAnalysis(AnalysisState& st);
 bool SelectFiles(AnalysisState& st);     // directory, cell, start file; false: start again
 // Opens the graphics surface (hidden) and keeps its driver and mode in
 // st.graphDriver and st.graphMode for every later graph.

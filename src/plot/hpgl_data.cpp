@@ -4,9 +4,9 @@
 // Order of one plot: the dialogue (what to draw), the file dialogue
 // (hpgl_file.cpp), the residual panels when only those are asked for, the
 // pen width, the data drawing (points, then fitted curves, then gradient
-// curves) or one noise curve, the frame parts one prompt at a time
-// (hpgl_frame.cpp), the residual band, the file-name label, and one write of
-// the whole text.
+// curves), one noise curve or the distribution curve, the frame parts one
+// prompt at a time (hpgl_frame.cpp), the residual band, the file-name label,
+// and one write of the whole text.
 //
 // Ordinate: the data range maps onto the data area height H, so a value v
 // stands at y = |v / (units per y) + zero offset|. Without residuals the
@@ -468,6 +468,7 @@ void ComposePlot(Plot& p) {
       break;
     case PlotKind::kTiNoise: WriteTiNoiseCurve(p.out, frame, st); break;
     case PlotKind::kRiNoise: WriteRiNoiseCurve(p.out, frame, st); break;
+    case PlotKind::kDistribution: WriteDistributionCurve(p.out, frame, st); break;
     case PlotKind::kResidualOnly: break;  // the panels are drawn already
   }
 
@@ -486,16 +487,20 @@ void ComposePlot(Plot& p) {
     WriteAbscissaTicks(p.out, frame);
     if (Ask("Write the radius values          (Y/N) : ")) WriteAbscissaNumbers(p.out, frame);
   }
-  if (Ask("Write legend under abcissa       (Y/N) : "))
-    WriteAbscissaLegend(p.out, frame.geo,
-                        EditLegend(frame.kind == PlotKind::kRiNoise ? "data sets" : "radius [cm]"));
+  if (Ask("Write legend under abcissa       (Y/N) : ")) {
+    const char* legend = frame.kind == PlotKind::kRiNoise         ? "data sets"
+                         : frame.kind == PlotKind::kDistribution ? "Sedimentation coefficient"
+                                                                  : "radius [cm]";
+    WriteAbscissaLegend(p.out, frame.geo, EditLegend(legend));
+  }
   const OrdinateScale scale = OrdinateScaleOf(frame);
   if (Ask("Draw tickse to the ordinate      (Y/N) : ")) {
     WriteOrdinateTicks(p.out, frame, scale);
     if (Ask("Write absorbance(fringes) values (Y/N) : ")) WriteOrdinateNumbers(p.out, frame, scale);
   }
   if (Ask("Write legend beside the ordinate (Y/N) : ")) {
-    const char* legend = st.dataKind == 'P'                        ? "fringes"
+    const char* legend = frame.kind == PlotKind::kDistribution   ? "*g(s)"
+                         : st.dataKind == 'P'                      ? "fringes"
                          : frame.kind == PlotKind::kResidualOnly ? " residuals(OD)"
                                                                   : "absorbance";
     WriteOrdinateLegend(p.out, frame, scale, EditLegend(legend));
@@ -541,14 +546,14 @@ PlotWritten GraphOptionsDialog(const AnalysisState& st, HpglSession& session) {
     kind = PlotKind::kResidualOnly;
   } else {
     o.residualMode = 'N';
-    // DISTRIBUTION PLOT: once the sedimentation coefficient distribution
-    // exists, "Draw Sedimentation distribution   (Y/N) : " (colour 11) is
-    // asked here; yes makes a PlotKind::kDistribution plot (no scan range,
-    // its curve in ComposePlot, its scan number in the name label).
     console::SetTextColor(console::kLightCyan);
-    if (st.tiNoiseOn && AskYesNo("Draw only the TI-noise plot       (Y/N) : ", YesNo::kEnterNo))
+    if (st.distExists && AskYesNo("Draw Sedimentation distribution   (Y/N) : ", YesNo::kEnterNo))
+      kind = PlotKind::kDistribution;
+    else if (st.tiNoiseOn &&
+             AskYesNo("Draw only the TI-noise plot       (Y/N) : ", YesNo::kEnterNo))
       kind = PlotKind::kTiNoise;
-    else if (st.riNoiseOn && AskYesNo("Draw only the RI-noise plot       (Y/N) : ", YesNo::kEnterNo))
+    else if (st.riNoiseOn &&
+             AskYesNo("Draw only the RI-noise plot       (Y/N) : ", YesNo::kEnterNo))
       kind = PlotKind::kRiNoise;
     if (kind == PlotKind::kData) {
       console::SetTextColor(console::kYellow);
@@ -593,8 +598,12 @@ PlotWritten GraphOptionsDialog(const AnalysisState& st, HpglSession& session) {
   if (band) DrawResidualBand(p);
   console::SetTextColor(kYesNoColour);
   const bool withName = AskYesNo("Print the data file-name         (Y/N) : ", YesNo::kEnterYes);
-  const std::string suffix =
-      kind == PlotKind::kRiNoise ? "5.00x" : console::FormatF(o.residualExtension, 0, 2) + "x";
+  // The name label ends with what identifies the plot: the scan whose radii
+  // carry the distribution, or the residual magnification.
+  const std::string suffix = kind == PlotKind::kDistribution ? console::FormatI(st.distMidScan, 6)
+                             : kind == PlotKind::kRiNoise
+                                 ? "5.00x"
+                                 : console::FormatF(o.residualExtension, 0, 2) + "x";
   p.out.Put(PlotTrailer(withName, st.directoryPath, p.f.name, suffix, p.f));
   PlotWritten w;
   w.path = p.f.path;

@@ -2,13 +2,13 @@
 // text (see hpgl_file.h).
 //
 // The dialogue, in order: the scans to draw (first, last, step; not for the
-// noise plots), pencil bold text, plotter or laser printer, from the second
-// plot on whether to append to the file of the first, the offsets, the
-// directory and the name of a new file, the graph size, the rotation. A new
-// file is created at once (so that a directory without write permission is
-// found while the user can still choose another) and filled when the plot is
-// complete; an appended plot skips everything from the offsets on and keeps
-// the size, offsets and rotation in force.
+// noise and distribution plots), pencil bold text, plotter or laser printer,
+// from the second plot on whether to append to the file of the first, the
+// offsets, the directory and the name of a new file, the graph size, the
+// rotation. A new file is created at once (so that a directory without write
+// permission is found while the user can still choose another) and filled
+// when the plot is complete; an appended plot skips everything from the
+// offsets on and keeps the size, offsets and rotation in force.
 //
 // Page geometry (plotter units, 400 per cm): the frame runs from 1500 units
 // inside the origin to 200 units short of the graph's width, and from 1500
@@ -196,7 +196,9 @@ long HpglOut::LabelWidth(std::string_view text, int advance, int narrow) {
 OpenedPlot OpenPlotFile(const AnalysisState& st, PlotFileSettings& s, PlotKind kind,
                         bool residualsBelow) {
   const bool noisePlot = kind == PlotKind::kTiNoise || kind == PlotKind::kRiNoise;
-  if (!noisePlot) AskScanRange(st, s, kind == PlotKind::kResidualOnly);
+  // The noise curves and the distribution are one curve each: no scans to choose.
+  if (!noisePlot && kind != PlotKind::kDistribution)
+    AskScanRange(st, s, kind == PlotKind::kResidualOnly);
   s.boldText = AskKey({.prompt = "Text bold or normal for pencil plotter   (B/N) : ",
                        .keys = "B", .otherwise = 'N'}) == 'B';
   s.device = static_cast<char>(AskKey({.prompt = "Plot file for (P)lotter, HP-(L)aserprinter     : ",

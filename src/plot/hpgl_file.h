@@ -25,8 +25,8 @@ namespace svfit::plot {
 inline constexpr char kEtx = '\x03';  // the label terminator set in every file header
 
 // What a plot shows: the data (with fits, gradients, residual band), residual
-// panels only, or one noise curve only.
-enum class PlotKind { kData, kResidualOnly, kTiNoise, kRiNoise };
+// panels only, one noise curve only, or the distribution g(s*) only.
+enum class PlotKind { kData, kResidualOnly, kTiNoise, kRiNoise, kDistribution };
 
 // Plot file settings, kept for the whole program run.
 struct PlotFileSettings {

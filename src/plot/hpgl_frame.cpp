@@ -12,6 +12,10 @@
 // numbers stand centred under their tick, ordinate numbers right-aligned left
 // of the frame. Every coordinate is computed in double and truncated to an
 // integer unit as it is written.
+//
+// The distribution plot puts s* [S] on the abscissa, s* = 1e13 ln(r / r_m) /
+// (ω² t_mid) of the radius of each point of the distribution's middle scan,
+// as the distribution computed it; g(s*) has the ordinate.
 #include "plot/hpgl_frame.h"
 
 #include <algorithm>
@@ -376,6 +380,31 @@ void WriteTiNoiseCurve(HpglOut& out, PlotFrame& frame, const AnalysisState& st) 
   }
   SetNoiseOrdinate(frame, points);
   WriteCurveWithZeroLine(out, frame, points);
+}
+
+void WriteDistributionCurve(HpglOut& out, PlotFrame& frame, const AnalysisState& st) {
+  const int i0 = std::clamp(st.distStart, 1, kMaxPoints);
+  const int e = std::clamp(st.distEnd, i0, kMaxPoints);
+  PlotAxes& a = frame.axes;
+  a.xMin = st.distS[i0];
+  a.xSpan = st.distS[e] - st.distS[i0];
+  if (!(a.xSpan > 0)) a.xSpan = 1;  // a single point still gets a frame
+  SetOrdinate(frame, st.distMin, st.distMax);
+  // The pen sets down on g = 0 at the left edge and rises to the first point.
+  // When the range leaves 0 out, that origin lies outside the frame (for a
+  // range far from 0 even off the page): it is taken to the nearest edge.
+  const double bottom = frame.geo.bottom, top = frame.geo.top;
+  const long zero = std::lround(std::clamp(a.zeroOffset, bottom, top));
+  out.Put("SP1;");
+  out.MoveTo(frame.geo.left, zero);
+  out.Line();
+  for (int i = i0; i <= e; ++i) {
+    if (!std::isfinite(st.distG[i]) || !std::isfinite(st.distS[i])) continue;
+    out.DrawTo(PlotterX(frame, st.distS[i]), PlotterY(frame, st.distG[i]));
+    out.Line();
+  }
+  out.Put("PU;");
+  out.Line();
 }
 
 }  // namespace svfit::plot

@@ -1,6 +1,7 @@
 // Frame, ticks, numbers and legends of an HPGL plot, the additional texts
-// placed in the viewer, and the two noise curves (private to the plot
-// library: the plot dialogue in hpgl_data.cpp composes them).
+// placed in the viewer, the two noise curves and the distribution curve
+// (private to the plot library: the plot dialogue in hpgl_data.cpp composes
+// them).
 #pragma once
 
 #include <string>
@@ -75,6 +76,10 @@ void WriteAdditionalTexts(HpglOut& out, const PlotGeometry& g, const std::vector
 // offset); TI: one point per radial index of the scan with the most points.
 void WriteRiNoiseCurve(HpglOut& out, PlotFrame& frame, const AnalysisState& st);
 void WriteTiNoiseCurve(HpglOut& out, PlotFrame& frame, const AnalysisState& st);
+// The distribution g(s*) of points distStart .. distEnd against s* [S] (the
+// distS the distribution computed), over the range distMin .. distMax; sets
+// the axes of the frame. Needs st.distExists.
+void WriteDistributionCurve(HpglOut& out, PlotFrame& frame, const AnalysisState& st);
 
 // Sets unitsPerY, zeroOffset and the data area for the ordinate range
 // [yMin, yMax] (widened when empty): the minimum 8 x height above the

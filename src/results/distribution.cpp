@@ -38,6 +38,10 @@ using console::FormatExp23;
 constexpr double kSlopeLimit = 0.001;       // plateau: slope below this [data units per point]
 constexpr double kCurvatureLimit = 0.0007;  // and curvature below this [data units per point²]
 constexpr double kPlateauFactor = 0.98;     // the plateau index keeps 2 % off the flat point
+// A plateau stands above the depleted region on its meniscus side by at least
+// this much [data units]. Without that rise the flat part found is the
+// depleted region behind a boundary that has already passed.
+constexpr double kPlateauRise = 0.05;
 constexpr double kScale = 1e-12;            // scale of the stored g(s*)
 constexpr int kCutRadial = 130;             // m_cut: points left out before the plateau, R
 constexpr int kCutTime = 180;               //        and T (its differences reach further)
@@ -105,6 +109,20 @@ void SmoothProfilePass(std::vector<double>& g, int n) {
   g = std::move(scratch);
 }
 
+// Whether the 11-point mean `level` at point i lies kPlateauRise above the
+// lowest 11-point mean between the scan's first used point and i.
+bool RisesAboveTheMeniscusSide(const double* y, int first, int i, double level) {
+  if (i - 5 < first + 5) return false;
+  Extended window = 0;
+  for (int j = first; j <= first + 10; ++j) window += y[j];
+  double lowest = static_cast<double>(window / 11);
+  for (int c = first + 6; c <= i - 5; ++c) {  // window centred on c
+    window += y[c + 5] - y[c - 6];
+    lowest = std::min(lowest, static_cast<double>(window / 11));
+  }
+  return level - lowest >= kPlateauRise;
+}
+
 Plateau FindPlateau(const AnalysisState& st, int lastScan, int previousIndex) {
   for (int k = lastScan; k >= st.seqFirst + 1; --k) {
     const double* y = st.scanValue[k];
@@ -119,9 +137,9 @@ Plateau FindPlateau(const AnalysisState& st, int lastScan, int previousIndex) {
       }
       slope /= 110;
       if (slope >= kSlopeLimit) continue;  // still on the rise towards the bottom
-      if ((curve - 10 * sum) / 858 < kCurvatureLimit)
-        return {k, static_cast<int>(std::lround(kPlateauFactor * (i - 1))), true};
-      break;  // flat but bent: no plateau in this scan
+      if ((curve - 10 * sum) / 858 >= kCurvatureLimit) break;  // flat but bent: no plateau here
+      if (!RisesAboveTheMeniscusSide(y, st.scanFirstPoint[k], i, static_cast<double>(sum / 11))) break;
+      return {k, static_cast<int>(std::lround(kPlateauFactor * (i - 1))), true};
     }
   }
   return {st.seqFirst, previousIndex, false};

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -156,6 +157,23 @@ void MakeFit(AnalysisState& st, int scans, bool ri = false, bool ti = false) {
   }
 }
 
+// A fixed distribution on the radii of scan 3: s* for a meniscus at 5.95 cm
+// and t_mid = 3000 s (1.62 .. 14.25 S over the points 4 .. 70 shown), g(s*)
+// two peaks, 0.05 at 4.4 S and 0.02 at 8 S, over a base line of -0.001.
+void MakeDistribution(AnalysisState& st) {
+  st.distExists = true;
+  st.distMidScan = 3;
+  st.distStart = 4;
+  st.distEnd = st.distPointCount = 70;
+  for (int i = 1; i <= 70; ++i) {
+    const double s = st.distS[i] = 1e13 * std::log(st.scanRadius[3][i] / 5.95) / (kOmega2 * 3000);  // [S]
+    st.distG[i] = 0.05 * std::exp(-std::pow((s - 4.4) / 0.8, 2)) + 0.02 * std::exp(-std::pow(s - 8, 2)) - 0.001;
+  }
+  const auto [lo, hi] = std::minmax_element(st.distG.begin() + 4, st.distG.begin() + 71);
+  st.distMin = *lo;
+  st.distMax = *hi;
+}
+
 class HpglDialogue : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -276,7 +294,7 @@ TEST_F(HpglDialogue, PensSmallSymbolsResidualPanelsAndTheExtension) {
 
 struct GoldenCase {
   const char* file;
-  bool ri, ti, gradient;
+  bool ri, ti, gradient, distribution;
   const char* keys;  // "@" stands for the test directory
 };
 
@@ -285,6 +303,7 @@ class HpglGolden : public HpglDialogue, public ::testing::WithParamInterface<Gol
 TEST_P(HpglGolden, MatchesByteForByte) {
   const GoldenCase& c = GetParam();
   MakeFit(st, 6, c.ri, c.ti);
+  if (c.distribution) MakeDistribution(st);
   st.display = DisplayFlags{};
   if (c.gradient) {
     st.display.concentration = false;
@@ -305,22 +324,25 @@ TEST_P(HpglGolden, MatchesByteForByte) {
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(Plots, HpglGolden, ::testing::Values(
     // Circles, fitted curves, the residual band as circles with the default extension.
-    GoldenCase{"band.HGL", false, false, false,
+    GoldenCase{"band.HGL", false, false, false, false,
                "N" "NNCYCD" "\r\r\r" "NL\r\r@\rband\r\r\rN" "\rNY" "YYYY\rYYY\r" "Y"},
     // Gradient curves only (option C) with pencil bold text.
-    GoldenCase{"gradient.HGL", false, false, true,
+    GoldenCase{"gradient.HGL", false, false, true, false,
                "N" "NNCN" "\r\r\r" "BL\r\r@\rgradient\r\r\rN" "YYYY\rYYY\r" "Y"},
     // Residual panels, extreme resolution, sprocket lines.
-    GoldenCase{"panels.HGL", false, false, false,
+    GoldenCase{"panels.HGL", false, false, false, false,
                "N" "YES" "\r\r\r" "NL\r\r@\rpanels\r\r\rN" "YYYY\rYYY\r" "Y"},
     // RI noise alone, 9 cm high by default.
-    GoldenCase{"ri.HGL", true, false, false, "N" "NY" "NL\r\r@\rri\r\r\rN" "YYYY\rYYY\r" "Y"},
+    GoldenCase{"ri.HGL", true, false, false, false, "N" "NY" "NL\r\r@\rri\r\r\rN" "YYYY\rYYY\r" "Y"},
     // TI noise alone.
-    GoldenCase{"ti.HGL", false, true, false, "N" "NY" "NL\r\r@\rti\r\r\rN" "YYYY\rYYY\r" "Y"},
+    GoldenCase{"ti.HGL", false, true, false, false, "N" "NY" "NL\r\r@\rti\r\r\rN" "YYYY\rYYY\r" "Y"},
     // Pen plotter, turned by 90 degrees, 20 cm high; bold text for slides;
     // original points spread apart, a different symbol per scan; no name label.
-    GoldenCase{"rotated.HGL", true, false, false,
-               "Y" "NNYODN" "\r\r\r" "NP\r\r@\rrotated\r\r20\rY" "\r" "YYYY\rYYY\r" "N"}));
+    GoldenCase{"rotated.HGL", true, false, false, false,
+               "Y" "NNYODN" "\r\r\r" "NP\r\r@\rrotated\r\r20\rY" "\r" "YYYY\rYYY\r" "N"},
+    // The distribution g(s*) of MakeDistribution: no scans to choose.
+    GoldenCase{"distribution.HGL", false, false, false, true,
+               "N" "NY" "NL\r\r@\rdistribution\r\r\rN" "YYYY\rYYY\r" "Y"}));
 // clang-format on
 
 }  // namespace

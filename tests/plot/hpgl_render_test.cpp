@@ -118,7 +118,7 @@ bool IsColour(std::uint32_t pixel, double r, double g, double b) {
 // corners are black and a filled data point has the colour of its pen.
 TEST_F(Render, GoldenPlots) {
   int rendered = 0;
-  for (const char* name : {"band", "gradient", "panels", "ri", "ti", "rotated"}) {
+  for (const char* name : {"band", "gradient", "panels", "ri", "ti", "rotated", "distribution"}) {
     const std::string text = Read(kGolden + name + ".HGL");
     ASSERT_FALSE(text.empty()) << name;
     const HpglDrawing d = ParseHpgl(text);
@@ -135,7 +135,7 @@ TEST_F(Render, GoldenPlots) {
       ++rendered;
     }
   }
-  EXPECT_EQ(rendered, 12);
+  EXPECT_EQ(rendered, 14);
   for (const char* name : {"band", "rotated"}) {
     const HpglDrawing d = ParseHpgl(Read(kGolden + name + ".HGL"));
     const HpglPage& page = d.pages[0];

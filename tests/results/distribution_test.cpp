@@ -72,22 +72,29 @@ TEST(DistributionSmoothing, KernelsKeepQuadraticsEndMeansKeepLinesAndRunInPlace)
 
 TEST(DistributionRange, PlateauSearchReductionsAndDerivatives) {
   // Scan 4 rises 0.002 per point; scan 3 is flat at 150 but bent (0.001 per
-  // point²); scan 2 is flat from 200 − 13 = 187 on: p = round(0.98 · 186).
-  auto st = Series(4, 200, [](int s, int i) { return s == 3 ? 0.001 * (i - 150) * (i - 150) : s == 2 ? 1.0 : 0.002 * i; });
+  // point²); scan 2 is flat from 200 − 13 = 187 on, above a boundary at 80:
+  // p = round(0.98 · 186).
+  auto st = Series(4, 200, [](int s, int i) {
+    return s == 3 ? 0.001 * (i - 150) * (i - 150) : s == 2 ? (i > 80 ? 1.0 : 0.0) : 0.002 * i;
+  });
   Plateau p = FindPlateau(*st, 4, 77);
   EXPECT_EQ(std::tuple(p.found, p.scan, p.index), std::tuple(true, 2, 182));
-  for (int i = 1; i <= 200; ++i) st->scanValue[2][i] = 0.002 * i;
-  p = FindPlateau(*st, 4, 77);
-  EXPECT_EQ(std::tuple(p.found, p.scan, p.index), std::tuple(false, 1, 77));
+  // Flat without a boundary on its meniscus side (the depleted region behind
+  // a boundary that has passed), or rising: no plateau.
+  for (const double rise : {0.0, 0.002}) {
+    for (int i = 1; i <= 200; ++i) st->scanValue[2][i] = 0.01 + rise * i;
+    p = FindPlateau(*st, 4, 77);
+    EXPECT_EQ(std::tuple(p.found, p.scan, p.index), std::tuple(false, 1, 77));
+  }
 
   // n_avg and d by method and data kind, reduced for short series, refused
-  // with fewer than n_avg + d + 1 scans from seqFirst on (flat scans: the
-  // last one has the plateau).
+  // with fewer than n_avg + d + 1 scans from seqFirst on (scans with a
+  // boundary at point 60: the last one has the plateau).
   struct Case { char kind, method; int scans, seqFirst, nAvg, d; };  // nAvg < 0: refused
   for (const Case c : {Case{'R', 'T', 3, 1, 1, 1}, Case{'R', 'T', 2, 1, -1, 0}, Case{'R', 'R', 2, 1, 1, 0},
                        Case{'R', 'R', 1, 1, -1, 0}, Case{'R', 'T', 4, 3, -1, 0}, Case{'P', 'T', 20, 1, 10, 3},
                        Case{'P', 'R', 20, 1, 10, 0}, Case{'R', 'R', 20, 1, 3, 0}}) {
-    st = Series(c.scans, 200, [](int, int) { return 1.0; }, {}, c.kind);
+    st = Series(c.scans, 200, [](int, int i) { return i > 60 ? 1.0 : 0.0; }, {}, c.kind);
     st->seqFirst = c.seqFirst;
     DistributionRange r;
     ASSERT_EQ(ChooseDistributionRange(*st, c.method, c.scans, r), c.nAvg > 0) << c.method << c.scans;
