@@ -14,13 +14,17 @@
 
 #include "console/crt.h"
 #include "console/prompt.h"
+#include "models/catalogue.h"
 
 namespace svfit::driver {
 namespace {
 
 using console::WriteLn;
 
-bool SedfitModel(char m) { return m == 'N' || m == 'C' || m == 'M'; }
+bool SedfitModel(char m) {
+  const models::ModelInfo* model = models::findModel(m);
+  return model != nullptr && model->exportAs != 0;
+}
 
 Route To(Step s) { return Route{s, SetupEntry::kStart}; }
 Route Setup(SetupEntry e) { return Route{Step::kSetup, e}; }

@@ -50,10 +50,16 @@ namespace {
 using detail::boundedComponents;
 using detail::boundedSlots;
 
-constexpr int kCoarseLevel = 1;     // solver grid of the coarse solution; the fine one is the next
-constexpr int kMaxCoarseLevel = 3;  // ... for the sharpest boundaries
+constexpr int kCoarseLevel = 1;  // solver grid of the coarse solution; the fine one is the next
 constexpr double kMinDiffusion = 1e-11;  // D floor [cm²/s]: D = 0 has no finite flux
-constexpr std::size_t kCacheSize = 6;    // component solutions kept
+// D cap [cm²/s]: far above any solute (sucrose 5e-6), where a species is
+// spread evenly within seconds; larger values would only shorten the steps.
+constexpr double kMaxDiffusion = 1e-3;
+// The run is crossed in no more than this many steps: a fit may try a species
+// so fast or so diffuse that the step rule would ask for millions of steps
+// (the scheme is L-stable, so longer steps stay sound).
+constexpr double kMaxSteps = 20000;
+constexpr std::size_t kCacheSize = 6;  // component solutions kept
 
 // The series clock: per loaded scan its elapsed time, ω²t integral, ω² and
 // time origin, then the slit time; solutions are reused only for the same clock.
@@ -121,10 +127,7 @@ std::vector<Window> windowsOf(const AnalysisState& st, const Clock& clock) {
 int coarseLevel(const LammSpecies& species, double rm, double rb, double peakOmega2) {
   const LammGrid g = lammGrid(species, rm, rb, peakOmega2, 0, true);
   const double peclet = g.stepSpeed * g.spacing / g.stepD;  // on the level-0 grid
-  int level = kCoarseLevel;
-  if (peclet > 2) ++level;  // Pe above 1 on the level-1 grid
-  if (peclet > 8) ++level;  // ... above 2 on the level-2 grid
-  return std::min(level, kMaxCoarseLevel);
+  return peclet > 2 ? kCoarseLevel + 1 : kCoarseLevel;      // Pe above 1 on the coarse grid
 }
 
 // Solves one component on the grid of `level` and keeps the step ends that
@@ -132,7 +135,8 @@ int coarseLevel(const LammSpecies& species, double rm, double rb, double peakOme
 void solveLevel(const LammSpecies& species, double rm, double rb, unsigned mask, int level,
                 bool rates, const RotorSchedule& rotor, const std::vector<double>& stops,
                 const std::vector<Window>& windows, LammLevel& out) {
-  const LammGrid grid = lammGrid(species, rm, rb, rotor.peakOmega2(), level, true);
+  LammGrid grid = lammGrid(species, rm, rb, rotor.peakOmega2(), level, true);
+  grid.minStep = stops.empty() ? 0.0 : stops.back() / kMaxSteps;
   const int n = grid.cells() + 1;
   out.r.resize(static_cast<std::size_t>(n));
   for (int k = 0; k < n; ++k) out.r[k] = rm + (rb - rm) * grid.xi[k];
@@ -331,7 +335,8 @@ std::shared_ptr<const LammSeries> prepareF(const AnalysisState& st, const ModelP
       const ComponentSlots slots = boundedSlots(k);
       const double sParam = p.P[slots.s];
       const double D = p.molMassGiven[k] ? sParam * p.dPerS[k] : p.P[slots.dOrM];  // [cm²/s]
-      const LammSpecies species{sParam / st.omega2First, std::max(D, kMinDiffusion)};
+      const LammSpecies species{sParam / st.omega2First,
+                                std::clamp(D, kMinDiffusion, kMaxDiffusion)};
       if (!std::isfinite(species.s) || !std::isfinite(species.D)) continue;
       const unsigned mask = maskFor(st, p, k, needs);
       series->unit[k] = cached(species, rm, rb, mask, *clock.key);

@@ -584,7 +584,9 @@ double marchLamm(const LammSpecies& species, const LammGrid& grid, const RotorSc
   auto stepAt = [&](double t) {
     const double width = std::clamp(std::sqrt(2 * D * t), grid.spacing, grid.length);
     // Rounded down to a ladder of 2^(1/8) so that the factors can be reused.
-    return std::exp2(std::floor(8 * std::log2(grid.beta * width / (speed + D / width))) / 8);
+    const double dt =
+        std::exp2(std::floor(8 * std::log2(grid.beta * width / (speed + D / width))) / 8);
+    return std::max(dt, grid.minStep);
   };
   auto isWall = [](int p) { return p == kLammMeniscus || p == kLammBottom; };
 

@@ -80,7 +80,7 @@ struct LammSpecies {
 // Time steps follow the physics: Δt = β·w/(|s|·ω²_peak·r_b + D/w) with the
 // boundary width w = max(h, √(2·D·t)), a fixed fraction of the time a boundary
 // needs to move or spread by its own width, rounded down to a ladder of
-// 2^(1/8).
+// 2^(1/8), and at least minStep when that is set.
 struct LammGrid {
   double meniscus = 0, bottom = 0;  // [cm]
   std::vector<double> xi;           // node fractions of the column, 0 … 1
@@ -90,6 +90,7 @@ struct LammGrid {
   double stepSpeed = 0;             // |s|·ω²_peak·r_b of the step rule [cm/s]
   double spacing = 0;               // node spacing away from the walls [cm]
   double length = 0;                // column length of the step rule [cm]
+  double minStep = 0;               // no step shorter than this [s]; 0 = none
   int cells() const { return static_cast<int>(xi.size()) - 1; }
 };
 

@@ -247,7 +247,7 @@ AxisScale DrawFitPlot(AnalysisState& st) {
       }
     }
   }
-  if ((st.modelLetter == 'N' || st.modelLetter == 'R') && fit) {
+  if (fit && HaveModel(st) && models::modelInfo(st.modelLetter).hasBottom) {
     // Bounded cells: room for the amplitude the model can reach near the bottom.
     double amp = st.param[1] + st.param[3] - yMin;
     if (st.paramCount > 7) amp += st.param[8];

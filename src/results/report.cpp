@@ -258,7 +258,9 @@ void ClosingLine(ReportText& out) {
 
 void ReportN(const AnalysisState& st, ReportText& out, const std::string& date) {
   if (st.componentCount != 2) LeadingBlankLine(out);
-  out.Line("ORVI (N = correct air + bottom boundary) " + st.dataKindText + "  Date: " + date);
+  // Model F shares this report; its letter stands in the title.
+  out.Line(std::string("ORVI (") + st.modelLetter + " = correct air + bottom boundary) " +
+           st.dataKindText + "  Date: " + date);
   const double slit = PrintRunSummary(st, out);
   BoundedCellSettings(st, out, slit);
   out.Line("Test for validity<1/no.of data file/RI-noise " + FormatF(st.validityValue, 6, 3) +
