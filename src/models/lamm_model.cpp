@@ -16,14 +16,16 @@
 // time.
 //
 // Resolution. Every component is solved on two grids of the solver with the
-// quantised rule (lamm_solver.h), levels 1 and 2 (the second with twice the
-// cells and half the time step), and the two are combined as
-// fine + (fine − coarse)/3, which removes the leading second-order error of
-// both. The quantised discretisation stays the same while the parameters
-// move within a ladder cell: the solution is a smooth function of s, D, r_m
-// and r_b there, and the sensitivities solved with it are its exact
-// derivatives. Against the refined solution of the simulator the error is a
-// few 1e-5 of the loading (tests/models).
+// quantised rule (lamm_solver.h), levels 1 and 2 (2 and 3 for sharp
+// boundaries), the second with twice the cells and half the time step, and
+// the two are combined as fine + (fine − coarse)/3, which removes the
+// leading second-order error of both. The quantised discretisation stays the
+// same while the parameters move within a ladder cell: the solution is a
+// smooth function of s, D, r_m and r_b there, and the sensitivities solved
+// with it are its exact derivatives. Against the refined solution of the
+// simulator the error is a few 1e-5 of the loading, up to 2e-4 of the local
+// value in the pile-up of fast species (tests/models). Components and grids
+// are solved in parallel, the sensitivities with their solution.
 //
 // Storage. Each grid keeps its nodes at the step ends where scans are taken
 // (c and each sensitivity, and for slit-corrected points their time
