@@ -30,7 +30,11 @@ function(add_unit_test name)
   target_compile_definitions(${name} PRIVATE
     SVFIT_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
     SVFIT_BINARY_DIR="${PROJECT_BINARY_DIR}")
-  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  # Each test in a directory of its own: files a test writes in the current
+  # directory (the viewer's swap file, reports) never meet those of a test
+  # running beside it.
+  file(MAKE_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${name}.run)
+  add_test(NAME ${name} COMMAND ${name} WORKING_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR}/${name}.run)
 endfunction()
 
 # add_unit_tests(lib...): every *_test.cpp of the current tests/ folder.

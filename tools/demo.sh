@@ -50,6 +50,8 @@ if [[ -d "$root/data/sample/abs" ]]; then
   keys "$shift_right" 46; keys "$right" 11 # 701 pixels right: 7.0993 cm
   key 'E'          # end radius (and bottom): with all three marked, picking ends
   # After loading.
+  key $'\n'        # the last data set to fit: the last file
+  key $'\n'        # the first data set to fit: the first file
   key 'N'          # no sedimentation coefficient distribution
   # Fit set-up.
   key $'\n'        # no new common end radius

@@ -25,17 +25,17 @@ std::string NonFinite(double value, int width) {
 }
 
 // Scientific form with `digits` decimals: sign position, mantissa, exponent
-// sign and the last two exponent digits.
-std::string Exponent(double value, int digits, bool withE) {
+// sign and the last `expDigits` exponent digits.
+std::string Exponent(double value, int digits, bool withE, int expDigits = 2) {
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.*E", digits, std::fabs(value));
   std::string s(buf);
   const std::size_t e = s.find('E');
   std::string mantissa = s.substr(0, e);
   const char sign = s[e + 1];
-  const int exponent = std::abs(std::atoi(s.c_str() + e + 2)) % 100;
+  const int exponent = std::abs(std::atoi(s.c_str() + e + 2)) % (expDigits == 2 ? 100 : 10000);
   char tail[8];
-  std::snprintf(tail, sizeof tail, "%c%02d", sign, exponent);
+  std::snprintf(tail, sizeof tail, "%c%0*d", sign, expDigits, exponent);
   return std::string(value < 0 ? "-" : " ") + mantissa + (withE ? "E" : "") + tail;
 }
 
@@ -80,6 +80,17 @@ std::string FormatExp10(double value) {
   if (!std::isfinite(value)) return NonFinite(value, 10);
   if (std::fabs(value) < 1e-99) value = 0;
   return Exponent(value, 3, false) + " ";
+}
+
+std::string FormatExp23(double value) {
+  if (!std::isfinite(value)) return NonFinite(value, 23);
+  return Exponent(value, 14, true, 4);
+}
+
+std::string FormatPlain6(double value) {
+  if (!std::isfinite(value)) return NonFinite(value, 0);
+  if (value == 0) value = 0.0;  // no "-0.000000"
+  return FormatF(value, 0, 6);
 }
 
 }  // namespace svfit::console

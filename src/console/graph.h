@@ -52,6 +52,7 @@ void SetGraphicsFrontend(GraphicsFrontend kind);
 bool GraphicsWindowActive();
 // --png DIR: every picture shown is saved as DIR/graph-NNN.png.
 void SetPngDirectory(std::string dir);
+std::string PngDirectory();  // "" without --png
 // Marks a finished picture: when the surface is shown and its content changed
 // since the last picture, the picture count rises, "[graph N]" (or
 // "[graph N: FILE]") is announced in the script transcript, the PNG is saved

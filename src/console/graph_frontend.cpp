@@ -240,6 +240,7 @@ void NewPicture() {
 void SetGraphicsFrontend(GraphicsFrontend kind) { g_kind = kind; }
 bool GraphicsWindowActive() { return g_w.win != nullptr && GraphicsVisible(); }
 void SetPngDirectory(std::string dir) { g_pngDir = std::move(dir); }
+std::string PngDirectory() { return g_pngDir; }
 int PicturesShown() { return g_shown; }
 
 bool WritePng(const std::string& path) {

@@ -234,7 +234,7 @@ NumberList AskNumberList(std::string_view prompt, int maxCount, ListRules rules)
       if (rules.emptyAllowed) return {};
     } else {
       NumberList r = ScanNumberList(s, maxCount, rules.ranges);
-      if (r.ok && !r.values.empty()) return r;
+      if (r.ok && !r.values.empty() && (!rules.valid || rules.valid(r))) return r;
     }
     ClearAnswered(row);
   }

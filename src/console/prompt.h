@@ -119,9 +119,11 @@ NumberList ScanNumberList(std::string_view line, int maxCount, bool ranges = fal
 struct ListRules {
   bool ranges = false;        // recognise "n-m"
   bool emptyAllowed = false;  // an empty line returns an empty list; else read again
+  std::function<bool(const NumberList&)> valid = {};  // further test; false asks again
 };
 // Writes the prompt and reads the list with the line editor, starting empty.
-// A line with a run that is no number is asked again.
+// A line with a run that is no number, or a list `valid` rejects, is asked
+// again.
 NumberList AskNumberList(std::string_view prompt, int maxCount, ListRules rules = {});
 
 // ---- 5. Line editor -------------------------------------------------------------

@@ -16,7 +16,6 @@
 #include "console/prompt.h"
 #include "driver/flow.h"
 #include "driver/menu.h"
-#include "plot/viewer.h"
 #include "results/start_values.h"
 
 namespace svfit::driver {
@@ -28,10 +27,9 @@ using console::YesNo;
 void StartUp() {
   console::SetTextColor(15);
   console::ClearScreen();
-  // Every crosshair picking of the program ends with Enter: the key a user
-  // tries first, and one line of its own in an answers file. (The viewer
-  // starts with Ctrl-N, which its own callers may keep.)
-  plot::SetCrosshairFinishKey(console::kKeyEnter);
+  // Crosshair picking ends with Ctrl-N, the viewer's finishing key, or with
+  // Enter: the key a user tries first, and one line of its own in an
+  // answers file.
 }
 
 // Run options and the settings that follow from the kind of files.
@@ -122,7 +120,7 @@ void RunDriver(AnalysisState& st) {
   for (;;) {
     switch (at) {
       case At::kRunOptions:  // step 3
-        st.resetForAnalysis();
+        StartAnalysis(st);
         AskRunOptions(st);
         after3000 = false;
         at = At::kFiles;
@@ -165,19 +163,19 @@ void RunDriver(AnalysisState& st) {
         break;
       case At::kSetup:  // step 10
         at = RunFitSetup(st, entry) ? At::kFit : At::kGraph;
-        if (at == At::kGraph) st.display = DisplayFlags{};
+        if (at == At::kGraph) st.display.resetFlags();
         break;
       case At::kFit:  // step 11
         if (RunFit(st)) {
           at = At::kResults;
         } else {  // no iteration ran: the graph, without a report
-          st.display = DisplayFlags{};
+          st.display.resetFlags();
           at = At::kGraph;
         }
         break;
       case At::kResults:  // step 12
         ShowResults(st);
-        st.display = DisplayFlags{};
+        st.display.resetFlags();
         at = At::kGraph;
         break;
       case At::kGraph:  // step 13

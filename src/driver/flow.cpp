@@ -1,32 +1,39 @@
-// The subsystem steps of the analysis. Each is a thin call into its folder;
-// until that subsystem exists the step says so on one console line and the
-// flow goes on (no files, no fit), so the dialogue can be walked end to end.
+// The subsystem steps of the analysis. Each is a thin call into its folder:
+// the driver wires the subsystems together (the loader's hooks into the
+// viewer, the fit's observer, where the report and the plot files go) and
+// owns nothing of their work.
 #include "driver/flow.h"
 
 #include <chrono>
+#include <cstdio>
+#include <filesystem>
 #include <string>
+#include <utility>
 
 #include "console/crt.h"
+#include "console/format.h"
 #include "console/graph.h"
 #include "console/hardcopy.h"
 #include "driver/setup.h"
 #include "fit/fit.h"
 #include "models/model_pass.h"
+#include "plot/distribution_plot.h"
 #include "plot/fit_display.h"
+#include "plot/hpgl_data.h"
+#include "plot/hpgl_render.h"
 #include "plot/range_pick.h"
 #include "plot/screen_plot.h"
 #include "plot/viewer.h"
+#include "results/distribution.h"
+#include "results/fit_outcome.h"
 #include "results/max_absorbance.h"
 #include "results/report.h"
+#include "results/sedfit_export.h"
 #include "scans/reader.h"
 #include "scans/selection.h"
 
 namespace svfit::driver {
 namespace {
-
-void NotYet(const char* what) {
-  console::WriteLn(std::string("(") + what + ": not yet available)");
-}
 
 // The loader's seams: the radial range is picked in the graph viewer, further
 // files are chosen with the file selection dialogue.
@@ -42,6 +49,24 @@ scans::LoadHooks LoadingHooks() {
 }
 
 results::PrintTarget g_reportTarget;  // where option D sends the report
+plot::HpglSession g_hpgl;             // plot file settings and graph options of the run
+int g_plotPictures = 0;               // plots rendered as PNG for --png
+
+// With --png DIR each plot written is also drawn as DIR/plot-NNN.png.
+void RenderPlotPicture(const std::string& hpglPath) {
+  const std::string dir = console::PngDirectory();
+  if (dir.empty()) return;
+  char name[32];
+  std::snprintf(name, sizeof name, "/plot-%03d.png", ++g_plotPictures);
+  const std::string png = dir + name;
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  std::string error;
+  if (plot::RenderLastPlotPng(hpglPath, png, &error))
+    console::Announce("[plot " + std::to_string(g_plotPictures) + ": " + png + "]");
+  else
+    console::WriteLn("The plot could not be drawn as " + png + ": " + error);
+}
 
 // Key I stops the fit after the current iteration. A pending key is read,
 // upper-cased; an extended key (0 and its scan code) is read completely, so
@@ -66,6 +91,11 @@ fit::FitObserver FitProgress() {
 }
 
 }  // namespace
+
+void StartAnalysis(AnalysisState& st) {
+  st.resetForAnalysis();
+  plot::ClearPlacedTexts();
+}
 
 bool SelectFiles(AnalysisState& st) {
   scans::SelectFiles(st);  // asks again until a start file is confirmed; Z ends the program
@@ -98,11 +128,13 @@ LoadResult LoadScans(AnalysisState& st) {
 void AfterLoading(AnalysisState& st) {
   scans::FinishLoading(st, LoadingHooks());
   results::ApplyLoadingCut(st);
+  // The data sets to fit, as options H and S ask for them.
+  ChooseLastSet(st);
+  ChooseStartSet(st);
 }
 
-bool RunDistribution(AnalysisState&) {
-  NotYet("sedimentation coefficient distribution");
-  return false;
+bool RunDistribution(AnalysisState& st) {
+  return results::ComputeDistribution(st, {.show = plot::ShowDistribution});
 }
 
 bool RunFitSetup(AnalysisState& st, SetupEntry entry) { return SetupDialog(st, entry); }
@@ -133,11 +165,32 @@ bool RunFit(AnalysisState& st) {
   console::Delay(300);
   console::StopTone();
   st.meanRiOffset = results::MeanRiOffset(st);
+  // A fit whose numbers are no result says so at once, on the console and
+  // in its picture; the report repeats it under its title.
+  const std::string outcome = results::FitOutcomeLine(st);
+  const std::string undetermined = results::UndeterminedLine(st);
+  if (!outcome.empty()) {
+    console::SetTextColor(console::kLightMagenta);
+    console::WriteLn(outcome);
+    if (!undetermined.empty()) console::WriteLn(undetermined);
+    console::SetTextColor(console::kWhite);
+  }
   if (console::GraphicsOpen()) {
+    if (!outcome.empty()) plot::ShowFitOutcome(outcome, undetermined);
     plot::GraphViewer(st, {.mode = 'J'}, plot::FitDisplayScale());
     console::HideGraphics();
   }
-  return st.fitDone;
+  // The distribution file once more, now with the fitted component's psv·rho.
+  // The results screen follows at once, so a failure waits for a key.
+  const char form = models::modelInfo(st.modelLetter).paramsLike;  // F as N
+  if (st.distExists && (form == 'N' || form == 'C') &&
+      !results::WriteDistributionFile(st, st.psvRho[1])) {
+    console::Write("press a key  ");
+    if (console::ReadKey() == 0) console::ReadKey();
+    console::WriteLn();
+  }
+  // An evaluation with every parameter fixed shows its report as well.
+  return st.fitDone || st.fitOutcome == FitOutcome::kEvaluated;
 }
 
 void ShowResults(AnalysisState& st) {
@@ -168,6 +221,15 @@ void ShowGraph(AnalysisState& st) {
 }
 
 void PickStartValues(AnalysisState& st) {
+  // Peaks marked on the distribution display are the components of the first
+  // set-up after it.
+  if (std::exchange(st.distMarksPending, false) && st.markedCount > 0) {
+    std::string line = "components from the distribution:";
+    for (int k = 1; k <= kMaxComponents; ++k)
+      if (st.markedS[k] != 0) line += "  S" + std::to_string(k) + " = " + console::FormatF(st.markedS[k], 0, 2);
+    console::WriteLn(line);
+    return;
+  }
   if (!console::GraphicsOpen()) return;
   st.markedS.fill(0);
   st.markedAmp.fill(0);
@@ -176,25 +238,6 @@ void PickStartValues(AnalysisState& st) {
   plot::GraphViewer(st, {.mode = 'B', .startValues = true}, scale);
   console::HideGraphics();
 }
-
-bool OmitDataSets(AnalysisState&) {
-  NotYet("omitting data sets");
-  return false;
-}
-
-void ChooseStartSet(AnalysisState&) { NotYet("starting data set"); }
-
-void ChooseLastSet(AnalysisState&) { NotYet("last data set"); }
-
-void RestoreDataSets(AnalysisState&) { NotYet("restoring the data sets"); }
-
-void NewNearBottomRadius(AnalysisState&) { NotYet("near-bottom radius"); }
-
-void NewStartRadius(AnalysisState&) { NotYet("start radius"); }
-
-void ProposeMaxAbsorbance(AnalysisState&) { NotYet("maximal absorbance"); }
-
-void ChooseGraphSets(AnalysisState&) { NotYet("choice of the plotted data sets"); }
 
 int PrintReport(AnalysisState& st) {
   // The graph hardcopies made so far go out first: on paper they stand in
@@ -212,12 +255,15 @@ void PrintHardcopies(AnalysisState&) {
   if (console::HardcopyPending()) console::WriteLn(console::EndHardcopyJob());
 }
 
-void WriteSedfitFiles(AnalysisState&) { NotYet("SEDFIT files"); }
+void WriteSedfitFiles(AnalysisState& st) { results::ExportForSedfit(st); }
 
-void WriteHpglPlot(AnalysisState&) { NotYet("HPGL plot file"); }
+void WriteHpglPlot(AnalysisState& st) {
+  const plot::PlotWritten w = plot::WriteHpglPlot(st, g_hpgl);
+  if (w.written) RenderPlotPicture(w.path);
+}
 
 void CloseGraphics(AnalysisState&) { console::CloseGraphics(); }
 
-void CloseHpglFile(AnalysisState&) {}
+void CloseHpglFile(AnalysisState&) { plot::FinishPlotFile(g_hpgl.file); }
 
 }  // namespace svfit::driver

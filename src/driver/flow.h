@@ -1,9 +1,6 @@
 // The steps of an analysis, each subsystem behind one function, in the order
 // the driver calls them. Each takes the analysis state and reads and writes
 // its fields; what a step decides for the flow is its return value.
-//
-// A step whose subsystem is not built yet writes one console line saying so
-// and lets the flow go on.
 #pragma once
 
 #include <string>
@@ -28,21 +25,27 @@ enum class LoadResult {
   kNothingLoaded,  // no file could be used: choose the files again
 };
 
-// ---- The analysis, steps 5 to 13 ---------------------------------------------------
+// ---- The analysis, steps 3 and 5 to 13 -------------------------------------------
+// A new analysis: the state reset, and the texts placed with Ctrl-V in the
+// viewer of the last one forgotten (else the new one would offer them).
+void StartAnalysis(AnalysisState& st);
 bool SelectFiles(AnalysisState& st);     // directory, cell, start file; false: start again
 // Opens the graphics surface (hidden) and keeps its driver and mode in
 // st.graphDriver and st.graphMode for every later graph.
 void StartGraphics(AnalysisState& st);
 LoadResult LoadScans(AnalysisState& st); // the loading loop, file by file
-void AfterLoading(AnalysisState& st);    // viscosity, radial range, cut, cleaning, counts
+// Radial range, cut, cleaning, counts; then the last and the first data set
+// to fit, asked as options H and S ask them.
+void AfterLoading(AnalysisState& st);
 // The distribution path after "yes" to the distribution question; true when
 // the user goes straight to the option menu.
 bool RunDistribution(AnalysisState& st);
 // The fit set-up dialogue; false when 0 iterations were chosen (no fit).
 bool RunFitSetup(AnalysisState& st, SetupEntry entry);
 // The fit with its screen, time and tone, then the fitted curves in the
-// viewer. True when iterations ran (the results are then shown); false when
-// none ran (every parameter fixed) or the fit was refused for want of points.
+// viewer. True when iterations ran or the model was evaluated with every
+// parameter fixed (the results are then shown); false when the fit was
+// refused for want of points.
 bool RunFit(AnalysisState& st);
 void ShowResults(AnalysisState& st);     // post-fit constants, Archibald masses, report
 void ShowGraph(AnalysisState& st);       // data, fit and residuals as st.display asks
@@ -53,6 +56,7 @@ void ShowGraph(AnalysisState& st);       // data, fit and residuals as st.displa
 void PickStartValues(AnalysisState& st);
 
 // ---- Option menu actions --------------------------------------------------------
+// Data sets, radial limits and the graph's choice of sets: data_sets.cpp.
 bool OmitDataSets(AnalysisState& st);    // A; false: empty answer, back to the menu
 void ChooseStartSet(AnalysisState& st);  // S
 void ChooseLastSet(AnalysisState& st);   // H

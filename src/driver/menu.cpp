@@ -29,7 +29,7 @@ bool SedfitModel(char m) {
 Route To(Step s) { return Route{s, SetupEntry::kStart}; }
 Route Setup(SetupEntry e) { return Route{Step::kSetup, e}; }
 
-void ResetDisplay(AnalysisState& st) { st.display = DisplayFlags{}; }
+void ResetDisplay(AnalysisState& st) { st.display.resetFlags(); }
 
 // "F" confirms, any other key returns to the menu.
 bool Confirm(std::string_view prompt) {
@@ -124,7 +124,8 @@ Route OptionT(AnalysisState& st) {
   ResetDisplay(st);
   st.display.residuals = false;
   st.display.spread = true;
-  st.display.partialTraces = st.modelLetter == 'N' || st.modelLetter == 'R';
+  const models::ModelInfo* model = models::findModel(st.modelLetter);
+  st.display.partialTraces = model && models::hasPartialTraces(*model);  // models N and R
   return To(Step::kGraph);
 }
 
@@ -216,7 +217,9 @@ constexpr MenuLine kMenu[] = {
 
 }  // namespace
 
-bool FitMade(const AnalysisState& st) { return st.maxIterations != 0 && st.fitDone; }
+bool FitMade(const AnalysisState& st) {
+  return st.maxIterations != 0 && (st.fitDone || st.fitOutcome == FitOutcome::kEvaluated);
+}
 
 int ShowOptionMenu(const AnalysisState& st) {
   console::ClearScreen();

@@ -22,7 +22,8 @@ struct Route {
   SetupEntry entry = SetupEntry::kStart;  // for Step::kSetup
 };
 
-// True when a fit was made in this analysis (0 iterations means no fit).
+// True when a fit was made in this analysis, or the model evaluated with every
+// parameter fixed (0 iterations means no fit).
 bool FitMade(const AnalysisState& st);
 
 // Clears the screen, writes the menu in its colours, reads one key,

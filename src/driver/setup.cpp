@@ -430,8 +430,14 @@ void SetComponentStartValues(AnalysisState& st) {
     const int c = static_cast<int>(i) + 1;
     const double s = st.markedS[marks[i]];  // [S]
     const models::ComponentSlots slot = models::componentSlots(model, c);
-    st.param[slot.c0] = sumAmp != 0 ? st.markedAmp[marks[i]] / sumAmp * total
-                                    : total / static_cast<double>(marks.size());
+    // Shares of a positive total; without one (no plateau in the estimate)
+    // each component starts at the height of its own mark.
+    if (!(total > 0)) {
+      st.param[slot.c0] = std::fabs(st.markedAmp[marks[i]]);
+    } else {
+      st.param[slot.c0] = sumAmp != 0 ? st.markedAmp[marks[i]] / sumAmp * total
+                                      : total / static_cast<double>(marks.size());
+    }
     st.param[slot.s] = s * st.omega2First * 1e-13;
     const double buoyancy = 1 - st.psvRho[c];  // 1 − v̄ρ
     if (s > 0 && st.psv[c] > 0 && buoyancy > 0) {

@@ -45,8 +45,9 @@ void AskPostFitConstants(AnalysisState& st);
 
 // ---- Steps of the dialogue that other code shares -----------------------------
 // Start values of components marked in the viewer (models N and C): shares of
-// the total initial absorbance by the marked amplitudes, s from the marked
-// Svedberg values, D for a sphere with friction ratio 1.5.
+// the total initial absorbance by the marked amplitudes (the marks' own
+// heights when the total is not positive), s from the marked Svedberg
+// values, D for a sphere with friction ratio 1.5.
 void SetComponentStartValues(AnalysisState& st);
 
 // The estimated list from the fixed parameters (fixed[k] for k = 1..16):

@@ -9,6 +9,16 @@
 // predicted decrease of SS sets the next q; one uphill step is accepted, a
 // second in a row is undone with four times the damping.
 //
+// Every step keeps the parameters physical: those that must stay positive
+// keep a fraction of their old value instead of turning negative, the
+// meniscus and the bottom stay within the radii of the scan files, and the
+// concentrations and the base line within ten times the range of the data.
+// At the end the fit says whether its numbers are a result: singular
+// equations (parameters the data cannot tell apart or that have no
+// influence), standard deviations that are not finite, a sum of squares
+// above its start, or a stop at the damping limit before convergence are
+// failures, and a failed fit ends at the best point it has seen.
+//
 // Speed: one evaluation is dominated by the model pass and by the normal
 // equations, 136 products per point for 16 parameters over up to 1.96 million
 // points. The accumulation runs per scan on all cores, each scan into its own
@@ -244,6 +254,109 @@ void accumulateScan(AnalysisState& st, int s, ScanRows& rows, ScanSums& out,
   }
 }
 
+// ---- Physical bounds of a step ---------------------------------------------------
+
+// Concentrations and the base line stay within this multiple of the range of
+// the fitted data [data units]: far beyond any plateau a sector cell can show.
+constexpr double kLevelMultiple = 10.0;
+
+// Where each parameter may go: [lo, hi], infinite where nothing limits it.
+struct Bounds {
+  PerParam<double> lo, hi;
+};
+
+Bounds StepBounds(const AnalysisState& st, const models::ModelInfo& model) {
+  Bounds b;
+  b.lo.fill(-HUGE_VAL);
+  b.hi.fill(HUGE_VAL);
+  // Meniscus and bottom lie in the cell, and the files cover the cell.
+  if (st.fileMinRadius > 0 && st.fileMaxRadius > st.fileMinRadius) {
+    const int bottom = model.hasBottom ? 5 : 4;
+    for (int k = 4; k <= bottom; ++k) {
+      b.lo[k] = st.fileMinRadius;
+      b.hi[k] = st.fileMaxRadius;
+    }
+  }
+  // Range of the fitted data.
+  double lo = HUGE_VAL, hi = -HUGE_VAL;
+  for (int p = st.seqFirst; p <= st.seqLast; ++p) {
+    const int s = st.scanSequence[p];
+    for (int j = st.scanFirstPoint[s]; j <= st.scanLastPoint[s]; ++j) {
+      lo = std::min(lo, st.scanValue[s][j]);
+      hi = std::max(hi, st.scanValue[s][j]);
+    }
+  }
+  const double span = kLevelMultiple * (hi - lo);
+  if (span > 0 && std::isfinite(span)) {
+    const int components = models::componentCountFor(model, st.paramCount);
+    for (int c = 1; c <= components; ++c) b.hi[models::componentSlots(model, c).c0] = span;
+    b.lo[3] = lo - span;
+    b.hi[3] = hi + span;
+  }
+  return b;
+}
+
+// ---- Diagnosis at the end of a fit ------------------------------------------------
+
+// A free parameter counts as not determined when its column of derivatives,
+// normalised, keeps less than this share of its length after the columns
+// before it are projected out (1 − R² of its regression on them): it is a
+// combination of the others to within 1e-4 of its size, and its standard
+// deviation is 1e4 times what it would be alone.
+constexpr Extended kDependentShare = 1e-8L;
+// Nor is a parameter that must stay positive (s, D, a concentration, a
+// radius) determined when its standard deviation exceeds its value this
+// many times over.
+constexpr double kLooseRatio = 1e3;
+// A parameter that depends on others names as partners those whose columns
+// correlate with its own at least this closely.
+constexpr Extended kPartnerCorrelation = 0.99L;
+
+// Parameters (bit k = P[k]) that the undamped normal equations A cannot
+// determine: no influence at all (zero column), or a column that the columns
+// before it reproduce, together with the partners it correlates with. A
+// Cholesky factorisation of the correlation matrix in the order of the free
+// list, in extended precision, that leaves dependent columns out.
+unsigned UndeterminedParameters(const AnalysisState& st, const NormalSystem& ns) {
+  const int n = ns.freeCount;
+  std::array<std::array<Extended, kMaxParams + 1>, kMaxParams + 1> r{};  // correlation, then factor
+  std::array<Extended, kMaxParams + 1> diag{};
+  std::array<bool, kMaxParams + 1> skip{};  // left out of the factor
+  for (int i = 1; i <= n; ++i) {
+    diag[i] = ns.normMatrix[ns.at(i, i)];
+    skip[i] = !(diag[i] > 0) || !std::isfinite(diag[i]);
+  }
+  for (int i = 1; i <= n; ++i)
+    for (int j = i; j <= n; ++j)
+      if (!skip[i] && !skip[j])
+        r[i][j] = r[j][i] = ns.normMatrix[ns.at(i, j)] / std::sqrt(diag[i] * diag[j]);
+  const auto corr = r;
+  std::array<bool, kMaxParams + 1> flagged = skip;
+  for (int i = 1; i <= n; ++i) {
+    if (skip[i]) continue;
+    Extended share = r[i][i];
+    for (int k = 1; k < i; ++k)
+      if (!skip[k]) share -= r[k][i] * r[k][i];
+    if (!(share > kDependentShare)) {
+      skip[i] = flagged[i] = true;
+      for (int k = 1; k <= n; ++k)
+        if (k != i && std::fabs(corr[i][k]) >= kPartnerCorrelation) flagged[k] = true;
+      continue;
+    }
+    const Extended pivot = std::sqrt(share);
+    for (int j = i + 1; j <= n; ++j) {
+      Extended t = r[i][j];
+      for (int k = 1; k < i; ++k)
+        if (!skip[k]) t -= r[k][i] * r[k][j];
+      r[i][j] = t / pivot;
+    }
+  }
+  unsigned mask = 0;
+  for (int i = 1; i <= n; ++i)
+    if (flagged[i]) mask |= 1u << st.freeIndex[i];
+  return mask;
+}
+
 }  // namespace
 
 // ---- Public operations ------------------------------------------------------------
@@ -324,6 +437,7 @@ void runFit(AnalysisState& st, const FitObserver& observer) {
   computeFitTotals(st);
   const double ssTolerance = 1e-7 * st.sumSqData;
   const models::ModelInfo& model = models::modelInfo(st.modelLetter);
+  const Bounds bounds = StepBounds(st, model);
   double& q = st.dampQ;
 
   // A continuation needs the state of a fit of the same parameters; without
@@ -339,8 +453,15 @@ void runFit(AnalysisState& st, const FitObserver& observer) {
     mem.hasFit = true;
     mem.fitFreeCount = n;
   }
+  // The SS this call starts from, and the best point seen: a failed fit ends there.
+  const double ssStart = st.sumSq;
+  double ssBest = std::isfinite(st.sumSq) ? st.sumSq : HUGE_VAL;
+  PerParam<double> paramBest = st.param;
+
   bool iterate = n > 0 && std::isfinite(st.sumSq);
   bool stepPending = false;            // an undone step: the next one starts from the old point
+  bool gaveUp = false;                 // even the most damped step found no finite values
+  bool stoppedEarly = false;           // key I or the iteration limit, not a convergence test
   const int iterStart = st.iterCount;  // the limit of the set-up counts this call's iterations
   while (iterate) {
     // SS before the step. A continuation also measures its first ΔSS from the
@@ -370,15 +491,26 @@ void runFit(AnalysisState& st, const FitObserver& observer) {
     stepNorm /= n;
     mem.stepNorm = stepNorm;
 
-    // Apply the step; parameters that must stay positive are cut back instead.
+    // Apply the step; parameters that must stay positive are cut back
+    // instead, and so are those that would leave their physical range: they
+    // keep the same share of their distance to the bound they would cross.
     for (int i = 1; i <= n; ++i) {
       const int k = st.freeIndex[i];
       const double old = st.param[k];
       mem.paramCopy[k] = old;
       double z = ns.stepVec[i];
       const double proposed = old + z;
+      const double lo = bounds.lo[k], hi = bounds.hi[k];
       if (proposed < 0 && (model.mayBeNegative & (1u << k)) == 0) {
         st.param[k] = model.cutBackFactor * old;
+        z = 0;
+        ns.dampWeight[i] = 0;
+      } else if (proposed < lo) {
+        st.param[k] = lo + model.cutBackFactor * std::max(0.0, old - lo);
+        z = 0;
+        ns.dampWeight[i] = 0;
+      } else if (proposed > hi) {
+        st.param[k] = hi - model.cutBackFactor * std::max(0.0, hi - old);
         z = 0;
         ns.dampWeight[i] = 0;
       } else {
@@ -408,6 +540,10 @@ void runFit(AnalysisState& st, const FitObserver& observer) {
 
     st.meniscusCorrValue = models::meniscusCorr(st.param[4]);
     fitEvaluate(st, observer);
+    if (st.sumSq < ssBest) {
+      ssBest = st.sumSq;
+      paramBest = st.param;
+    }
 
     // New weights from the change of the gradient against the refinement residual.
     std::array<double, kMaxParams + 1> w{};
@@ -450,6 +586,8 @@ void runFit(AnalysisState& st, const FitObserver& observer) {
         // Even the most damped step fails, or the user stops: stay at the last good point.
         st.meniscusCorrValue = models::meniscusCorr(st.param[4]);
         fitEvaluate(st, observer);
+        gaveUp = !stopKey;
+        stoppedEarly = stopKey;
         break;
       }
       stepPending = true;
@@ -464,6 +602,7 @@ void runFit(AnalysisState& st, const FitObserver& observer) {
     if (stopKey || limitReached || change < 0.01 * ssTolerance || stepNorm < 0.0001 ||
         (change < 0.1 * ssTolerance && q < 0.5) ||
         (change < ssTolerance && stepNorm < 0.001 && q <= 1.0)) {
+      stoppedEarly = stopKey || limitReached;
       break;
     }
 
@@ -484,16 +623,73 @@ void runFit(AnalysisState& st, const FitObserver& observer) {
   }
 
   st.dampFinal = q;
-  if (observer.end) observer.end();
 
   // Standard deviations from the almost undamped equations at the last point.
-  ns.lambda = 1e-16;
-  const long degrees = st.pointTotal - n;
-  st.sigma = degrees > 0 ? std::sqrt(st.sumSq / static_cast<double>(degrees)) : 0.0;
-  ns.scaleAndDamp();
-  ns.factorPacked();
-  ns.stdDevFromFactor(st.sigma);
-  for (int i = 1; i <= kMaxParams; ++i) st.stdDev[i] = i <= n ? ns.stepVec[i] : 0.0;
+  // The same factor gives the decrease of SS that one full Gauss-Newton step
+  // would still bring, BᵀA⁻¹B: next to nothing once the fit has converged.
+  const auto statistics = [&] {
+    ns.lambda = 1e-16;
+    const long degrees = st.pointTotal - n;
+    st.sigma = degrees > 0 ? std::sqrt(st.sumSq / static_cast<double>(degrees)) : 0.0;
+    ns.scaleAndDamp();
+    ns.factorPacked();
+    const std::array<double, kMaxParams + 1> scaledRhs = ns.solveVec;  // S·B
+    ns.solvePacked();
+    Extended remaining = 0;
+    for (int i = 1; i <= n; ++i) remaining += static_cast<Extended>(scaledRhs[i]) * ns.solveVec[i];
+    ns.stdDevFromFactor(st.sigma);
+    for (int i = 1; i <= kMaxParams; ++i) st.stdDev[i] = i <= n ? ns.stepVec[i] : 0.0;
+    return static_cast<double>(remaining);
+  };
+  // Parameters the equations cannot determine, and those whose standard
+  // deviation is not a finite number.
+  const auto undetermined = [&](unsigned& dependent, unsigned& notFinite) {
+    dependent = n > 0 ? UndeterminedParameters(st, ns) : 0;
+    notFinite = 0;
+    for (int i = 1; i <= n; ++i) {
+      const int k = st.freeIndex[i];
+      if (!std::isfinite(st.stdDev[i])) notFinite |= 1u << k;
+      const bool positive = (model.mayBeNegative & (1u << k)) == 0;
+      if (positive && st.stdDev[i] > kLooseRatio * std::fabs(st.param[k])) dependent |= 1u << k;
+    }
+  };
+  const double remaining = statistics();
+  unsigned dependent = 0, notFinite = 0;
+  undetermined(dependent, notFinite);
+
+  // Whether the numbers are a result. At the damping limit the steps are too
+  // small for the stop tests to mean convergence while the equations still
+  // promise a decrease of SS.
+  const bool diverged = !(st.sumSq <= ssStart + 0.01 * ssTolerance);
+  const bool atDampingLimit = gaveUp || (!stoppedEarly && q >= 20.0 && !(remaining <= ssTolerance));
+  if (n == 0) {
+    st.fitOutcome = FitOutcome::kEvaluated;
+  } else if (!std::isfinite(st.sumSq)) {
+    st.fitOutcome = FitOutcome::kNotFinite;
+  } else if (diverged) {
+    st.fitOutcome = FitOutcome::kDiverged;
+  } else if (dependent != 0) {
+    st.fitOutcome = FitOutcome::kSingular;
+  } else if (notFinite != 0) {
+    st.fitOutcome = FitOutcome::kNotFinite;
+  } else if (atDampingLimit) {
+    st.fitOutcome = FitOutcome::kDampingLimit;
+  } else {
+    st.fitOutcome = FitOutcome::kFitted;
+  }
+  st.undeterminedParams = dependent | notFinite;
+
+  // A failed fit ends at the best point it has seen, with its statistics.
+  if (st.fitOutcome != FitOutcome::kFitted && st.fitOutcome != FitOutcome::kEvaluated &&
+      !(st.sumSq <= ssBest)) {
+    st.param = paramBest;
+    st.meniscusCorrValue = models::meniscusCorr(st.param[4]);
+    fitEvaluate(st, observer);
+    statistics();
+    undetermined(dependent, notFinite);
+    st.undeterminedParams |= dependent | notFinite;
+  }
+  if (observer.end) observer.end();
 }
 
 }  // namespace svfit::fit

@@ -12,8 +12,12 @@
 // runFit leaves: param (fitted), stdDev[1..freeCount] (standard deviation of
 // parameter freeIndex[i]), sigma (rms deviation), sumSq, sumSqData, pointTotal,
 // iterCount, faultCount, dampFinal, meniscusCorrValue, fitCurve (model plus
-// noise terms at every fitted point), riNoise, tiNoise, and fitDone = true
-// when at least one iteration ran.
+// noise terms at every fitted point), riNoise, tiNoise, fitDone = true when
+// at least one iteration ran, and fitOutcome with undeterminedParams: whether
+// the numbers are a result, and which parameters the data could not
+// determine. A failed fit ends at the best point it has seen. It reads
+// fileMinRadius and fileMaxRadius (when set) as the range the meniscus and
+// the bottom must stay in.
 //
 // The fit computes only. What it shows while it runs, and how it learns that
 // the user wants it stopped, comes from the caller as a FitObserver: the

@@ -129,12 +129,18 @@ struct ModelInfo {
   PrepareFn prepare;       // model F: the numerical solution; null for the analytic models
 };
 
-// The ten models in menu order H, P, S, R, N, F, C, M, O, D.
+// The ten models in menu order F, H, P, S, R, N, C, M, O, D.
 std::span<const ModelInfo> modelCatalogue();
 // The model of a letter (upper case), or null for any other character.
 const ModelInfo* findModel(char letter);
 // The model of a letter that must be valid (a bug otherwise).
 const ModelInfo& modelInfo(char letter);
+
+// The analytic bounded-cell models R and N are a boundary term plus a bottom
+// term, which the plots can draw apart; model F's numerical solution is one.
+inline bool hasPartialTraces(const ModelInfo& model) {
+  return model.hasBottom && model.prepare == nullptr;
+}
 
 // paramCount for n components (1 ≤ n ≤ maxComponents), and back.
 int paramCountFor(const ModelInfo& model, int components);

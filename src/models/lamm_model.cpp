@@ -140,10 +140,7 @@ void solveLevel(const LammSpecies& species, double rm, double rb, unsigned mask,
   LammGrid grid = lammGrid(species, rm, rb, rotor.peakOmega2(), level, true);
   grid.minStep = stops.empty() ? 0.0 : stops.back() / kMaxSteps;
   const int n = grid.cells() + 1;
-  out.r.resize(static_cast<std::size_t>(n));
-  for (int k = 0; k < n; ++k) out.r[k] = rm + (rb - rm) * grid.xi[k];
-  out.r.front() = rm;
-  out.r.back() = rb;
+  out.r = grid.r;
   out.rates = rates;
   const int per = rates ? 2 : 1;  // blocks per quantity
   int blocks = per;

@@ -42,27 +42,43 @@ namespace svfit::models {
 
 // ---- Rotor --------------------------------------------------------------------
 
-void RotorSchedule::add(double start, double a, double b, double c) {
-  Piece p{start, a, b, c, 0.0};
-  if (!pieces_.empty()) {
-    const Piece& q = pieces_.back();
-    const double tau = start - q.start;
-    p.integral = q.integral + tau * (q.a + tau * (q.b / 2 + tau * q.c / 3));
+double RotorSchedule::omega2Of(const Piece& p, double t) {
+  const double tau = t - p.start;
+  double w2 = p.a + tau * (p.b + tau * p.c);
+  if (p.rampTime > 0) {
+    const double f = (t - p.rampStart) / p.rampTime;
+    w2 += p.rampPeak * f * f;
   }
+  return w2;
+}
+
+double RotorSchedule::integralOf(const Piece& p, double t) {
+  const double tau = t - p.start;
+  double w = tau * (p.a + tau * (p.b / 2 + tau * p.c / 3));
+  if (p.rampTime > 0) {
+    const double u1 = t - p.rampStart, u0 = p.start - p.rampStart;
+    w += p.rampPeak / (3 * p.rampTime * p.rampTime) * (u1 * u1 * u1 - u0 * u0 * u0);
+  }
+  return w;
+}
+
+void RotorSchedule::add(Piece p) {
+  p.integral = 0;
+  if (!pieces_.empty()) p.integral = pieces_.back().integral + integralOf(pieces_.back(), p.start);
   pieces_.push_back(p);
 }
 
 RotorSchedule RotorSchedule::atSpeed(double omega2) {
   RotorSchedule r;
-  r.add(0, omega2, 0, 0);
+  r.add({.start = 0, .a = omega2});
   return r;
 }
 
 RotorSchedule RotorSchedule::linearRamp(double omega2, double rampTime) {
   if (!(rampTime > 0)) return atSpeed(omega2);
   RotorSchedule r;
-  r.add(0, 0, 0, omega2 / (rampTime * rampTime));
-  r.add(rampTime, omega2, 0, 0);
+  r.add({.start = 0, .rampPeak = omega2, .rampStart = 0, .rampTime = rampTime});
+  r.add({.start = rampTime, .a = omega2});
   return r;
 }
 
@@ -110,7 +126,7 @@ RotorSchedule RotorSchedule::fromScans(std::span<const ScanClock> scans) {
               (tEnd - tPrev);
     if (last) {
       // After the last scan: its own speed.
-      r.add(tPrev, used.back().omega2, 0, 0);
+      r.add({.start = tPrev, .a = used.back().omega2});
       break;
     }
     // Pieces of the base inside [tPrev, tEnd), shifted by kappa; a negative
@@ -123,19 +139,23 @@ RotorSchedule RotorSchedule::fromScans(std::span<const ScanClock> scans) {
       if (pEnd <= tPrev || p.start >= tEnd) continue;
       const double s = std::max(p.start, tPrev);
       const double tau = s - p.start;
-      // Re-centred at s: a + b·τ + c·τ² around the new start.
-      inside.push_back({s, p.a + tau * (p.b + tau * p.c) + kappa, p.b + 2 * tau * p.c, p.c, 0});
+      // The quadratic part re-centred at s; a ramp keeps its own origin.
+      Piece q = p;
+      q.start = s;
+      q.a = p.a + tau * (p.b + tau * p.c) + kappa;
+      q.b = p.b + 2 * tau * p.c;
+      inside.push_back(q);
     }
-    // b, c ≥ 0: the smallest ω² of a piece is at its start. The headers'
-    // rounding may push the very start of the ramp a little below 0; that is
-    // kept, as it keeps the integrals exact.
+    // Every part rises or stays: the smallest ω² of a piece is at its start.
+    // The headers' rounding may push the very start of the ramp a little
+    // below 0; that is kept, as it keeps the integrals exact.
     const double mean = (used[i].omega2t - wPrev) / (tEnd - tPrev);
     bool negative = false;
-    for (const Piece& p : inside) negative = negative || p.a < -1e-3 * mean;
+    for (const Piece& p : inside) negative = negative || omega2Of(p, p.start) < -1e-3 * mean;
     if (negative) {
-      r.add(tPrev, mean, 0, 0);
+      r.add({.start = tPrev, .a = mean});
     } else {
-      for (const Piece& p : inside) r.add(p.start, p.a, p.b, p.c);
+      for (const Piece& p : inside) r.add(p);
     }
     tPrev = tEnd;
     wPrev = used[i].omega2t;
@@ -151,27 +171,22 @@ std::size_t RotorSchedule::pieceAt(double t) const {
 
 double RotorSchedule::omega2At(double t) const {
   if (pieces_.empty()) return 0;
-  const Piece& p = pieces_[pieceAt(t)];
-  const double tau = t - p.start;
-  return p.a + tau * (p.b + tau * p.c);
+  return omega2Of(pieces_[pieceAt(t)], t);
 }
 
 double RotorSchedule::omega2tAt(double t) const {
   if (pieces_.empty()) return 0;
   const Piece& p = pieces_[pieceAt(t)];
-  const double tau = t - p.start;
-  return p.integral + tau * (p.a + tau * (p.b / 2 + tau * p.c / 3));
+  return p.integral + integralOf(p, t);
 }
 
 double RotorSchedule::peakOmega2() const {
   double peak = 0;
   for (std::size_t k = 0; k < pieces_.size(); ++k) {
     const Piece& p = pieces_[k];
-    peak = std::max(peak, p.a);
-    if (k + 1 < pieces_.size()) {  // b, c ≥ 0 or constant: the largest value is at the end
-      const double tau = pieces_[k + 1].start - p.start;
-      peak = std::max(peak, p.a + tau * (p.b + tau * p.c));
-    }
+    peak = std::max(peak, omega2Of(p, p.start));
+    // Every part rises or stays: the largest value is at the end.
+    if (k + 1 < pieces_.size()) peak = std::max(peak, omega2Of(p, pieces_[k + 1].start));
   }
   return peak;
 }
@@ -250,9 +265,11 @@ double distanceAt(const Wall& w, double phi) {  // inverse of Φ
   return w.u2 + (phi - w.phi2) * w.h0;
 }
 
-// Both walls on the column [0, 1]: the spacing is the smaller of the two wall
-// functions; they meet at uMeet (from the meniscus), where both are equal.
+// Both walls on a column of `length` (cm, or 1 for fractions of the column):
+// the spacing is the smaller of the two wall functions; they meet at uMeet
+// (from the meniscus), where both are equal.
 struct Spacing {
+  double length = 0;
   double h0 = 0;
   Wall meniscus, bottom;
   double uMeet = 0;     // from the meniscus
@@ -260,30 +277,32 @@ struct Spacing {
   double phiTotal = 0;  // cells of the coarsest grid
 };
 
-// deltaM, deltaB: decay lengths at the two walls in fractions of the column.
-Spacing makeSpacing(double deltaM, double deltaB, bool floating) {
+// deltaM, deltaB: decay lengths at the two walls, in the unit of `length`.
+Spacing makeSpacing(double deltaM, double deltaB, bool floating, double length) {
   Spacing sp;
-  sp.h0 = 1.0 / kStartCells;
-  // The pile-up wall also scales its first cell with √δ: the larger the
+  sp.length = length;
+  sp.h0 = length / kStartCells;
+  // The pile-up wall also scales its first cell with √(δ/L): the larger the
   // pile-up relative to the loading, the finer it must be resolved.
   auto pileUp = [&](double delta) {
-    return makeWall(delta, std::min(0.5 * std::sqrt(delta) * sp.h0, 0.25 * delta), sp.h0);
+    return makeWall(delta, std::min(0.5 * std::sqrt(delta / length) * sp.h0, 0.25 * delta),
+                    sp.h0);
   };
   auto depletion = [&](double delta) { return makeWall(delta, 0.25 * delta, sp.h0); };
   sp.meniscus = floating ? pileUp(deltaM) : depletion(deltaM);
   sp.bottom = floating ? depletion(deltaB) : pileUp(deltaB);
 
-  double lo = 0, hi = 1;
-  for (int it = 0; it < 200 && hi - lo > 1e-15; ++it) {
+  double lo = 0, hi = length;
+  for (int it = 0; it < 200 && hi - lo > 1e-15 * length; ++it) {
     const double mid = 0.5 * (lo + hi);
-    if (spacingAt(sp.meniscus, mid) < spacingAt(sp.bottom, 1 - mid))
+    if (spacingAt(sp.meniscus, mid) < spacingAt(sp.bottom, length - mid))
       lo = mid;
     else
       hi = mid;
   }
   sp.uMeet = 0.5 * (lo + hi);
   sp.phiMeet = cellsUpTo(sp.meniscus, sp.uMeet);
-  sp.phiTotal = sp.phiMeet + cellsUpTo(sp.bottom, 1 - sp.uMeet);
+  sp.phiTotal = sp.phiMeet + cellsUpTo(sp.bottom, length - sp.uMeet);
   return sp;
 }
 
@@ -322,28 +341,21 @@ Geometry makeGeometry(const LammGrid& g) {
   const int n = g.cells();
   geo.n = n;
   geo.length = g.bottom - g.meniscus;
-  geo.r.resize(n + 1);
-  for (int k = 0; k <= n; ++k) geo.r[k] = g.meniscus + geo.length * g.xi[k];
-  geo.r[0] = g.meniscus;
-  geo.r[n] = g.bottom;
+  geo.r = g.r;
   geo.faceR.resize(n);
   geo.h.resize(n);
   geo.faceXi.resize(n);
-  // Spacings from dxi, not from differences of radii: next to a wall a cell
-  // may be 1e-5 cm wide, and r_{k+1} − r_k at 7 cm would keep only a few
-  // digits of it (and vary with every shift of the grid).
   for (int i = 0; i < n; ++i) {
-    geo.h[i] = geo.length * g.dxi[i];
-    geo.faceR[i] = geo.r[i] + 0.5 * geo.h[i];
-    geo.faceXi[i] = g.xi[i] + 0.5 * g.dxi[i];
+    geo.faceR[i] = 0.5 * (geo.r[i] + geo.r[i + 1]);
+    geo.h[i] = geo.r[i + 1] - geo.r[i];
+    geo.faceXi[i] = 0.5 * (g.xi[i] + g.xi[i + 1]);
   }
   geo.volume.resize(n + 1);
   for (auto& v : geo.dVolume) v.assign(n + 1, 0.0);
   for (int i = 0; i <= n; ++i) {
     const double lo = i == 0 ? geo.r[0] : geo.faceR[i - 1];
     const double hi = i == n ? geo.r[n] : geo.faceR[i];
-    const double width = 0.5 * ((i > 0 ? geo.h[i - 1] : 0.0) + (i < n ? geo.h[i] : 0.0));
-    geo.volume[i] = 0.5 * width * (hi + lo);
+    geo.volume[i] = 0.5 * (hi - lo) * (hi + lo);
     // V = (hi² − lo²)/2: ∂V = hi·∂hi − lo·∂lo, with ∂r/∂r_m = 1 − ξ, ∂r/∂r_b = ξ.
     const double xiLo = i == 0 ? 0.0 : geo.faceXi[i - 1];
     const double xiHi = i == n ? 1.0 : geo.faceXi[i];
@@ -492,40 +504,41 @@ LammGrid lammGrid(const LammSpecies& species, double meniscus, double bottom, do
   LammGrid g;
   g.meniscus = meniscus;
   g.bottom = bottom;
-  const double length = bottom - meniscus;
+  const double length = bottom - meniscus;  // [cm]
   const double sw = std::abs(species.s) * peakOmega2;  // |s|·ω² [1/s]
   const double infinite = std::numeric_limits<double>::infinity();
-  double deltaM = sw > 0 ? species.D / (sw * meniscus) / length : infinite;
-  double deltaB = sw > 0 ? species.D / (sw * bottom) / length : infinite;
+  double deltaM = sw > 0 ? species.D / (sw * meniscus) : infinite;  // [cm]
+  double deltaB = sw > 0 ? species.D / (sw * bottom) : infinite;
+  // Quantised: built in fractions of the column from the rounded δ/L, so that
+  // the shape does not depend on the walls; else in cm.
+  const double unit = quantised ? 1.0 : length;
   if (quantised) {
-    deltaM = quantise(deltaM);
-    deltaB = quantise(deltaB);
+    deltaM = quantise(deltaM / length);
+    deltaB = quantise(deltaB / length);
   }
-  const Spacing sp = makeSpacing(deltaM, deltaB, species.s < 0);
+  const Spacing sp = makeSpacing(deltaM, deltaB, species.s < 0, unit);
   const int n = std::max(8, static_cast<int>(std::ceil(sp.phiTotal))) << level;
-  // Each node as its distance from the nearer wall (side −1 meniscus, +1 bottom).
-  std::vector<double> dist(n + 1);
-  std::vector<int> side(n + 1);
+  g.r.resize(n + 1);
+  g.xi.resize(n + 1);
   for (int k = 0; k <= n; ++k) {
     const double phi = sp.phiTotal * k / n;
-    side[k] = phi <= sp.phiMeet ? -1 : 1;
-    dist[k] = side[k] < 0 ? std::min(sp.uMeet, distanceAt(sp.meniscus, phi))
-                          : std::min(1 - sp.uMeet, distanceAt(sp.bottom, sp.phiTotal - phi));
+    if (phi <= sp.phiMeet) {
+      const double u = std::min(sp.uMeet, distanceAt(sp.meniscus, phi));
+      g.r[k] = quantised ? meniscus + length * u : meniscus + u;
+      g.xi[k] = quantised ? u : u / length;
+    } else {
+      const double u = std::min(unit - sp.uMeet, distanceAt(sp.bottom, sp.phiTotal - phi));
+      g.r[k] = quantised ? meniscus + length * (1 - u) : bottom - u;
+      g.xi[k] = quantised ? 1 - u : 1 - u / length;
+    }
   }
-  dist[0] = 0;
-  dist[n] = 0;
-  g.xi.resize(n + 1);
-  g.dxi.resize(n);
-  for (int k = 0; k <= n; ++k) g.xi[k] = side[k] < 0 ? dist[k] : 1 - dist[k];
-  for (int k = 0; k < n; ++k) {
-    if (side[k] == side[k + 1])
-      g.dxi[k] = side[k] < 0 ? dist[k + 1] - dist[k] : dist[k] - dist[k + 1];
-    else
-      g.dxi[k] = g.xi[k + 1] - g.xi[k];  // mid-column, where the cells are wide
-  }
+  g.r[0] = meniscus;
+  g.r[n] = bottom;
+  g.xi[0] = 0;
+  g.xi[n] = 1;
   g.beta = kStartBeta / (1 << level);
-  const double scale = quantised ? quantise(length) : length;
-  g.length = scale;
+  const double scale = quantised ? quantise(length) : 1.0;  // builder's unit → cm
+  g.length = quantised ? scale : length;
   g.spacing = scale * sp.h0 * sp.phiTotal / n;
   g.stepD = quantised ? quantise(species.D) : species.D;
   g.stepSpeed = sw * bottom;

@@ -54,12 +54,17 @@ class RotorSchedule {
   std::vector<double> knots() const;
 
  private:
+  // ω² = a + b·τ + c·τ² (τ = t − start) plus, during a linear rise of ω,
+  // rampPeak·((t − rampStart)/rampTime)².
   struct Piece {
     double start = 0;            // [s]
-    double a = 0, b = 0, c = 0;  // ω² = a + b·τ + c·τ², τ = t − start
+    double a = 0, b = 0, c = 0;  // [rad²/s², rad²/s³, rad²/s⁴]
+    double rampPeak = 0, rampStart = 0, rampTime = 0;  // [rad²/s², s, s]; rampTime 0 = none
     double integral = 0;         // ∫ω²dt up to start [rad²/s]
   };
-  void add(double start, double a, double b, double c);
+  void add(Piece p);
+  static double omega2Of(const Piece& p, double t);
+  static double integralOf(const Piece& p, double t);  // ∫ from p.start to t
   std::size_t pieceAt(double t) const;
   std::vector<Piece> pieces_;  // by start; pieces_[0].start = 0
 };
@@ -73,9 +78,10 @@ struct LammSpecies {
 //
 // Nodes are uniform in the column and graded towards both walls, where the
 // depletion layer at the meniscus and the pile-up at the bottom are
-// exponentials of decay length δ = D/(|s|·ω²·r). They are stored as
-// fractions ξ of the column, r_k = r_m + (r_b − r_m)·ξ_k, so moving a wall
-// stretches the grid without changing its shape.
+// exponentials of decay length δ = D/(|s|·ω²·r). On a quantised grid the
+// nodes are r_k = r_m + (r_b − r_m)·ξ_k with fractions ξ_k that do not move
+// with the walls: moving a wall stretches the grid without changing its
+// shape.
 //
 // Time steps follow the physics: Δt = β·w/(|s|·ω²_peak·r_b + D/w) with the
 // boundary width w = max(h, √(2·D·t)), a fixed fraction of the time a boundary
@@ -83,15 +89,15 @@ struct LammSpecies {
 // 2^(1/8), and at least minStep when that is set.
 struct LammGrid {
   double meniscus = 0, bottom = 0;  // [cm]
-  std::vector<double> xi;           // node fractions of the column, 0 … 1
-  std::vector<double> dxi;          // ξ_{k+1} − ξ_k, from the distances to the nearer wall
+  std::vector<double> r;            // node radii [cm], r_m … r_b
+  std::vector<double> xi;           // the same as fractions of the column, 0 … 1
   double beta = 0;                  // time-step factor
   double stepD = 0;                 // D of the step rule [cm²/s]
   double stepSpeed = 0;             // |s|·ω²_peak·r_b of the step rule [cm/s]
   double spacing = 0;               // node spacing away from the walls [cm]
   double length = 0;                // column length of the step rule [cm]
   double minStep = 0;               // no step shorter than this [s]; 0 = none
-  int cells() const { return static_cast<int>(xi.size()) - 1; }
+  int cells() const { return static_cast<int>(r.size()) - 1; }
 };
 
 // The grid at refinement `level`: level 0 has about 256 cells in the column

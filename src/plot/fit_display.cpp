@@ -125,6 +125,14 @@ void ShowFitStatus(double sumSq, double dSumSq, double ssLimit, double stepNorm,
   gr::SetDrawColor(15);
 }
 
+void ShowFitOutcome(const std::string& outcome, const std::string& detail) {
+  const ScreenLayout& lay = g_fit.lay;
+  UseMenuFont();
+  if (!outcome.empty()) Text(lay.statusX, lay.statusY + gr::FontHeight() + 2, outcome, 13);
+  if (!detail.empty()) Text(lay.statusX, lay.top + 2, detail, 13);
+  gr::SetDrawColor(15);
+}
+
 AxisScale FitDisplayScale() { return g_fit.scale; }
 
 void EndFitDisplay() {

@@ -13,6 +13,8 @@
 // The scale of the picture is fixed by BeginFitDisplay from the data.
 #pragma once
 
+#include <string>
+
 #include "fit/fit.h"
 #include "plot/viewer.h"
 #include "state/state.h"
@@ -36,6 +38,11 @@ void RedrawFitCurve(const AnalysisState& st, int s, int colour);
 // q (colour 14), each in the report's exponent form followed by one blank
 // except the last.
 void ShowFitStatus(double sumSq, double dSumSq, double ssLimit, double stepNorm, double q);
+
+// After the fit, when its numbers are not a fit result: `outcome` under the
+// status line and `detail` (which parameters were not determined) at the top
+// of the data area, both in colour 13. Either may be empty.
+void ShowFitOutcome(const std::string& outcome, const std::string& detail);
 
 // The scale of the fit picture, for handing it to the viewer.
 AxisScale FitDisplayScale();

@@ -290,7 +290,8 @@ AxisScale DrawFitPlot(AnalysisState& st) {
       gr::SetDrawColor(colour);
       DrawCurve(st, grad, s, true, 0.0);
     }
-    if (fit && d.partialTraces && d.concentration && HaveModel(st) && models::modelInfo(st.modelLetter).hasBottom)
+    if (fit && d.partialTraces && d.concentration && HaveModel(st) &&
+        models::hasPartialTraces(models::modelInfo(st.modelLetter)))
       DrawPartialTraces(st, conc, s, colour, shift);
     if (d.slow) gr::Delay(300);  // option P: set by set
   }

@@ -20,7 +20,8 @@
 // sedimentation coefficient of start-value picking is
 //   s = ln(r / r_m) / (ω² t) · 1e13  [S]
 // for the last scan of the sequence (ω² = scanOmega2 · omega2First, t its
-// scanTime) and the marked meniscus r_m.
+// scanTime) and the marked meniscus r_m. On a distribution display the
+// abscissa is s* itself and the ordinate g(s*).
 #include "plot/viewer.h"
 
 #include <unistd.h>
@@ -120,6 +121,7 @@ struct Session {
     Buffer under;
   };
   std::array<Mark, 3> marks;
+  std::string note;  // why the last start-value key was refused, until the next key
 };
 
 void SaveStrips(Session& v) {
@@ -200,6 +202,7 @@ void Clamp(Session& v) {
 }
 
 double SvedbergAt(const Session& v, double r) {
+  if (v.req.distribution) return r;  // the abscissa is s* [S]
   const AnalysisState& st = v.st;
   const int last = st.scanSequence[st.seqLast];
   const double omega2 = st.omega2First > 0 ? st.scanOmega2[last] * st.omega2First : st.scanOmega2[last];
@@ -215,6 +218,10 @@ std::string F2(double x) { return console::FormatF(x, 0, 2); }
 // The status fields of the crosshair, in screen order.
 std::vector<std::string> StatusFields(const Session& v) {
   const double r = v.scale.Radius(v.cx), od = v.scale.Value(v.cy);
+  if (v.req.startValues && v.req.distribution) {
+    return {"Svedberg = " + F2(r), "g = " + F4(od), "n=" + std::to_string(std::min(4, v.st.markedCount + 1)),
+            "d=" + std::to_string(v.step)};
+  }
   if (v.req.startValues) {
     const AnalysisState& st = v.st;
     return {"last file = " + std::to_string(st.scanSequence[st.seqLast]), "Svedberg = " + F2(SvedbergAt(v, r)),
@@ -226,10 +233,12 @@ std::vector<std::string> StatusFields(const Session& v) {
           "bottom = " + F4(v.st.bottomMarked)};
 }
 
+// Enter always ends the picking, besides the finishing key.
 std::string FinishKeyName() {
   if (g_finishKey == console::kKeyEnter) return "Enter";
-  if (g_finishKey >= 1 && g_finishKey <= 26) return std::string("Ctrl-") + static_cast<char>('A' + g_finishKey - 1);
-  return std::string(1, static_cast<char>(g_finishKey));
+  if (g_finishKey >= 1 && g_finishKey <= 26)
+    return std::string("Enter/Ctrl-") + static_cast<char>('A' + g_finishKey - 1);
+  return "Enter/" + std::string(1, static_cast<char>(g_finishKey));
 }
 
 // The meniscus, start and end radius marks: their colours, shared by the
@@ -310,6 +319,9 @@ void DrawStatus(Session& v) {
       gr::SetDrawColor(colour);
       gr::DrawText(text);
     }
+  } else if (!v.note.empty()) {
+    gr::SetDrawColor(13);
+    gr::DrawTextAt(v.lay.statusX, v.lay.statusY + gr::FontHeight(), v.note);
   } else {
     x = v.lay.statusX;
     const int y = v.lay.statusY + gr::FontHeight();
@@ -344,7 +356,8 @@ std::string ViewerKeys(char mode) {
 
 std::string ConsoleKeys(const Session& v) {
   std::string s = "crosshair keys: arrows move, ";
-  if (v.req.startValues) s += "1-4 take S1-S4, ";
+  if (v.req.distribution) s += "1-4 mark peaks S1-S4, Esc no marks, ";
+  else if (v.req.startValues) s += "1-4 take S1-S4, ";
   else if (v.req.mode == 'N') s += "M meniscus, A start, E end, ";
   else if (v.req.mode != 'B') s += "A start, E end, ";
   return s + FinishKeyName() + ": done";
@@ -354,6 +367,7 @@ void EchoStatus(const Session& v) {
   if (!EchoOnConsole()) return;
   std::string line;
   for (const std::string& f : StatusFields(v)) line += (line.empty() ? "" : "  ") + f;
+  if (!v.note.empty()) line = v.note;
   gr::Write("\r" + line.substr(0, 79));
   gr::ClearToEndOfLine();
 }
@@ -364,6 +378,7 @@ void AnnounceStatus(const Session& v) {
   for (const std::string& f : StatusFields(v)) line += " " + f;
   if (v.req.startValues) {
     for (int k = 1; k <= 4; ++k) line += " S" + std::to_string(k) + " = " + F2(v.st.markedS[static_cast<std::size_t>(k)]);
+    if (!v.note.empty()) line += " " + v.note;
   }
   gr::Announce(line + "]");
 }
@@ -403,6 +418,22 @@ int PickKey(Session& v) {
   }
 }
 
+// Why mark k at s [S] cannot be taken ("" when it can). Each mark is one
+// component: a mark at the meniscus or inside it gives no s, and two marks
+// at the same s give two components whose derivatives are the same, which
+// no fit can tell apart. Marks closer than 1 % in s count as the same.
+std::string RefusedMark(const AnalysisState& st, std::size_t k, double s) {
+  const std::string name = "S" + std::to_string(k);
+  if (!(s > 0)) return name + " refused: no s left of the meniscus";
+  for (std::size_t j = 1; j <= 4; ++j) {
+    const double other = st.markedS[j];
+    if (j == k || other == 0) continue;
+    if (std::fabs(s - other) <= 0.01 * std::max(std::fabs(s), std::fabs(other)))
+      return name + " refused: the same s as S" + std::to_string(j) + ", mark another boundary";
+  }
+  return "";
+}
+
 // Returns true when the key ends the picking.
 bool PickAction(Session& v, int key) {
   AnalysisState& st = v.st;
@@ -421,7 +452,13 @@ bool PickAction(Session& v, int key) {
     Clamp(v);
     return false;
   }
-  if (key == g_finishKey) return true;
+  if (key == g_finishKey || key == console::kKeyEnter) return true;
+  if (key == console::kKeyEscape && v.req.distribution) {  // leave without marks
+    st.markedS.fill(0);
+    st.markedAmp.fill(0);
+    st.markedCount = 0;
+    return true;
+  }
   const int up = (key >= 'a' && key <= 'z') ? key - 32 : key;
   if (up == 'M' && v.req.mode == 'N') {
     st.meniscusMarked = r;
@@ -440,8 +477,14 @@ bool PickAction(Session& v, int key) {
   } else if (key >= '1' && key <= '4' && v.req.startValues) {
     static constexpr int kHz[4] = {1030, 933, 888, 788};
     const std::size_t k = static_cast<std::size_t>(key - '0');
+    const double s = SvedbergAt(v, r);
+    v.note = RefusedMark(st, k, s);
+    if (!v.note.empty()) {
+      gr::Beep(220, 300);
+      return false;
+    }
     if (st.markedS[k] == 0) st.markedCount = std::min(kMaxComponents, st.markedCount + 1);
-    st.markedS[k] = SvedbergAt(v, r);
+    st.markedS[k] = s;
     st.markedAmp[k] = v.scale.Value(v.cy);
     gr::Beep(kHz[k - 1], 100);
   } else if (key == console::kKeyCtrlV) {
@@ -476,6 +519,7 @@ void CrosshairPick(Session& v) {
     }
     Crosshair(v);  // off
     MarksOff(v);
+    v.note.clear();
     const bool done = PickAction(v, key);
     DrawStatus(v);
     MarksOn(v);
@@ -507,7 +551,8 @@ int CrosshairFinishKey() { return g_finishKey; }
 std::string SwapFilePath() { return g_swapPath; }
 
 ViewerResult GraphViewer(AnalysisState& st, const ViewerRequest& request, const AxisScale& scale) {
-  Session v{st, request, scale, MakeScreenLayout(), {}, {}, {}, false, 0, 0, true, 0, 0, 1, {}, false, false, {}};
+  Session v{st, request, scale, MakeScreenLayout(), {}, {}, {}, false, 0, 0, true, 0, 0, 1,
+            {}, false, false, {}, {}};
   const int colour = gr::GetDrawColor();
   gr::SetDrawMode(0);
   SaveStrips(v);

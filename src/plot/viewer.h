@@ -14,6 +14,7 @@
 //   1..4  markedS[k] := sedimentation coefficient at the crosshair [S],
 //      markedAmp[k] := ordinate value there; markedCount rises when markedS[k]
 //      was 0                                               (start-value mode)
+//   Escape  markedS, markedAmp, markedCount := 0    (distribution display)
 // so a loader takes "start radius, end radius, meniscus and bottom" from
 // startRadius, endRadius, meniscusMarked and bottomMarked.
 #pragma once
@@ -75,6 +76,8 @@ void ClearPlacedTexts();
 struct ViewerRequest {
   char mode = 'A';          // 'J', 'A', 'B' or 'N'
   bool startValues = false; // crosshair picks S1..S4 (keys 1-4) instead of radii
+  bool distribution = false; // with startValues: the abscissa is s* [S] of a distribution;
+                             // keys 1-4 mark peaks, Escape ends without marks
   bool turnedHardcopy = false;  // Ctrl-L prints turned by 90 degrees
 };
 struct ViewerResult {
@@ -85,8 +88,8 @@ struct ViewerResult {
   int lastKey = 0;              // key that left the viewer
 };
 
-// The finishing key of crosshair picking: Ctrl-N (14) at start; the driver
-// switches it to Enter (13).
+// The finishing key of crosshair picking: Ctrl-N (14) at start. Enter (13)
+// ends the picking as well, whatever the setting.
 void SetCrosshairFinishKey(int key);
 int CrosshairFinishKey();
 

@@ -10,6 +10,13 @@
 #include "results/max_absorbance.h"
 
 #include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "console/crt.h"
+#include "console/format.h"
+#include "console/prompt.h"
+#include "models/model_pass.h"
 
 namespace svfit::results {
 namespace {
@@ -42,13 +49,59 @@ int CutAtMaxAbsorbance(const AnalysisState& st, int j, int i, double aMax) {
   return i;
 }
 
-// ---- Option L: proposal from the fitted bounded-cell model and the question ----
-// Written by the option menu's owner: prints the proposal line for models N
-// and R and asks "Common max. absorbance ..." with lastSetMax, setting
-// st.maxAbsorbance. Until then option L keeps the stored A_max.
+// ---- Option L: the proposal from the fitted model and the question ----------
+
+// dc/dr below which the bottom pile-up has ended, and the steepness the
+// first scan's foot must keep to count [data units/cm].
+constexpr double kFootGradient = 80;
+constexpr double kFirstGradient = 76;
+
+struct PileUpFoot {
+  double conc = 0;      // model concentration there, base line included [data units]
+  double gradient = 0;  // model dc/dr there [data units/cm]
+};
+
+// Coming in from the last used point of scan s, the first point where the
+// model's radial gradient falls below 80: the foot of the bottom pile-up. A
+// scan that is steep everywhere stops at its first used point.
+PileUpFoot FootOfPileUp(const AnalysisState& st, int s) {
+  const models::ScanModel model(st, s);
+  const double* r = st.scanRadius[s];
+  int i = st.scanLastPoint[s];
+  double g = model.gradient(r[i]);
+  while (!(g < kFootGradient) && i > st.scanFirstPoint[s]) g = model.gradient(r[--i]);
+  return {model.value(r[i]), g};
+}
+
+// The proposal line (bounded-cell models after a fit) and the question for
+// A_max; an empty answer keeps A_max.
 void ProposeAndAsk(AnalysisState& st, double lastSetMax) {
-  (void)st;
-  (void)lastSetMax;
+  const models::ModelInfo* model = models::findModel(st.modelLetter);
+  if (model && model->hasBottom && st.paramCount > 0 && st.seqLast >= st.seqFirst) {
+    const PileUpFoot last = FootOfPileUp(st, st.scanSequence[st.seqLast]);
+    const PileUpFoot first = FootOfPileUp(st, st.scanSequence[st.seqFirst]);
+    double c = last.conc;
+    if (first.conc < c && first.gradient > kFirstGradient) c = first.conc;
+    // The plateau of a bounded cell never exceeds the loading concentration:
+    // at least 5 % above the summed initial absorbances stays clear of it.
+    double total = 0;
+    for (int k = 1; k <= models::componentCountFor(*model, st.paramCount); ++k)
+      total += st.param[models::componentSlots(*model, k).c0];
+    const double proposal = std::isfinite(c) ? std::max(c, 1.05 * total) : 1.05 * total;
+    console::WriteLn("Calculated proposal for maximal absorbance(fringes) orig :" +
+                     console::FormatF(st.origMaxValue, 7, 3) + "  :" +
+                     console::FormatF(proposal, 6, 3));
+  }
+  const std::string prompt =
+      "Common max. absorbance (max.abs. of the last set =" + console::FormatF(lastSetMax, 6, 3) +
+      ")  " + console::FormatF(st.maxAbsorbance, 6, 3) + "  : ";
+  st.maxAbsorbance = console::AskNumber({.prompt = prompt,
+                                         .defaultValue = st.maxAbsorbance,
+                                         .defaultColumn = 70,
+                                         .first = console::FirstChar::kAny,
+                                         .defaultWidth = 5,
+                                         .defaultDecimals = 3})
+                         .value;
 }
 
 }  // namespace
@@ -61,10 +114,12 @@ void SetCommonMaxAbsorbance(AnalysisState& st, bool proposeAndAsk) {
     if (last >= 1 && last <= st.scanCount) lastSetMax = Corrected(st, last, st.scanLastPoint[last]);
   }
 
-  // 2. All loaded points back, then the cut at the near-bottom radius.
+  // 2. All loaded points back (up to the cell bottom found at loading, when
+  // that was asked for), then the cut at the near-bottom radius.
   const double rEnd = st.nearBottomRadius > 0 ? st.nearBottomRadius : st.endRadius;
   for (int j = 1; j <= st.scanCount; ++j) {
-    int i = st.scanPointCount[j];
+    int i = st.bottomPoint[j] > 0 ? std::min(st.bottomPoint[j], st.scanPointCount[j])
+                                   : st.scanPointCount[j];
     if (rEnd > 0) {
       while (i > st.scanFirstPoint[j] && st.scanRadius[j][i] > rEnd) --i;
     }
@@ -80,34 +135,8 @@ void SetCommonMaxAbsorbance(AnalysisState& st, bool proposeAndAsk) {
       st.scanLastPoint[j] = CutAtMaxAbsorbance(st, j, st.scanLastPoint[j], st.maxAbsorbance);
   }
 
-  // 6. The longest used scan.
-  st.maxPointCount = 0;
-  st.maxPointScan = 0;
-  for (int p = st.seqFirst; p <= st.seqLast; ++p) {
-    const int j = st.scanSequence[p];
-    if (st.scanLastPoint[j] > st.maxPointCount ||
-        (st.scanLastPoint[j] == st.maxPointCount && j < st.maxPointScan)) {
-      st.maxPointCount = st.scanLastPoint[j];
-      st.maxPointScan = j;
-    }
-  }
-
-  // 7. Presence marks: 1 up to the last used point, 0 beyond.
-  for (int j = 1; j <= st.scanCount; ++j) {
-    std::uint16_t* mark = st.pointMultiplicity[j];
-    const int last = st.scanLastPoint[j];
-    const int clearTo = std::max(st.scanPointCount[j], st.maxPointCount);
-    for (int i = 1; i <= last; ++i) mark[i] = 1;
-    for (int i = last + 1; i <= clearTo; ++i) mark[i] = 0;
-  }
-
-  // 8. Used scans per radial index.
-  st.pointScanCount.fill(0);
-  for (int p = st.seqFirst; p <= st.seqLast; ++p) {
-    const int j = st.scanSequence[p];
-    const std::uint16_t* mark = st.pointMultiplicity[j];
-    for (int i = 1; i <= st.maxPointCount; ++i) st.pointScanCount[static_cast<std::size_t>(i)] += mark[i];
-  }
+  // 6.-8. The longest used scan, the presence marks, the used scans per index.
+  CountUsedPoints(st);
 
   // 9. Σv² and the number of fitted points.
   Extended sum = 0;
@@ -122,6 +151,37 @@ void SetCommonMaxAbsorbance(AnalysisState& st, bool proposeAndAsk) {
   }
   st.sumSqData = static_cast<double>(sum);
   st.pointTotal = points;
+}
+
+void CountUsedPoints(AnalysisState& st) {
+  // The longest used scan.
+  st.maxPointCount = 0;
+  st.maxPointScan = 0;
+  for (int p = st.seqFirst; p <= st.seqLast; ++p) {
+    const int j = st.scanSequence[p];
+    if (st.scanLastPoint[j] > st.maxPointCount ||
+        (st.scanLastPoint[j] == st.maxPointCount && j < st.maxPointScan)) {
+      st.maxPointCount = st.scanLastPoint[j];
+      st.maxPointScan = j;
+    }
+  }
+
+  // Presence marks: 1 up to the last used point, 0 beyond.
+  for (int j = 1; j <= st.scanCount; ++j) {
+    std::uint16_t* mark = st.pointMultiplicity[j];
+    const int last = st.scanLastPoint[j];
+    const int clearTo = std::max(st.scanPointCount[j], st.maxPointCount);
+    for (int i = 1; i <= last; ++i) mark[i] = 1;
+    for (int i = last + 1; i <= clearTo; ++i) mark[i] = 0;
+  }
+
+  // Used scans per radial index.
+  st.pointScanCount.fill(0);
+  for (int p = st.seqFirst; p <= st.seqLast; ++p) {
+    const int j = st.scanSequence[p];
+    const std::uint16_t* mark = st.pointMultiplicity[j];
+    for (int i = 1; i <= st.maxPointCount; ++i) st.pointScanCount[static_cast<std::size_t>(i)] += mark[i];
+  }
 }
 
 void ApplyLoadingCut(AnalysisState& st) {

@@ -10,6 +10,11 @@
 // friction ratio equals Rs / R0 exactly, as it must when M comes from s and D.
 // Everything is computed in extended precision; the cube roots as
 // exp(ln(x)/3), which turns an undefined molar mass (M <= 0) into NaN.
+//
+// The friction ratio of any particle is at least 1: the sphere has the least
+// friction of all shapes of its volume. A smaller one means a D larger than a
+// compact unhydrated sphere of that s could have, so the pair (s, D) is no
+// particle's; the report says so under the figures.
 #include "results/molecular.h"
 
 #include <cmath>
@@ -78,6 +83,13 @@ void PrintMolecularQuantities(const AnalysisState& st, ReportText& out, const Co
            e11(0.01L * (q.stokesRadius - q.anhydrousRadius)) + "   " + e11(q.waterVolume));
   out.Line("Friction ratio/viscosity/rho   " + e11(q.frictionRatio) + "   " +
            FormatExp11(st.viscosity) + "   " + FormatExp11(st.rho));
+  const bool massDefined = q.molarMass > 0 && std::isfinite(q.molarMass);
+  const bool remarks = !massDefined || q.frictionRatio < 1 || c.c0 < 0;
+  if (remarks) out.Color(console::kLightMagenta);
+  if (!massDefined) out.Line("remark: s and D give no positive molar mass - no particle has them");
+  if (massDefined && q.frictionRatio < 1)
+    out.Line("remark: friction ratio below 1 - D too large for this s, no particle");
+  if (c.c0 < 0) out.Line("remark: negative initial concentration - physically impossible");
   out.Color(console::kWhite);
 }
 

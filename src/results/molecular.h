@@ -20,6 +20,7 @@ struct ComponentInput {
   double vrho = 0;    // vbar times solvent density [1]
   double D = 0;       // diffusion coefficient [cm²/s]
   double sw = 0;      // s·omega2First [1/s]
+  double c0 = 0;      // initial concentration [data units], for the plausibility remarks
 };
 
 struct MolecularQuantities {
@@ -38,7 +39,10 @@ struct MolecularQuantities {
 MolecularQuantities ComputeMolecularQuantities(const AnalysisState& st, const ComponentInput& c);
 
 // The four report lines of one component; the last three in yellow on the
-// console, then back to white.
+// console, then back to white. A remark follows (in light magenta on the
+// console) for each value no particle can have: a friction ratio below 1 (a
+// D too large for its s), a negative initial concentration, or an s and D
+// that give no positive molar mass.
 void PrintMolecularQuantities(const AnalysisState& st, ReportText& out, const ComponentInput& c);
 
 }  // namespace svfit::results

@@ -31,6 +31,7 @@
 #include "console/format.h"
 #include "console/prompt.h"
 #include "models/catalogue.h"
+#include "results/fit_outcome.h"
 #include "results/molecular.h"
 
 namespace svfit::results {
@@ -133,6 +134,7 @@ class ParameterTable {
     c.vrho = st_.psvRho[component];
     c.D = st_.param[dIndex];
     c.sw = st_.param[sIndex];
+    c.c0 = st_.param[models::componentSlots(models::modelInfo(st_.modelLetter), component).c0];
     PrintMolecularQuantities(st_, out_, c);
   }
 
@@ -168,6 +170,17 @@ class ParameterTable {
 
 void LeadingBlankLine(ReportText& out) {
   if (out.toPrinter()) out.Line("");
+}
+
+// Under the title: how the fit ended, when its numbers are not a fit result.
+void OutcomeLines(const AnalysisState& st, ReportText& out) {
+  const std::string outcome = FitOutcomeLine(st);
+  if (outcome.empty()) return;
+  out.Color(console::kLightMagenta);
+  out.Line(outcome);
+  const std::string undetermined = UndeterminedLine(st);
+  if (!undetermined.empty()) out.Line(undetermined);
+  out.Color(console::kWhite);
 }
 
 void FileNumberList(const AnalysisState& st, ReportText& out) {
@@ -261,6 +274,7 @@ void ReportN(const AnalysisState& st, ReportText& out, const std::string& date) 
   // Model F shares this report; its letter stands in the title.
   out.Line(std::string("ORVI (") + st.modelLetter + " = correct air + bottom boundary) " +
            st.dataKindText + "  Date: " + date);
+  OutcomeLines(st, out);
   const double slit = PrintRunSummary(st, out);
   BoundedCellSettings(st, out, slit);
   out.Line("Test for validity<1/no.of data file/RI-noise " + FormatF(st.validityValue, 6, 3) +
@@ -293,6 +307,7 @@ void ReportN(const AnalysisState& st, ReportText& out, const std::string& date) 
 void ReportR(const AnalysisState& st, ReportText& out, const std::string& date) {
   LeadingBlankLine(out);
   out.Line("ORVI(R=synthetic cell with bottom boundary)" + st.dataKindText + "Date: " + date);
+  OutcomeLines(st, out);
   const double slit = PrintRunSummary(st, out);
   BoundedCellSettings(st, out, slit);
   out.Line("Test for validity <1 /number of data file    " + FormatF(st.validityValue, 5, 3) +
@@ -320,6 +335,7 @@ void ReportFaxen(const AnalysisState& st, ReportText& out, const std::string& da
   LeadingBlankLine(out);
   out.Line(std::string("ORVI (") + st.modelLetter + " = with air liquid boundary) " +
            st.dataKindText + "       date: " + date);
+  OutcomeLines(st, out);
   const double slit = PrintRunSummary(st, out);
   SettingsLines(st, out, slit, false);
   FitLines(st, out, 5);
@@ -359,6 +375,7 @@ void SyntheticBoundaryBody(const AnalysisState& st, ReportText& out, bool family
 void ReportH(const AnalysisState& st, ReportText& out, const std::string& date) {
   LeadingBlankLine(out);
   out.Line("Orvi (H=for synthetic boundary cells) " + st.dataKindText + "     Date: " + date);
+  OutcomeLines(st, out);
   SyntheticBoundaryBody(st, out, false);
 }
 
@@ -373,6 +390,7 @@ void ReportP(AnalysisState& st, ReportText& out, const std::string& date) {
   out.Line("For synthetic boundary cells " + st.dataKindText);
   out.Line("Fujita (1975) Formula 2.147; " + st.dataKindText + "              Date: " + date);
   out.Line("ORVI (P = Synthetic boundary) ");
+  OutcomeLines(st, out);
   SyntheticBoundaryBody(st, out, true);
 }
 
@@ -382,6 +400,7 @@ void ReportSM(const AnalysisState& st, ReportText& out, const std::string& date)
   out.Line(st.modelLetter == 'S' ? "ORVI (S = For synthetic boundary cells)"
                                  : "ORVI (M=Standard cell with meniscus boundary Kovell,Marand)");
   out.Line("Fujita (1975) Formula 2.147; " + st.dataKindText + "              Date: " + date);
+  OutcomeLines(st, out);
   const double slit = PrintRunSummary(st, out);
   SettingsLines(st, out, slit, false);
   FitLines(st, out, 6);

@@ -9,6 +9,15 @@
 // the time-independent profile of the first scan is taken out of the later
 // scans for the plateau and boundary searches and put back exactly
 // afterwards: the caller's data are never changed.
+//
+// When that estimate fails (a plateau that is not positive, or a boundary so
+// close to the meniscus that s lands on its 0.16 S floor; typical of
+// interference runs whose scans carry their own offsets), plateau and s are
+// read off the middle scan itself: the best two-level step through it gives
+// the depleted level below the boundary, the plateau beyond it and the
+// boundary radius between. With TI noise elimination the first scan is
+// subtracted first, which removes the time-independent pattern and leaves
+// the same step.
 #include "results/start_values.h"
 
 #include <algorithm>
@@ -71,15 +80,19 @@ class ProfileRemoval {
   double mean_ = 0;
 };
 
-// Plateau and sedimentation parameter: steps 2 to 11 of the estimate, with the
-// profile (if any) taken out. Writes P[1] to P[6].
-void estimatePlateauAndBoundary(AnalysisState& st, bool tiMode, int l1, int q, double b) {
-  const char letter = st.modelLetter;
-
-  // Scans counted: up to a second speed set; for interference data the first half of many.
+// Scans counted: up to a second speed set; for interference data the first half of many.
+int countedScans(const AnalysisState& st) {
   int c = st.secondSpeedFirstScan > 0 ? st.secondSpeedFirstScan : st.scanCount;
   if (st.dataKind == 'P' && c > 40) c /= 2;
-  c = std::clamp(c, 1, st.scanCount);
+  return std::clamp(c, 1, st.scanCount);
+}
+
+// Plateau and sedimentation parameter: steps 2 to 11 of the estimate, with the
+// profile (if any) taken out. Writes P[1] to P[6]. Returns true when s·ω² was
+// raised to its floor of 0.16 S.
+bool estimatePlateauAndBoundary(AnalysisState& st, bool tiMode, int l1, int q, double b) {
+  const char letter = st.modelLetter;
+  const int c = countedScans(st);
 
   // Plateau scan and its last point.
   int a = c > 3 ? 2 : 1;
@@ -139,7 +152,8 @@ void estimatePlateauAndBoundary(AnalysisState& st, bool tiMode, int l1, int q, d
   const double svedberg = 1e-13 * st.omega2First;  // the parameter value of 1 S [1/s]
   double v = (std::log(rb) - std::log(st.param[4])) / tm;
   if (!std::isfinite(v)) v = 0.3 * svedberg;  // no meniscus or no time: the slow guess
-  if (v < 0.16 * svedberg) {
+  const bool floored = v < 0.16 * svedberg;
+  if (floored) {
     v = 0.16 * svedberg;
   } else if (v < 0.3 * svedberg) {
     v = 0.3 * svedberg;
@@ -151,6 +165,86 @@ void estimatePlateauAndBoundary(AnalysisState& st, bool tiMode, int l1, int q, d
   st.param[3] = 0;
   if ((letter == 'S' || letter == 'H') && st.scanValue[c][1] > 0) st.param[3] = st.scanValue[m][1];
   st.param[1] -= st.param[3];
+  return floored;
+}
+
+// Value of scan s at radius r [cm], linear between its points, its end
+// values beyond them. `i` is where the last search ended (radii rise).
+double valueAt(const AnalysisState& st, int s, double r, int& i) {
+  const int last = st.scanLastPoint[s];
+  const double* x = st.scanRadius[s];
+  const double* y = st.scanValue[s];
+  if (r <= x[1]) return y[1];
+  if (r >= x[last]) return y[last];
+  i = std::clamp(i, 1, last - 1);
+  while (i > 1 && x[i] > r) --i;
+  while (i + 1 < last && x[i + 1] < r) ++i;
+  return y[i] + (y[i + 1] - y[i]) * (r - x[i]) / (x[i + 1] - x[i]);
+}
+
+// Plateau [data units] and s·ω²_first [1/s] read off the middle scan: the
+// two-level step that fits it best in the least-squares sense, searched
+// between 5 % and 90 % of the way from the meniscus to the scan's last point
+// (clear of the meniscus artefact and of the pile-up at the bottom). With
+// `subtractFirst` the first scan, interpolated to the same radii, is taken
+// off before. Returns false when no step rises clearly above the scatter
+// (the plateau level beyond the boundary minus the depleted level before it
+// must exceed the rms deviation of the step fit) or its s lies below 0.16 S.
+bool stepFromData(const AnalysisState& st, bool subtractFirst, double& plateau, double& sw) {
+  const int c = countedScans(st);
+  const int m = c < 4 ? c : c / 2 + 1;
+  const double rm = st.param[4];  // meniscus [cm]
+  const int last = st.scanLastPoint[m];
+  const double rEnd = st.scanRadius[m][last];
+  if (!(rm > 0) || !(rEnd > rm) || last < 2) return false;
+  const double from = rm + 0.05 * (rEnd - rm), to = rEnd - 0.1 * (rEnd - rm);
+
+  std::vector<double> r, y;
+  int near = 1;
+  for (int i = 1; i <= last; ++i) {
+    const double x = st.scanRadius[m][i];
+    if (x < from || x > to) continue;
+    r.push_back(x);
+    y.push_back(st.scanValue[m][i] - (subtractFirst && m > 1 ? valueAt(st, 1, x, near) : 0.0));
+  }
+  const int n = static_cast<int>(y.size());
+  constexpr int kSide = 3;  // points each level needs at least
+  if (n < 4 * kSide) return false;
+
+  // Split k: levels over points 0..k−1 and k..n−1; SSE from running sums.
+  Extended total = 0, totalSq = 0;
+  for (const double v : y) {
+    total += v;
+    totalSq += static_cast<Extended>(v) * v;
+  }
+  Extended below = 0, belowSq = 0, bestSse = 0;
+  int best = 0;
+  for (int k = 1; k < n; ++k) {
+    const Extended v = y[static_cast<std::size_t>(k - 1)];
+    below += v;
+    belowSq += v * v;
+    if (k < kSide || n - k < kSide) continue;
+    const Extended above = total - below, aboveSq = totalSq - belowSq;
+    const Extended sse = belowSq - below * below / k + aboveSq - above * above / (n - k);
+    if (best == 0 || sse < bestSse) {
+      best = k;
+      bestSse = sse;
+    }
+  }
+  Extended low = 0;
+  for (int i = 0; i < best; ++i) low += y[static_cast<std::size_t>(i)];
+  low /= best;
+  const Extended high = (total - low * best) / (n - best);
+  const double step = static_cast<double>(high - low);
+  const double scatter = std::sqrt(static_cast<double>(std::max(bestSse, Extended{0})) / n);
+  if (!(step > scatter)) return false;
+
+  const double svedberg = 1e-13 * st.omega2First;  // 1 S as s·ω²_first [1/s]
+  const double v = std::log(r[static_cast<std::size_t>(best)] / rm) / st.scanTime[m];
+  if (!(v >= 0.16 * svedberg) || !std::isfinite(v)) return false;
+  plateau = step;
+  sw = v;
+  return true;
 }
 
 }  // namespace
@@ -170,11 +264,12 @@ void EstimateStartValues(AnalysisState& st, int dParamIndex) {
   // TI mode: the TI noise is eliminated and not already removed with the 3000 rpm contour.
   const bool tiMode = st.tiNoiseOn && !st.contourSubtraction && q >= 1 && l1 - q >= q;
 
+  bool floored = false;
   if (tiMode) {
     const ProfileRemoval removal(st, q, l1 - q);
-    estimatePlateauAndBoundary(st, true, l1, q, removal.mean());
+    floored = estimatePlateauAndBoundary(st, true, l1, q, removal.mean());
   } else {
-    estimatePlateauAndBoundary(st, false, l1, q, 0.0);
+    floored = estimatePlateauAndBoundary(st, false, l1, q, 0.0);
   }
 
   if (st.contourSubtraction) {
@@ -184,6 +279,14 @@ void EstimateStartValues(AnalysisState& st, int dParamIndex) {
     st.displayOffset = y0;
   } else {
     st.displayOffset = 0;
+  }
+
+  // The estimate failed: plateau and s from the step in the data. Both are
+  // differences of data levels, so no offset is taken off them.
+  double plateau = 0, sw = 0;
+  if ((!(st.param[1] > 0) || floored) && stepFromData(st, st.tiNoiseOn, plateau, sw)) {
+    st.param[1] = plateau;
+    st.param[2] = sw;
   }
 
   // Diffusion coefficient of a sphere with friction ratio 1.84 and the s just

@@ -259,6 +259,13 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
   }
   if (n < kMinPoints) return FileResult::kSkipped;
 
+  // The radii the files cover before any cut: the cell lies within them, so
+  // the fit keeps its meniscus and bottom there.
+  const double fileFirst = s.radius[1], fileLast = s.radius[static_cast<std::size_t>(n)];
+  const bool firstFile = st.scanCount == 0 || st.fileMaxRadius <= 0;
+  st.fileMinRadius = firstFile ? fileFirst : std::min(st.fileMinRadius, fileFirst);
+  st.fileMaxRadius = firstFile ? fileLast : std::max(st.fileMaxRadius, fileLast);
+
   // 8. Radial range: the series range from the first file unless set.
   if (st.startRadius == 0 && st.endRadius == 0) {
     st.startRadius = s.radius[1];
@@ -740,6 +747,11 @@ void FinishLoading(AnalysisState& st, const LoadHooks& hooks) {
   if (st.lastBottomPoint == 'Y' || st.outlierCorrection == 'Y') {
     for (int s = 1; s <= st.scanCount; ++s) BottomPointCut(st, s);
   }
+  // Asked for by the user, the bottom stays the end of every scan for the
+  // radial cuts that follow; found only to keep the outlier test off the
+  // bottom, it is not kept.
+  for (int s = 1; s <= st.scanCount; ++s)
+    st.bottomPoint[s] = st.lastBottomPoint == 'Y' ? st.scanLastPoint[s] : 0;
   if (st.outlierCorrection == 'Y') CorrectOutliers(st, y0);
 
   // 7. The default radii.

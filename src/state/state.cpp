@@ -70,6 +70,9 @@ void AnalysisState::resetForAnalysis() {
   fitDone = false;
   secondSpeedFirstScan = 0;
   profile3000Count = 0;  // a 3000 rpm profile belongs to the analysis that read it
+  distExists = false;    // so does a distribution
+  distMarksPending = false;
+  distPlateau = 0;
 }
 
 void AnalysisState::resetSeries() {
@@ -77,6 +80,8 @@ void AnalysisState::resetSeries() {
   endRadius = 0;
   meniscusMarked = 0;  // marks of another series mean nothing for this one
   bottomMarked = 0;
+  fileMinRadius = 0;
+  fileMaxRadius = 0;
   scanCount = 0;
   seqFirst = 1;
   seqLast = 0;

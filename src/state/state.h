@@ -80,6 +80,22 @@ struct DisplayFlags {
   int plotFirst = 1;              // first used data set shown (option B), 1-based
   int plotLast = 0;               // last used data set shown, 0 = all
   int plotStep = 1;               // every plotStep-th data set is shown
+  // The flags as a new graph starts them (letters C, G, T, V, F and R); the
+  // data sets chosen with B stay until the used sets change.
+  void resetFlags() {
+    *this = DisplayFlags{.plotFirst = plotFirst, .plotLast = plotLast, .plotStep = plotStep};
+  }
+};
+
+// How the last fit ended: whether its numbers are a result. Set by the fit,
+// read by the report and the displays; the texts are fit::FitOutcomeText.
+enum class FitOutcome {
+  kFitted,        // a stop test held or the user stopped it: the numbers are a fit result
+  kEvaluated,     // no free parameter: the model evaluated once at the given values
+  kSingular,      // singular normal equations: some parameters cannot be determined
+  kNotFinite,     // standard deviations that are not finite numbers
+  kDiverged,      // the sum of squares ended above its start: the fit went to its best point
+  kDampingLimit,  // stopped at the damping limit before converging
 };
 
 struct AnalysisState {
@@ -109,6 +125,7 @@ struct AnalysisState {
   PerScan<int> scanPointCount{};      // points stored for the scan
   PerScan<int> scanFirstPoint{};      // first point used for fitting (1 after loading)
   PerScan<int> scanLastPoint{};       // last point used for fitting
+  PerScan<int> bottomPoint{};         // last point before the cell bottom found at loading, 0 = not asked for
   PerScan<double> scanOmega2{};       // ω² of the scan [rad²/s²], divided by omega2First after loading
   PerScan<double> scanRunTime{};      // header ω²t integral / ω² of the scan [s]
   PerScan<double> scanElapsed{};      // header elapsed time since the rotor started [s]
@@ -155,6 +172,7 @@ struct AnalysisState {
   double origStartRadius = 0;         // start radius as first chosen
   double origEndRadius = 0;           // end radius as first chosen
   double minRadius = 0, maxRadius = 0;  // extent of the loaded radii
+  double fileMinRadius = 0, fileMaxRadius = 0;  // radii the files cover, before any cut; 0: unknown
   double minValue = 0, maxValue = 0;    // extent of the loaded values (plot scales)
 
   // ---- Title lines ---------------------------------------------------------
@@ -239,6 +257,8 @@ struct AnalysisState {
   double dampFinal = 0;               // damping at the end of the fit
   double fitSeconds = 0;              // accumulated fit time [s]
   bool fitDone = false;               // at least one iteration ran
+  FitOutcome fitOutcome = FitOutcome::kFitted;  // how the last fit ended
+  unsigned undeterminedParams = 0;    // bit k set: the last fit could not determine P[k]
   double validityValue = 0;           // bounded-cell validity maximum
   int validityScan = 0;               // scan of the last maximum still at most 1
   double archibaldMeniscus = 0;       // [g/mol]
@@ -254,6 +274,29 @@ struct AnalysisState {
   std::string firstSetTitle;          // first set when a second one was loaded
   std::array<std::string, 6> infoLines;  // information lines of the loaded series
   std::string dataFileNote;           // data-file note shown on the console report
+
+  // ---- Sedimentation coefficient distribution g(s*) --------------------------
+  // What the last distribution computed, kept for its display, its file and
+  // the plot files. G and s* belong to the radial points of the middle scan.
+  bool distExists = false;            // a distribution was computed in this analysis
+  char distMethod = 'T';              // 'R' radial derivative, 'T' time derivative
+  int distFirstScan = 0;              // k0: first scan of the range
+  int distLastScan = 0;               // k: last scan of the range (the plateau scan)
+  int distAverage = 0;                // n_avg: scans averaged beyond the first
+  int distDistance = 0;               // d: scan distance of the time difference (0 for R)
+  int distPasses = 0;                 // smoothing passes over scans and profile
+  int distMidScan = 0;                // c: the scan whose radii carry G
+  int distPointCount = 0;             // n: points of G (last used point of scan k)
+  int distPlateau = 0;                // p: plateau index found in scan k
+  int distCut = 0;                    // m_cut: points between the end shown and p (130 R, 180 T)
+  int distStart = 0;                  // e div 16 (at least 1): first point shown and written
+  int distEnd = 0;                    // e = p - m_cut: last point shown and written
+  double distMidTime = 0;             // t_mid: run time the abscissa refers to [s]
+  PerPoint<double> distG{};           // g(s*) of point 1..distPointCount [data units, 1e-12 scale]
+  PerPoint<double> distS{};           // s* of point 1..distPointCount [S]
+  double distMin = 0, distMax = 0;    // smallest and largest G over e div 16 .. e
+  double distCorrectionK = 0;         // K of the time-method correction; 0: none
+  bool distMarksPending = false;      // peaks marked on the display, not yet taken by a set-up
 
  private:
   std::array<std::unique_ptr<ScanMatrix<double>>, kMaxParams + 1> paramDeriv_;

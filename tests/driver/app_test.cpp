@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <tuple>
@@ -53,9 +54,13 @@ RunResult RunProgram(const std::string& input, bool png = false, int limitSecond
   EXPECT_NE(mkdtemp(dir), nullptr);
   const std::filesystem::path d = dir;
   std::ofstream(d / "in", std::ios::binary) << input;
-  const std::string command = std::string("cd ") + dir + " && exec timeout -s KILL " +
-                              std::to_string(limitSeconds) + " '" + kProgram + "'" +
-                              (png ? " --png png" : "") + " <in >out 2>err";
+  // No printer, whatever the machine has: option D writes its file here.
+  std::filesystem::create_directory(d / "bin");
+  std::ofstream(d / "bin" / "lpstat") << "#!/bin/sh\nexit 1\n";
+  std::filesystem::permissions(d / "bin" / "lpstat", std::filesystem::perms::owner_all);
+  const std::string command = std::string("cd ") + dir + " && PATH=" + dir +
+                              "/bin:$PATH exec timeout -s KILL " + std::to_string(limitSeconds) +
+                              " '" + kProgram + "'" + (png ? " --png png" : "") + " <in >out 2>err";
   const int status = std::system(command.c_str());
   RunResult r;
   r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -145,14 +150,15 @@ TEST_F(Session, AbsorbanceRunZeroIterationsTwoSpeciesThenOneByOne) {
   const std::string pick = Left(168) + "M" + Right(35) + "A" + Right(701) + "E";
   const std::string input =
       std::string("\r\n\r\n\r\nx\r\ns\r\n\n")      // run options: CR LF answers, x refused
-      + kSample + "/abs\n2\n\n\n\nE" + pick + "N"  // cell 2, defaults; no distribution
+      + kSample + "/abs\n2\n\n\n\nE" + pick       // cell 2, defaults
+      + "\n\n" + "N"                               // every data set; no distribution
       + "\n\n0\n" + "\x1b"                         // end radius, slit speed, 0 iterations
       + "CGFL" + "R" + "\x1b"                      // no fit: nothing, then the data again
       + "W" + "\n\n\n\n\n" + "N" + "C"             // iterations .. viscosity, no RI, model C
       + Right(490) + "1" + Right(165) + "2" + "\n" + "\n\n" + "0\n"  // S1, S2; psv; none fixed
       + "\x1b" + "\n\n\n\n" + " " + "\n" + "\x1b"  // fit picture, constants, report, graph
       + "NF" + "\r\r\rO\r\r" + kSample + "/abs\n2\n\n10\n\n" + pick + "\r\r" + "E"  // marks kept
-      + "N\n\n0\n\x1b" + "EF";
+      + "\n\nN\n\n0\n\x1b" + "EF";
   const RunResult r = RunProgram(input, true);
   ASSERT_FALSE(r.timedOut) << r.out;
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -244,11 +250,11 @@ TEST_F(Session, AbsorbanceRunModelNThenModelFFromItsEstimates) {
   const std::string marks = Right(490) + "1" + Right(165) + "2" + "\n" + "\n\n";  // S1, S2; psv
   const std::string results = std::string("\x1b") + "\n\n\n\n" + " " + "\n" + "\x1b";
   const std::string input = "\r\r\rS\r\r" + kSample + "/abs\n2\n\n\n\nE" + Left(168) + "M" +
-                            Right(35) + "A" + Right(701) + "E" + "N"  // loaded, picked
+                            Right(35) + "A" + Right(701) + "E" + "\n\nN"  // loaded, picked
                             + "\n\n\n\n\n\n\n" + "N" + "N" + marks + "0\n" + results  // model N
                             + "W" + "\n\n\n\n" + "N" + "F" + marks + "E" + "0\n" + results  // F
-                            + "U" + "C\x1b" + "G\x1b" + "T\x1b" + "V\x1b" + "R" + "\n\n\n\n" +
-                            " \n\x1b" + "EF";
+                            + "Uexport\nY\nE" + "C\x1b" + "G\x1b" + "T\x1b" + "V\x1b" + "R" +
+                            "\n\n\n\n" + " \n\x1b" + "EF";
   const RunResult r = RunProgram(input);
   ASSERT_FALSE(r.timedOut) << r.out;
   EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -277,10 +283,11 @@ TEST_F(Session, AbsorbanceRunModelNThenModelFFromItsEstimates) {
     EXPECT_GT(Digits(TableRow(t, label, 2).value, value), digits) << label;
   const auto rmsd = t.rfind("Standard deviation(rmsd)/time diff./SSR      ");
   EXPECT_NEAR(std::stod(t.substr(rmsd + 46, 9)), 0.004, 0.0004);
-  // After F the option letters act as after N: U is offered, the graphs are
+  // After F the option letters act as after N: U exports, the graphs are
   // drawn, R shows the report again.
   const std::string options = t.substr(t.find(kMenu + "U"));
-  EXPECT_EQ(options.find("not offered"), std::string::npos);
+  EXPECT_NE(options.find("30 data files, list.ra9 and ~tmppars.ra9 written to export/"),
+            std::string::npos);
   for (const char* letter : {"C", "G", "T", "V"})
     EXPECT_NE(options.find(kMenu + letter + "\n[graph"), std::string::npos) << letter;
   EXPECT_EQ(Count(options, "ORVI (F = correct air + bottom boundary)"), 1);
@@ -296,12 +303,12 @@ TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
   const std::string results = std::string("\x1b") + "\n\n\n" + " " + "\n" + "\x1b";
   const std::string input =
       "IN\r" + kSample + "/ip\n4\n\n\n\nE" + Left(150) + "M" + Right(40) + "A" + Right(600) + "E" +
-      "N"                                        // cell 4, range picked, no distribution
+      "\n\nN"                                    // cell 4, range picked, all sets, no distribution
       + "\n\n\n\n\n\n" + "YY" + "C" + "\n"       // defaults, RI and TI noise, C, no marks
       + "1\n" + "5\n" + "6.0179e-7\n" + results  // parameter 5 fixed
       + "W" + "\n\n\n\n\n" + "YY" + "C" + "\n" + "E" + "0\n" + results  // kept estimates
       + "F" + results                                                   // the fit continued
-      + "L" + "5\n1 2 3 4 5\n" + "\n\n\n\n\n" + "\x1b\x1b"              // every parameter fixed
+      + "L" + "\n" + "5\n1 2 3 4 5\n" + "3\n4.4\n\n6.12\n6.0179e-7\n" + results  // the truth
       + "NF" + "oonJ" + "Z\n";
   const RunResult r = RunProgram(input);
   ASSERT_FALSE(r.timedOut) << r.out;
@@ -319,7 +326,7 @@ TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
             std::string::npos);
 
   // First fit: the noise terms replace the base line, D is fixed: 3 of 5.
-  ASSERT_EQ(Count(t, "\n" + kS1), 3);
+  ASSERT_EQ(Count(t, "\n" + kS1), 4);  // three fits and the evaluation
   EXPECT_NE(t.find("Parameter(total/estimated)/tau(last set)        5/ 3"), std::string::npos);
   const Row d = TableRow(t, kD1), s = TableRow(t, kS1);
   EXPECT_DOUBLE_EQ(d.value, 6.0179e-7);
@@ -342,16 +349,22 @@ TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
   std::string damping;
   for (auto p = t.find(kDamping); p != std::string::npos; p = t.find(kDamping, p + 1))
     damping += t.substr(p + kDamping.size() + 9, 4) + " ";
-  EXPECT_EQ(damping, "5.00 1.00 1.00 ");
+  EXPECT_EQ(damping, "5.00 1.00 1.00 1.00 ");
   // One component: the Archibald mass near M = sRT/(D(1 - v̄ρ)) = 67520 g/mol.
   const std::string archibald = "after Archibald(1.File)          ";
   ASSERT_NE(t.rfind(archibald), std::string::npos);
   EXPECT_GT(Digits(std::stod(t.substr(t.rfind(archibald) + archibald.size())), 67520), 1.5);
 
-  // Every parameter fixed: no iteration and no report, the fit's picture and
-  // the graph only.
+  // Every parameter fixed at the simulated values: one evaluation, said so
+  // under the title, no standard deviations, and the rmsd of the noise
+  // (0.005 fringes; the TI and RI noise are eliminated).
   const std::string allFixed = Between(t, kMenu + "L", kRestart);
-  EXPECT_EQ(allFixed.find("ORVI"), std::string::npos);
+  EXPECT_NE(allFixed.find(Between(allFixed, "ORVI (C", "\n") +
+                          "\nNO FIT: every parameter fixed, the model at the given values\n"),
+            std::string::npos) << allFixed;
+  EXPECT_EQ(TableRow(t, kS1, 4).sd, 0.0);
+  EXPECT_EQ(TableRow(t, kS1, 4).value, 4.4);
+  EXPECT_NEAR(std::stod(Between(allFixed, "SSR      ", "\n").substr(9)), 0.005, 0.0005);  // rmsd
   EXPECT_EQ(Count(allFixed, "[viewer J]\n"), 2) << allFixed;
 
   // The old-file options after the restart; Z at the device prompt ends the program.
@@ -359,6 +372,119 @@ TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
   EXPECT_EQ(again.substr(0, again.find(kSeries) + kSeries.size()),
             kGen + "O\n" + kLoad + "O\n" + kOutlier + "N\n" + kBottom + "Y\n" + kSeries);
   EXPECT_NE(again.find("(Y=restart; Z=exit) Z"), std::string::npos) << again;
+}
+
+// The option menu letter by letter on the absorbance run fitted with model N
+// (one component) up to the bottom: each letter's questions, the step where
+// the flow goes on, and the data sets and points each fit then uses.
+TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
+  const std::string pick = Left(168) + "M" + Right(35) + "A" + Right(765) + "E";  // to 7.19 cm
+  // The fit's picture, the constants, the report and the graph.
+  const std::string results = std::string("\x1b") + "\n\n\n \n\x1b";
+  const std::string setup = "\n\n\n\n\n\n";  // slit speed .. viscosity
+  const std::string refit = "NN\rE0\n" + results;  // no RI, model N, kept estimates, none fixed
+  const std::string input =
+      "\r\r\rS\r\r" + kSample + "/abs\n2\n\n\n\nE" + pick + "\n\nN" + setup + "\nNN\r0\n" +
+      results + "T\x1b" + "A2-4\n" + setup + refit + "S3\n" + setup + refit + "H20\n" + setup +
+      refit + "K7.15\n" + refit + "L\n0\n" + results + "L1.491\n0\n" + results + "M6.12\n" + refit +
+      "Nx" + "OY"  // not after Escape: ESC O would start a key sequence
+      + "B10\n-2\n3\n\x1b" + "P\x1b" + "C\x1b" + "G\x1b" + "V\x1b" + "R\n\n\n \n\x1b" + "F" +
+      results + "A\n" + "W\n\n\n\n\nNC\r0\n" + results + "L\n0\n" + results + "Dx" + "X" + "Uexport\nY\nE" +
+      "ZNNNCYCD\n\n\nNL\n\nplots\nYrun\n\n\nN\nNYYYYY\nYYY\nY" + "Ex" + "EF";
+  const RunResult r = RunProgram(input);
+  ASSERT_FALSE(r.timedOut) << r.out;
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const std::string& t = r.out;
+  EXPECT_NE(t.find("The last data file to fit(between  1 and  30),now   30 : 30\n"
+                   "number of starting file  (between  1 and  30),Now    1 : 1\n"
+                   "Calculate Sedimentation"),
+            std::string::npos);
+  // What the n-th choice of a letter shows up to the menu drawn again.
+  const auto block = [&t](char letter, int n = 1) {
+    std::size_t p = std::string::npos;
+    for (int k = 0; k < n; ++k) p = t.find(kMenu + letter + "\n", p + 1);
+    if (p == std::string::npos) return std::string("(not chosen)");
+    p += kMenu.size() + 2;
+    return t.substr(p, t.find("R=Repeats", p) - p);
+  };
+  const std::string slit = "slit speed(mm/sec)(", noise = "Eliminate radial independent (RI) noise";
+  const std::pair<std::string, std::string> starts[] = {
+      {block('A'), "What data files shall be omitted (between  1 and  30)   :  2-4\n" + slit},
+      {block('S'), "number of starting file  (between  1 and  27),Now    1 : 3\n" + slit},
+      {block('H'), "The last data file to fit(between  3 and  27),now   27 : 20\n" + slit},
+      {block('K'), "Radius near bottom (orig.radius= 7.1890) new radius: 7.1890 :  7.15\n" + noise},
+      {block('L'), "Calculated proposal for maximal absorbance(fringes) orig :  3.000  :"},
+      {block('M'), "New start radius (orig. radius= 6.0997) new radius: 6.0997  :  6.12\n" + noise},
+      {block('B'), "Chose last file                              (<= 30) :  10\n"
+                   "Chose start file (negativ without suppress)  (<= 10) :  -2\n"
+                   "Chose sequence of data files       (each 1. 2. n. )  :  3\n[graph "},
+      {block('R'), "specific density (rho)            (standard)          1.000000  :  "},
+      {block('W'), "max. number of iterations  (200=default)               :  200\n"},
+      // Straight back to the menu:
+      {block('N'), "Really new (F)ile loading  (F/N) N\nR"},
+      {block('O'), "Also the cutted data points shall be restored   (Y/N)  :  Y\nR"},
+      {block('A', 2), "What data files shall be omitted (between  1 and  30)   :  \nR"},
+      {block('E'), "Really (F)inish  (F/N) N\nR"},
+      {block('X'), "R"},
+      {block('U'), "device with path way (without file name)       : "},
+      {block('Z'), "Bold text for slide ?             (Y/N) : N\n"}};
+  for (const auto& [text, start] : starts)
+    EXPECT_EQ((text + "R").substr(0, start.size()), start);
+  // L: the plateau lies below the loading, so 1.05 × the initial absorbance
+  // of the fit before (K's, the 5th) is proposed; then A_max, kept by an
+  // empty answer; then the parameters. Model C (after W): no proposal.
+  EXPECT_EQ(block('L').substr(68, 7),
+            FormatF(1.05 * TableRow(t, "Initial absorbance ", 5).value, 6, 3) + "\n");
+  EXPECT_NE(block('L').find(")   0.000  : 0.000\nsequence of the parameters\n"), std::string::npos);
+  EXPECT_NE(block('L', 2).find(")   0.000  : 1.491\nsequence of the parameters\n"),
+            std::string::npos);
+  EXPECT_EQ(block('L', 3).substr(0, 23), "Common max. absorbance ");
+  for (char c : std::string("TPCGV"))  // the graph in the viewer, nothing else
+    EXPECT_TRUE(std::regex_match(block(c), std::regex(R"(\[graph \d+\]\n\[viewer J\]\n)"))) << c;
+  EXPECT_TRUE(std::regex_search(block('D'),
+                                std::regex("report written to ./svfit-print-.*\ndata send off\n")));
+
+  // Data points and sets of each report: all; without 2 to 4; from the 3rd;
+  // to the 20th; cut at 7.15 cm (then twice L: nothing above 1.491 OD is
+  // left); from 6.12 cm; R after O shows that fit again; F after O, W and L
+  // fit every point.
+  std::string used;
+  const std::regex row(R"(Data points/files/time offset/TI-noise +(\d+)/ *(\d+))");
+  for (std::sregex_iterator m(t.begin(), t.end(), row), end; m != end; ++m)
+    used += (*m)[1].str() + "/" + (*m)[2].str() + " ";
+  EXPECT_EQ(used, "11400/30 10260/27 9500/25 6840/18 6606/18 6606/18 6606/18 6192/18 6192/30 "
+                  "11400/30 11400/30 11400/30 ");
+  EXPECT_NE(t.find(kFinish), std::string::npos);
+}
+
+// The real IgG interference run (cell 1, 226 scans; 6.61 S and rmsd 0.0030
+// fringes with the meniscus floated from 6.09 cm): model C from estimated
+// start values, then from a mark in the viewer, where a second mark at the
+// same boundary is refused. The first file spans 5.9677 .. 7.1925 cm.
+TEST(RealRun, IgGFromEstimatedStartValuesAndFromOneMarkedBoundary) {
+  const std::string dir = SVFIT_SOURCE_DIR "/../shared/data/real/sedfit-igg-ip1";
+  if (access((dir + "/00001.IP1").c_str(), R_OK) != 0) GTEST_SKIP() << "no real data: " << dir;
+  const std::string results = std::string("\x1b") + "\n\n\n" + " " + "\n" + "\x1b";
+  const std::string setup = "\n\n\n\n\n" + std::string("YY") + "C";  // iterations .. viscosity
+  const std::string input =
+      "IN\r" + dir + "\n1\n\n\n\nE" + Left(147) + "MA" + Right(766) + "E"  // 6.09 .. 7.12 cm
+      + "\n\nN" + "\n" + setup + "\n" + "0\n" + results     // all sets; no mark: estimated
+      + "W" + setup + Right(700) + "12" + "\n" + "N" + "0\n" + results  // S1; S2 refused
+      + "EF";
+  const RunResult r = RunProgram(input, false, 120);
+  ASSERT_FALSE(r.timedOut) << r.out;
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const std::string& t = r.out;
+  EXPECT_NE(t.find("S2 refused: the same s as S1, mark another boundary]"), std::string::npos);
+  EXPECT_EQ(t.find("FIT FAILED"), std::string::npos);
+  for (int fit = 1; fit <= 2; ++fit) {
+    SCOPED_TRACE(fit);
+    EXPECT_NEAR(TableRow(t, kS1, fit).value / 6.61, 1.0, 0.01);
+    const double meniscus = TableRow(t, "Meniscus radius     ", fit).value;
+    EXPECT_TRUE(meniscus > 5.9677 && meniscus < 6.09) << meniscus;
+  }
+  EXPECT_NEAR(std::stod(Between(t, "SSR      ", "\n").substr(9)), 0.0030, 0.0003);  // rmsd
+  EXPECT_EQ(Count(t, "Parameter(total/estimated)/tau(last set)        5/ 4"), 2);
 }
 
 // Ctrl-C, and input that ends while a question waits (the question ends its

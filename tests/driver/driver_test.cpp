@@ -1,5 +1,6 @@
 // The run-option paths the end-to-end sessions do not take, the option menu
-// and where each letter leads, and the reset and memory rules of the
+// and the display flags its letters set (where each letter leads is checked
+// by the sessions of app_test), and the reset and memory rules of the
 // analysis state.
 #include "driver/driver.h"
 
@@ -65,35 +66,6 @@ TEST(OptionMenu, SedfitLineOnlyForModelsNMAndC) {
     EXPECT_EQ(console::ScreenRow(18).substr(0, 2), sedfit ? "U=" : "Z=") << m;
     EXPECT_TRUE(sedfit || RouteOption(st, 'U').step == Step::kMenu) << m;
   }
-}
-
-TEST(OptionRouting, WhereEachLetterContinues) {
-  AnalysisState st;
-  StartTestConsole("");
-  st.fitDone = true;
-  st.maxIterations = 200;
-  st.dampFinal = 3.5;
-  EXPECT_EQ(RouteOption(st, 'R').step, Step::kResults);
-  EXPECT_EQ(RouteOption(st, 'F').step, Step::kFit);
-  EXPECT_EQ(st.dampQ, 1.0);  // continuing: at most 1
-  EXPECT_EQ(st.postFitOption, 'F');
-  const std::pair<char, SetupEntry> setups[] = {
-      {'W', SetupEntry::kIterations}, {'S', SetupEntry::kScanSpeed},
-      {'H', SetupEntry::kScanSpeed},  {'K', SetupEntry::kNoise},
-      {'M', SetupEntry::kNoise},      {'L', SetupEntry::kParameters}};
-  for (const auto& [c, entry] : setups) {
-    const Route r = RouteOption(st, c);
-    EXPECT_EQ(r.step, Step::kSetup) << c;
-    EXPECT_EQ(r.entry, entry) << c;
-  }
-  for (char c : std::string("CGVTPB")) EXPECT_EQ(RouteOption(st, c).step, Step::kGraph) << c;
-  for (char c : std::string("OX?")) EXPECT_EQ(RouteOption(st, c).step, Step::kMenu) << c;
-  // N and E need F; anything else goes back to the menu.
-  StartTestConsole("xFnf");
-  EXPECT_EQ(RouteOption(st, 'N').step, Step::kMenu);
-  EXPECT_EQ(RouteOption(st, 'N').step, Step::kRunOptions);
-  EXPECT_EQ(RouteOption(st, 'E').step, Step::kMenu);
-  EXPECT_EQ(RouteOption(st, 'E').step, Step::kEnd);
 }
 
 TEST(OptionRouting, DisplayLettersStartFromTheDefaultsButPAddsToTheCurrentFlags) {

@@ -119,6 +119,11 @@ TEST(SetupDialog, TwoComponentsFromStoredMarksWithNoiseAndAMolarMass) {
   EXPECT_FALSE(st->molMassGiven[1]);
   EXPECT_TRUE(st->molMassGiven[2]);
   EXPECT_NEAR(st->dPerS[2] * kOmega2 * 0.25 * 2.1e-5 / (293.15 * 8.316e7), 1.0, 1e-12);
+  // Without a positive plateau each component starts at its own mark's height.
+  st->param[1] = 0;
+  SetComponentStartValues(*st);
+  EXPECT_DOUBLE_EQ(st->param[1], 0.3);
+  EXPECT_DOUBLE_EQ(st->param[8], 0.1);
   // Faxen models keep P[6] (component 2's absorbance) under TI noise.
   st->modelLetter = 'C';
   st->paramCount = 8;

@@ -197,6 +197,7 @@ TEST_F(FitEngine, NoFreeParameterGivesOneEvaluationWithTheModelAsFittedValue) {
   EXPECT_EQ(st->pointTotal, 1200);
   EXPECT_DOUBLE_EQ(st->sigma, std::sqrt(st->sumSq / 1200));
   EXPECT_EQ(st->dampFinal, 5);
+  EXPECT_EQ(st->fitOutcome, FitOutcome::kEvaluated);
   // Without noise terms the fitted value is the model.
   PerParam<double> d{};
   for (int s = 1; s <= 3; ++s) {
@@ -256,7 +257,7 @@ TEST_F(FitEngine, AStopRequestEndsTheFitAfterTheCurrentIteration) {
   observer.stopRequested = [&] { return ++polls == 3; };
   observer.evaluating = [&](int iteration) { evaluating.push_back(iteration); };
   fakeControl().model = LinearModel;
-  fakeControl().residualShift = [](int call) { return call == 4 ? 1.0 : 0.0; };
+  fakeControl().residualShift = [](int call) { return call == 4 ? 0.1 : 0.0; };
   auto st = MakeSeries(5, 100, kTruth);
   Prepare(*st, kStart, 5.0, {1, 2, 4, 5, 6});
   runFit(*st, observer);
@@ -313,6 +314,39 @@ TEST_F(FitEngine, StepsIntoARegionWithoutFiniteValuesAreUndone) {
   EXPECT_LE(st->param[2], 0.25);
   EXPECT_TRUE(std::isfinite(st->sumSq));
   for (int i = 1; i <= 5; ++i) EXPECT_TRUE(std::isfinite(st->stdDev[i])) << i;
+}
+
+TEST_F(FitEngine, FailedFitsSaySoAndEndAtTheirBestPoint) {
+  // Parameters 1 and 2 multiply the same function: only their sum is
+  // determined. Parameter 7 has no influence at all.
+  fakeControl().model = [](const PerParam<double>& p, double r, double t, int s,
+                           PerParam<double>& d) {
+    const double v = LinearModel(p, r, t, s, d);
+    d[2] = d[1];
+    return v + (p[2] - 0.3) * d[1];
+  };
+  auto st = MakeSeries(4, 100, kTruth, [](int s, int j) { return 0.003 * std::sin(s * 7.0 + j); });
+  Prepare(*st, kStart, 1.0, {1, 2, 4, 7});
+  runFit(*st);
+  EXPECT_EQ(st->fitOutcome, FitOutcome::kSingular);
+  EXPECT_EQ(st->undeterminedParams, (1u << 1) | (1u << 2) | (1u << 7));
+
+  // Every move away from the start raises SS, whatever the derivatives say:
+  // the fit ends where it started and says it diverged.
+  fakeControl().model = LinearModel;
+  st = MakeSeries(4, 100, kTruth);
+  fakeControl().model = [](const PerParam<double>& p, double r, double t, int s,
+                           PerParam<double>& d) {
+    return LinearModel(p, r, t, s, d) + (p == kStart ? 0.0 : 10.0);
+  };
+  Prepare(*st, kStart, 1.0, {1, 2, 4, 5, 6});
+  double ssStart = -1;
+  FitObserver observer;
+  observer.evaluated = [&](const AnalysisState& a) { if (ssStart < 0) ssStart = a.sumSq; };
+  runFit(*st, observer);
+  EXPECT_EQ(st->fitOutcome, FitOutcome::kDiverged);
+  EXPECT_EQ(st->param, kStart);
+  EXPECT_EQ(st->sumSq, ssStart);
 }
 
 TEST_F(FitEngine, NoiseEliminationRecoversTheModelUnderTimeAndRadialOffsets) {

@@ -14,6 +14,7 @@
 #include "console/format.h"
 #include "console/graph.h"
 #include "console/hardcopy.h"
+#include "plot/distribution_plot.h"
 #include "plot/screen_plot.h"
 #include "synthetic_series.h"
 
@@ -119,27 +120,53 @@ TEST_F(Viewer, ModeNEndsByItselfOnlyWithBothMarksAndTheFinishingKeyIsASetting) {
   EXPECT_TRUE(result.meniscusPicked && result.endPicked && result.startPicked);
   EXPECT_FALSE(Run("MA", {'N'}));   // E not pressed in this picking
   EXPECT_FALSE(Run("MEA", {'B'}));  // mode B has no radius keys
-  EXPECT_FALSE(Run("\r", {'B'}));
+  EXPECT_TRUE(Run(kFinish, {'B'}));
+  EXPECT_TRUE(Run("\r", {'B'}));  // Enter ends it besides the finishing key
   SetCrosshairFinishKey(gr::kKeyEnter);
   EXPECT_TRUE(Run("\r", {'B'}));
   EXPECT_FALSE(Run(kFinish, {'B'}));
 }
 
-TEST_F(Viewer, StartValuesCountComponents) {
+TEST_F(Viewer, StartValuesCountComponentsAndRefuseASecondMarkAtTheSameS) {
   st.markedS = {};
   st.markedAmp = {};
   st.meniscusMarked = 5.95;
-  ASSERT_TRUE(Run("1" + Press('M', 30) + "1" + "2" + kFinish, {'B', true}));
-  EXPECT_EQ(st.markedCount, 2);  // S1 set twice counts once
+  // S1 twice (counts once), S2 where S1 is (refused: one boundary is one
+  // component), then S2 ten pixels (3 %) further.
+  ASSERT_TRUE(Run("1" + Press('M', 30) + "1" + "2" + Press('M', 10) + "2" + kFinish, {'B', true}));
+  EXPECT_EQ(st.markedCount, 2);
   const double w2t = st.omega2First * st.scanOmega2[16] * st.scanTime[16];
   EXPECT_NEAR(st.markedS[1], std::log(scale.Radius(380) / 5.95) / w2t * 1e13, 1e-9);
-  EXPECT_DOUBLE_EQ(st.markedS[2], st.markedS[1]);
+  EXPECT_NEAR(st.markedS[2], std::log(scale.Radius(390) / 5.95) / w2t * 1e13, 1e-9);
   EXPECT_DOUBLE_EQ(st.markedAmp[1], scale.Value(200));
-  // In start-value mode E and A take nothing.
+  const std::string shown = gr::TestTranscript();
+  EXPECT_NE(shown.find("S2 refused: the same s as S1, mark another boundary]"), std::string::npos);
+  // In start-value mode E and A take nothing; left of the meniscus gives no s.
   const double end = st.endRadius;
+  st.meniscusMarked = scale.Radius(500);
   ASSERT_TRUE(Run("EA3" + kFinish, {'B', true}));
   EXPECT_EQ(st.endRadius, end);
-  EXPECT_EQ(st.markedCount, 3);
+  EXPECT_EQ(st.markedCount, 2);
+  EXPECT_NE(gr::TestTranscript().find("S3 refused: no s left of the meniscus"), std::string::npos);
+}
+
+// The distribution display: g(s*) in colour 14 against s*; 1..4 mark s*
+// and g at the crosshair, Escape leaves without marks.
+TEST_F(Viewer, DistributionPeaksAreMarkedInSvedbergAndEscapeDropsThem) {
+  st.distStart = 25, st.distEnd = 400;
+  for (int i = 1; i <= 400; ++i) st.distS[i] = 0.025 * i, st.distG[i] = 2 * std::exp(-std::pow(0.025 * i - 5, 2));
+  st.distMin = st.distG[25], st.distMax = 2;
+  st.markedS = {};
+  st.markedCount = 0;
+  scale = DrawDistributionPlot(st);
+  EXPECT_EQ(std::pair(scale.xMin, scale.xSpan), std::pair(0.625, 10 - 0.625));  // s* of points 25 .. 400
+  EXPECT_EQ(gr::GetPixel(scale.XPixel(5.0), scale.YPixel(2.0)), 14);
+  ASSERT_TRUE(Run(Press('M', 100) + "2" + kFinish, {'B', true, true}));
+  EXPECT_EQ(st.markedCount, 1);
+  EXPECT_DOUBLE_EQ(st.markedS[2], scale.Radius(450));
+  EXPECT_DOUBLE_EQ(st.markedAmp[2], scale.Value(200));
+  ASSERT_TRUE(Run("1\x1b", {'B', true, true}));
+  EXPECT_EQ(st.markedCount + st.markedS[1] + st.markedS[2], 0.0);
 }
 
 TEST_F(Viewer, CtrlVPlacesATextAtTheCrosshair) {

@@ -34,6 +34,9 @@ class MaxAbsorbance : public ::testing::Test {
 
 TEST_F(MaxAbsorbance, CutAtTheRadiusThenAtTheLastNoiseCorrectedValueNotAboveTheLimit) {
   EXPECT_EQ(CutAt(0), 50);  // every loaded point back: 6.98 cm <= 7.0 cm
+  st.bottomPoint[1] = 44;   // the cell bottom found at loading, when asked for, stays the end
+  EXPECT_EQ(CutAt(0), 44);
+  st.bottomPoint[1] = 0;
   st.nearBottomRadius = 6.5;
   EXPECT_EQ(CutAt(0), 26);  // 6.50 cm
   EXPECT_EQ(CutAt(5.0), 26);
@@ -53,6 +56,9 @@ TEST_F(MaxAbsorbance, CutAtTheRadiusThenAtTheLastNoiseCorrectedValueNotAboveTheL
   for (int i = 1; i <= 50; ++i) st.scanValue[1][i] = i < 30 ? 0.1 : 0.9;
   st.scanValue[1][34] = st.scanValue[1][38] = 0.2;
   EXPECT_EQ(CutAt(0.5), 29);
+  // A single noisy point above the limit just inside the cut is cut away too.
+  st.scanValue[1][27] = 0.9;
+  EXPECT_EQ(CutAt(0.5), 26);
   // The walk stops at the first used point.
   st.scanFirstPoint[1] = 5;
   for (int i = 1; i <= 50; ++i) st.scanValue[1][i] = 2.0;

@@ -96,6 +96,38 @@ TEST(UndefinedQuantities, PrintInTheirFieldsWithoutBreakingTheLayout) {
   EXPECT_GE(undefined, 5);  // M, Stokes radius, water, friction ratio, damping
 }
 
+TEST(FitOutcome, AFailedFitAndImpossibleValuesAreSaidUnderTheTitleAndUnderTheFigures) {
+  // 0.8 OD at 4.35 S with D = 6.1e-7 cm²/s: a protein of friction ratio 1.3.
+  auto st = FaxenState();
+  SetParam(*st, 1, 0.8, 0.7, 0.01);
+  SetParam(*st, 2, Sw(4.35), Sw(4.0), Sw(0.01));
+  SetParam(*st, 4, 6.05, 6.05, 0.001);
+  SetParam(*st, 5, 6.1e-7, 5e-7, 1e-9);
+  EXPECT_EQ(Printed(*st).find("remark"), std::string::npos);
+  st->fitOutcome = FitOutcome::kSingular;
+  st->undeterminedParams = (1u << 2) | (1u << 5);
+  st->param[1] = -0.1;
+  st->param[5] = 6.1e-5;  // a hundred times too fast for 4.35 S: f/f0 = 0.13
+  const std::string text = Printed(*st);
+  EXPECT_NE(text.find("5:12:2026\n     FIT FAILED: parameters not determined - the values are no "
+                      "result\n     not determined: parameters 2 5\n"),
+            std::string::npos);
+  const auto friction = text.find("Friction ratio");
+  EXPECT_EQ(text.substr(text.find('\n', friction) + 1),
+            "     remark: friction ratio below 1 - D too large for this s, no particle\n"
+            "     remark: negative initial concentration - physically impossible\n"
+            "     \n     Molecular mass at meniscus after Archibald(1.File)          6.5432E+04\n"
+            "     \n");
+  // Every parameter fixed: the evaluation says so; on the console in colour 13.
+  st->fitOutcome = FitOutcome::kEvaluated;
+  st->undeterminedParams = 0;
+  ReportText console(false);
+  PrintFitReport(*st, console, {2026, 12, 5, 6});
+  EXPECT_NE(console.Annotated().find("date: 5:12:2026\n<c13>NO FIT: every parameter fixed, the "
+                                     "model at the given values\n<c15>"),
+            std::string::npos);
+}
+
 TEST(PrinterDestination, WithoutSpoolerTheReportGoesToADatedTextFileInUtf8) {
   const auto dir = std::filesystem::temp_directory_path() / "svfit_report_test";
   std::filesystem::create_directories(dir);

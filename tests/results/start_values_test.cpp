@@ -120,6 +120,23 @@ TEST(StartValues, SlowBoundariesGetTheFloorsAndANegativePlateauEndsAtZero) {
   EXPECT_EQ(negative->param[1], 0.0);
 }
 
+TEST(StartValues, WhenTheEstimateFailsPlateauAndSComeFromTheStepInTheData) {
+  // Scans after the first sit 2 units lower: the plateau of scan 2 comes out
+  // negative. The middle scan (6) still steps up by 0.8 at its boundary; under
+  // TI noise elimination the first scan (all plateau, same pattern) is taken off.
+  const auto pattern = [](int j) { return 0.3 * std::sin(0.02 * j); };
+  for (const bool ti : {false, true}) {
+    SCOPED_TRACE(ti);
+    auto st = StepSeries(10, 0.8, Boundary5S, [&](int s, int j) {
+      return (s >= 2 ? -2.0 : 0.0) + (ti ? pattern(j) : 0.0);
+    });
+    st->tiNoiseOn = ti;
+    EstimateStartValues(*st, 5);
+    EXPECT_NEAR(st->param[1], 0.8, 1e-9);
+    ExpectSedimentation(*st, GridRadius(Boundary5S(6)), 3600.0);
+  }
+}
+
 TEST(StartValues, TiModeSeesThroughTheProfileAndLeavesTheScansAsTheyWere) {
   const auto profile = [](int, int j) { return 0.05 * std::sin(0.03 * j) + 0.0001 * (j % 11); };
   auto clean = StepSeries(10, 0.8, Boundary5S);

@@ -63,12 +63,9 @@ double solveComponent(const Experiment& run, const Component& comp, const Reques
   const lamm::LammGrid grid =
       lamm::lammGrid(species, run.meniscus, run.bottom, omega2FromRpm(run.rpm), level);
   cells = grid.cells();
-  std::vector<double> r(grid.xi.size());
-  for (std::size_t k = 0; k < r.size(); ++k) r[k] = run.meniscus + (run.bottom - run.meniscus) * grid.xi[k];
-  r.front() = run.meniscus;
-  r.back() = run.bottom;
   std::vector<lamm::LammStencil> stencils(req.radii.size());
-  for (std::size_t j = 0; j < req.radii.size(); ++j) stencils[j] = lamm::lammStencil(r, req.radii[j]);
+  for (std::size_t j = 0; j < req.radii.size(); ++j)
+    stencils[j] = lamm::lammStencil(grid.r, req.radii[j]);
 
   std::size_t next = 0;
   auto visit = [&](const lamm::LammStepView& v) {

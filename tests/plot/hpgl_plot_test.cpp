@@ -1,0 +1,349 @@
+// The HPGL plot: page geometry, tick and label rules, the file and graph
+// dialogues driven by scripted keys, and whole plots compared byte for byte
+// with golden files under tests/testdata/hpgl (see the README there).
+//
+// To rewrite the golden files after a deliberate change, run the test with
+// SVFIT_WRITE_GOLDEN=1 and look at every changed plot (svfit-plot).
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "console/crt.h"
+#include "models/catalogue.h"
+#include "models/model_pass.h"
+#include "plot/hpgl_data.h"
+#include "plot/hpgl_frame.h"
+
+namespace svfit::plot {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kGolden = SVFIT_SOURCE_DIR "/tests/testdata/hpgl/";
+const std::string kEtxText(1, kEtx);
+
+std::string Read(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+  return n;
+}
+
+TEST(HpglGeometry, DefaultPageRotatedPenPlotAndResidualPanels) {
+  PlotFileSettings s;
+  const PlotGeometry g = ComputeGeometry(s, PlotKind::kData, false);
+  EXPECT_EQ((std::array{g.left, g.right, g.bottom, g.top}), (std::array{1500, 7800, 1500, 6000}));
+  EXPECT_EQ((std::array{g.advance, g.narrow, g.tick}), (std::array{210, 130, 60}));
+  EXPECT_DOUBLE_EQ(g.textFactor, 1.25);
+  EXPECT_EQ(g.numberBaseline, 1500 - static_cast<int>(14 * 15 * 1.25 + 15));
+  EXPECT_EQ(g.dataHeight, 4500 - 300);
+  EXPECT_EQ(ComputeGeometry(s, PlotKind::kData, true).dataHeight, 4500 - 4500 / 4);
+  // A rotated pen-plotter plot 20 cm high: the top would be 8000; it stays at
+  // 7720 and the Y offset, lowered by the excess, stays lowered.
+  s.rotate = true;
+  s.height = 20;
+  const PlotGeometry r = ComputeGeometry(s, PlotKind::kData, false);
+  EXPECT_EQ((std::array{r.top, s.yOffset, r.bottom}), (std::array{7720, -280, 1220}));
+  EXPECT_EQ(ComputeGeometry(s, PlotKind::kData, false).bottom, 1220);
+  // Residual panels: smaller text, and three panels keep the height of one of nine.
+  s = {};
+  PlotGeometry p = ComputeGeometry(s, PlotKind::kResidualOnly, false);
+  EXPECT_DOUBLE_EQ(p.textFactor, 1.125);
+  LowerTopForPanels(p, 3);
+  EXPECT_EQ(p.top, 1500 + 3 * 2 * (4500 / 18));
+}
+
+TEST(HpglAxes, TickSpacingLabelFormsAndGlyphs) {
+  struct Case { double span, step; int steps, interval; };
+  for (const Case c : {Case{0.8, 0.1, 8, 2}, Case{1.75, 0.1, 17, 3}, Case{25, 1, 25, 4}}) {
+    const HpglTicks t = AbscissaTicksOf(6.0, c.span, 6300);
+    EXPECT_DOUBLE_EQ(t.step, c.step) << c.span;
+    EXPECT_EQ(std::pair(t.steps, t.interval), std::pair(c.steps, c.interval)) << c.span;
+  }
+  using L = std::pair<double, const char*>;
+  for (const auto& [v, text] : {L{7, "7.0"}, L{6.5, "6.5"}, L{10, "10.0"}, L{0.5, "0.5"},
+                                L{0.05, "0.05"}, L{-0.5, "-.5"}, L{0, "0"}})
+    EXPECT_EQ(HpglAbscissaLabel(v, false), text);
+  // RI-noise plots count data sets: integers.
+  for (const auto& [v, text] : {L{4, "4"}, L{20, "20"}, L{0, "0"}}) EXPECT_EQ(HpglAbscissaLabel(v, true), text);
+  EXPECT_EQ(OrdinateLabel(5, 0.1, 1), "0.5");
+  EXPECT_EQ(OrdinateLabel(12, 1, 0), "12");
+  EXPECT_EQ(OrdinateLabel(18, 0.001, 3), "0.018");
+  EXPECT_EQ(OrdinateLabel(0, 0.01, 2), "0.00");
+  // A label glyph by glyph: the "0" before the point and the point advance
+  // by n, the others by a; bold writes each glyph at four positions.
+  HpglOut out;
+  out.Label(100, 50, "10.5", 210, 130);
+  EXPECT_EQ(out.text(), "PA100,50;LB1" + kEtxText + "\nPA310,50;LB0" + kEtxText + "\nPA440,50;LB." +
+                            kEtxText + "\nPA570,50;LB5" + kEtxText + "\n");
+  HpglOut bold(true);
+  bold.Glyph(100, 50, 'x');
+  EXPECT_EQ(Count(bold.text(), "LBx"), 4);
+  EXPECT_NE(bold.text().find("PA106,44;LBx"), std::string::npos);
+  // Residual panels: 18 steps over the frame; noise plots every second step.
+  PlotFrame f;
+  f.kind = PlotKind::kResidualOnly;
+  f.axes = {.yMin = 0, .yMax = 0.18, .unitsPerY = 0.18 / 4500, .zeroOffset = 1500};
+  const OrdinateScale o = OrdinateScaleOf(f);
+  EXPECT_DOUBLE_EQ(o.step, 0.01);
+  EXPECT_EQ(o.decimals, 2);
+  EXPECT_EQ(o.ticks.size(), 19u);  // 0 .. 0.18, the last at the top
+  EXPECT_EQ(o.ticks.back(), (std::pair<long, int>{18, 6000}));
+}
+
+TEST(HpglTexts, ScreenPositionsMapIntoTheFrameFromItsTop) {
+  PlotFileSettings s;
+  const PlotGeometry g = ComputeGeometry(s, PlotKind::kData, false);
+  HpglOut out;
+  // Near the top left of a 1024 x 768 screen: near the top left of the frame.
+  WriteAdditionalTexts(out, g, {PlacedText{0, 0, 1024, 768, false, "Peak A"},
+                                PlacedText{512, 768, 1024, 768, true, "_x\x03"}});
+  EXPECT_NE(out.text().find("SP1;PA1550,6000;LBPeak A" + kEtxText), std::string::npos);
+  EXPECT_NE(out.text().find("SP1;DI,0,1;PA4635,1500;LB_x" + kEtxText + "DI,1,0;"), std::string::npos);
+}
+
+// ---- The dialogue on a fitted model-C series ----------------------------------------------
+
+const double kOmega2 = std::pow(M_PI * 50000.0 / 30.0, 2);  // ω² at 50000 rpm [rad²/s²]
+
+// Model C, one component (0.8 OD, 4.4 S, base line 0.01 OD, meniscus 6.05 cm,
+// D = 6e-7 cm²/s): `scans` scans of 80 points 0.01 cm apart from 6.0 cm,
+// 1200 s apart, with a deterministic scatter of ±0.002 OD; fitCurve is the
+// model. RI noise 0.01 sin(s), TI noise 0.005 cos(j/5) when asked for.
+void MakeFit(AnalysisState& st, int scans, bool ri = false, bool ti = false) {
+  st = AnalysisState{};
+  st.modelLetter = 'C';
+  st.paramCount = st.dParamIndex = 5;
+  st.componentCount = 1;
+  st.omega2First = kOmega2;
+  st.param = {0, 0.8, 4.4e-13 * kOmega2, 0.01, 6.05, 6e-7};
+  st.maxIterations = 200;
+  st.fitDone = true;
+  st.riNoiseOn = ri;
+  st.tiNoiseOn = ti;
+  st.directoryPath = "run/";
+  st.scanCount = st.seqLast = scans;
+  st.maxPointScan = 1;
+  st.maxPointCount = 80;
+  for (int k = 1; k <= scans; ++k) {
+    st.scanSequence[k] = k;
+    st.scanOmega2[k] = 1.0;
+    st.scanRunTime[k] = st.scanTime[k] = 1200.0 * k;
+    st.scanPointCount[k] = st.scanLastPoint[k] = 80;
+    st.scanFirstPoint[k] = 1;
+    if (ri) st.riNoise[k] = 0.01 * std::sin(k);
+    const models::ScanModel model(st, k);
+    for (int i = 1; i <= 80; ++i) {
+      const double r = 6.0 + 0.01 * (i - 1);
+      st.scanRadius[k][i] = r;
+      if (ti) st.tiNoise[i] = 0.005 * std::cos(i / 5.0);
+      st.pointScanCount[i] = scans;
+      st.fitCurve[k][i] = model.value(r) + (ri ? st.riNoise[k] : 0) + (ti ? st.tiNoise[i] : 0);
+      st.scanValue[k][i] = st.fitCurve[k][i] + 0.002 * std::sin(37.0 * i + k);
+    }
+  }
+}
+
+// A fixed distribution on the radii of scan 3: s* for a meniscus at 5.95 cm
+// and t_mid = 3000 s (1.62 .. 14.25 S over the points 4 .. 70 shown), g(s*)
+// two peaks, 0.05 at 4.4 S and 0.02 at 8 S, over a base line of -0.001.
+void MakeDistribution(AnalysisState& st) {
+  st.distExists = true;
+  st.distMidScan = 3;
+  st.distStart = 4;
+  st.distEnd = st.distPointCount = 70;
+  for (int i = 1; i <= 70; ++i) {
+    const double s = st.distS[i] = 1e13 * std::log(st.scanRadius[3][i] / 5.95) / (kOmega2 * 3000);  // [S]
+    st.distG[i] = 0.05 * std::exp(-std::pow((s - 4.4) / 0.8, 2)) + 0.02 * std::exp(-std::pow(s - 8, 2)) - 0.001;
+  }
+  const auto [lo, hi] = std::minmax_element(st.distG.begin() + 4, st.distG.begin() + 71);
+  st.distMin = *lo;
+  st.distMax = *hi;
+}
+
+class HpglDialogue : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string pattern = (fs::temp_directory_path() / "svfit-hpgl-XXXXXX").string();
+    dir = std::string(::mkdtemp(pattern.data())) + "/";
+    MakeFit(st, 6);
+  }
+  void TearDown() override { fs::remove_all(dir); }
+
+  // Runs option Z on `keys`; the keys must all be used.
+  PlotWritten Plot(const std::string& keys) {
+    console::StartTestConsole(keys);
+    PlotWritten w;
+    EXPECT_NO_THROW(w = WriteHpglPlot(st, session));
+    return w;
+  }
+  // The file part of the dialogue for a new file in the test directory.
+  std::string NewFile(const std::string& name, const std::string& size = "\r\r", const std::string& device = "L") {
+    return "N" + device + "\r\r" + dir + "\r" + name + "\r" + size;
+  }
+  static inline AnalysisState st;
+  HpglSession session;
+  std::string dir;
+};
+
+// Frame, ticks, numbers and both legends (default texts) all answered yes.
+const std::string kAllFrameParts = "YYYY\rYYY\r";
+
+TEST_F(HpglDialogue, FileNameAskedAgainNoFramePartsAndAppendedPlots) {
+  // An empty name is asked again; a file that cannot be created is named
+  // and the offsets and the name are asked again. N to every frame prompt
+  // and to the name label leaves the header, the data drawing and the end.
+  const std::string plain = "N" "N" "N" "C" "N" "\r\r\r" "NL\r\r" + dir + "\r" "\r" "no/such\r" "\r\r" + dir +
+                            "\r" "data\r" "\r\r" "N" "\r" "N" "N" "NNNNN" "N";
+  PlotWritten w = Plot(plain);
+  ASSERT_TRUE(w.written);
+  EXPECT_EQ(w.path, dir + "data.HGL");
+  const std::string transcript = console::TestTranscript();
+  EXPECT_EQ(Count(transcript, "File name without extender  :  "), 3);
+  EXPECT_NE(transcript.find("the plot file " + dir + "no/such.HGL cannot be created"), std::string::npos);
+  EXPECT_EQ(Count(transcript, "X-Offset     (5200)      0  : "), 2);
+  std::string text = Read(w.path);
+  EXPECT_EQ(text.rfind("IN;DT" + kEtxText + ";DF;VS1;\nPW0.3;\nSI0.150,0.150;\nSP1;PA", 0), 0u);
+  for (const char* absent : {"VS4", "LB", "DI", "PR"}) EXPECT_EQ(Count(text, absent), 0) << absent;
+  EXPECT_TRUE(text.ends_with("PU;\nSD6,3;SP;DF;\n"));
+  EXPECT_EQ(Count(text, "CI30;"), Count(text, "PA"));  // circles only: no curves were asked for
+  // The next plot of the file stands above this one; appended, it has no
+  // header and asks nothing about the file.
+  EXPECT_EQ(session.file.yOffset, 6000 + 1500);
+  w = Plot("N" "N" "N" "C" "N" "\r\r\r" "NL" "Y" "\r" "N" "N" "NNNNN" "N");
+  text = Read(w.path);
+  EXPECT_EQ(Count(text, "IN;"), 1);
+  EXPECT_EQ(Count(text, "SP;DF;\nVS1;\nPW0.3;"), 1);
+  EXPECT_NE(text.find("SP1;PA1500,9"), std::string::npos);  // 1500 units above the offset
+  // A third plot into a new file: the old one is finished with "DF;" and the
+  // new one starts at the foot of the page again.
+  w = Plot("N" "N" "N" "C" "N" "\r\r\r" "NL" "N" "\r\r" + dir + "\rnext\r\r\rN" "\rNN" "NNNNN" "N");
+  EXPECT_TRUE(Read(dir + "data.HGL").ends_with("SP;DF;\nDF;"));
+  EXPECT_EQ(session.file.plotCounter, 1);
+  FinishPlotFile(session.file);
+  const std::string next = Read(dir + "next.HGL");
+  EXPECT_EQ(next.substr(next.size() - 6), "\x1b%0A\x1b" "E");
+  EXPECT_LT(std::stoi(next.substr(next.find("SP1;PA1500,") + 11)), 2000);
+  FinishPlotFile(session.file);  // finished once only
+  EXPECT_EQ(Read(dir + "next.HGL"), next);
+}
+
+TEST_F(HpglDialogue, PensSmallSymbolsResidualPanelsAndTheExtension) {
+  // Eight scans: pens 1..6, then 1 and 2 again. Radius 8: short strokes.
+  MakeFit(st, 8);
+  PlotWritten w = Plot("N" "N" "N" "C" "N" "\r\r\r" + NewFile("pens") + "N" "8\r" "N" "N" "NNNNN" "N");
+  std::string text = Read(w.path);
+  std::string pens;
+  for (auto p = text.find("SP"); p != std::string::npos; p = text.find("SP", p + 1)) pens += text[p + 2];
+  EXPECT_EQ(pens.substr(0, 8), "12345612");
+  EXPECT_EQ(Count(text, "CI"), 0);
+  const auto from = text.find("SP1;PA") + 4, to = text.find(';', from);
+  EXPECT_EQ(text.substr(to + 1, to - from + 1), "PD" + text.substr(from + 2, to - from - 2) + ";");
+
+  // Residual panels of scans 1..40 with step 1: the step becomes 5, eight
+  // panels, each with its zero line.
+  MakeFit(st, 40);
+  session = {};  // each plot into a file of its own
+  // The abscissa legend emptied (Ctrl-Y) keeps its default; the ordinate's
+  // edited to "res".
+  w = Plot("N" "Y" "M" "S" "\r\r\r" + NewFile("panels") + "N" + "YYYY\x19\rYYY\x19res\r" + "N");
+  text = Read(w.path);
+  EXPECT_NE(console::TestTranscript().find("Sequence of data files to draw (each 1. 2. n.) : 5"), std::string::npos);
+  EXPECT_EQ(Count(text, "PU;SP1;PA1500,"), 8);
+  EXPECT_EQ(session.options.residualMode, 'N');
+  EXPECT_EQ(session.file.step, 1);
+  EXPECT_EQ(Count(text, "DI,0,1;"), 3);  // "res", upwards
+  EXPECT_NE(text.find("LB[" + kEtxText), std::string::npos);  // "radius [cm]"
+
+  // One residual of 0.02 OD in a data range of 0.9 OD: 4 fits the band unit
+  // b = H div 9, 8 would overflow it; the band labels show b in OD.
+  MakeFit(st, 6);
+  for (int k = 1; k <= 6; ++k)
+    for (int i = 1; i <= 80; ++i) st.scanValue[k][i] = st.fitCurve[k][i];
+  st.scanValue[6][80] += 0.02;
+  session = {};
+  w = Plot("N" "N" "N" "C" "Y" "C" "D" "\r\r\r" + NewFile("band") + "N" "\rNN" "NNNNN" "N");
+  EXPECT_NE(console::TestTranscript().find("Extension of the residuals ref.to data :   4.00"), std::string::npos);
+  text = Read(w.path);
+  const int h = 4500 - 4500 / 4, b = h / 9;
+  double lo = 1e9, hi = -1e9;
+  for (int k = 1; k <= 6; ++k)
+    for (int i = 1; i <= 80; ++i) {
+      lo = std::min(lo, st.scanValue[k][i]);
+      hi = std::max(hi, st.scanValue[k][i]);
+    }
+  char label[32];
+  std::snprintf(label, sizeof label, "LB+%.3f", b * (hi - lo) / h / 4);
+  EXPECT_NE(text.find(label), std::string::npos) << label;
+}
+
+// ---- Golden plots ---------------------------------------------------------------------------------
+
+struct GoldenCase {
+  const char* file;
+  bool ri, ti, gradient, distribution;
+  const char* keys;  // "@" stands for the test directory
+};
+
+class HpglGolden : public HpglDialogue, public ::testing::WithParamInterface<GoldenCase> {};
+
+TEST_P(HpglGolden, MatchesByteForByte) {
+  const GoldenCase& c = GetParam();
+  MakeFit(st, 6, c.ri, c.ti);
+  if (c.distribution) MakeDistribution(st);
+  st.display = DisplayFlags{};
+  if (c.gradient) {
+    st.display.concentration = false;
+    st.display.gradient = true;
+  }
+  std::string keys = c.keys;
+  keys.replace(keys.find('@'), 1, dir);
+  const PlotWritten w = Plot(keys);
+  ASSERT_TRUE(w.written);
+  const std::string text = Read(w.path);
+  if (std::getenv("SVFIT_WRITE_GOLDEN")) std::ofstream(kGolden + c.file, std::ios::binary) << text;
+  EXPECT_EQ(text, Read(kGolden + c.file)) << c.file;
+}
+
+// Keys: slide bold, the graph options, first/last/step, pencil bold and
+// device, offsets, directory, name, width, height, rotation, the data
+// drawing's questions, the frame parts, the name label.
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(Plots, HpglGolden, ::testing::Values(
+    // Circles, fitted curves, the residual band as circles with the default extension.
+    GoldenCase{"band.HGL", false, false, false, false,
+               "N" "NNCYCD" "\r\r\r" "NL\r\r@\rband\r\r\rN" "\rNY" "YYYY\rYYY\r" "Y"},
+    // Gradient curves only (option C) with pencil bold text.
+    GoldenCase{"gradient.HGL", false, false, true, false,
+               "N" "NNCN" "\r\r\r" "BL\r\r@\rgradient\r\r\rN" "YYYY\rYYY\r" "Y"},
+    // Residual panels, extreme resolution, sprocket lines.
+    GoldenCase{"panels.HGL", false, false, false, false,
+               "N" "YES" "\r\r\r" "NL\r\r@\rpanels\r\r\rN" "YYYY\rYYY\r" "Y"},
+    // RI noise alone, 9 cm high by default.
+    GoldenCase{"ri.HGL", true, false, false, false, "N" "NY" "NL\r\r@\rri\r\r\rN" "YYYY\rYYY\r" "Y"},
+    // TI noise alone.
+    GoldenCase{"ti.HGL", false, true, false, false, "N" "NY" "NL\r\r@\rti\r\r\rN" "YYYY\rYYY\r" "Y"},
+    // Pen plotter, turned by 90 degrees, 20 cm high; bold text for slides;
+    // original points spread apart, a different symbol per scan; no name label.
+    GoldenCase{"rotated.HGL", true, false, false, false,
+               "Y" "NNYODN" "\r\r\r" "NP\r\r@\rrotated\r\r20\rY" "\r" "YYYY\rYYY\r" "N"},
+    // The distribution g(s*) of MakeDistribution: no scans to choose.
+    GoldenCase{"distribution.HGL", false, false, false, true,
+               "N" "NY" "NL\r\r@\rdistribution\r\r\rN" "YYYY\rYYY\r" "Y"}));
+// clang-format on
+
+}  // namespace
+}  // namespace svfit::plot

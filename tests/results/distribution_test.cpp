@@ -1,0 +1,212 @@
+// The distribution g(s*): smoothing kernels and end rules, plateau search and
+// range, derivative profiles, peaks of simulated and real runs, the file.
+#include "results/distribution.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <tuple>
+
+#include "console/crt.h"
+#include "results/max_absorbance.h"
+#include "scans/reader.h"
+#include "sim/lamm.h"
+
+namespace svfit::results {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Scans of `points` points at 6.0 + 0.001 i cm, run times 600 s apart (or
+// given), values value(s, i).
+std::unique_ptr<AnalysisState> Series(int scans, int points, const std::function<double(int, int)>& value,
+                                      std::vector<double> times = {}, char kind = 'R') {
+  auto st = std::make_unique<AnalysisState>();
+  st->dataKind = kind;
+  st->omega2First = sim::omega2FromRpm(50000);
+  st->scanCount = st->seqLast = scans;
+  st->meniscusMarked = 6.05;
+  for (int s = 1; s <= scans; ++s) {
+    st->scanSequence[s] = s;
+    st->scanPointCount[s] = st->scanLastPoint[s] = points;
+    st->scanRunTime[s] = times.empty() ? 600.0 * s : times[s - 1];
+    for (int i = 1; i <= points; ++i) {
+      st->scanRadius[s][i] = 6.0 + 0.001 * i;
+      st->scanValue[s][i] = value(s, i);
+    }
+  }
+  return st;
+}
+
+TEST(DistributionSmoothing, KernelsKeepQuadraticsEndMeansKeepLinesAndRunInPlace) {
+  const int n = 300;
+  std::vector<double> quad(n + 1), line(n + 1), v;
+  for (int i = 1; i <= n; ++i) quad[i] = 0.3 + 0.02 * i - 1e-4 * i * i, line[i] = 1.5 - 0.01 * i;
+  // Scans: the 53-point kernel is exact from point 27 on, the last 26 keep
+  // their values, so the 27-point kernel reads exact values from point 40 on.
+  SmoothScanPass(v = quad, n);
+  for (int i = 40; i <= n; ++i) EXPECT_NEAR(v[i], quad[i], 1e-12) << i;
+  SmoothProfilePass(v = quad, n);
+  for (int i = 52; i <= n - 51; ++i) EXPECT_NEAR(v[i], quad[i], 1e-12) << i;
+  for (auto pass : {SmoothScanPass, SmoothProfilePass}) {
+    pass(v = line, n);
+    for (int i = 1; i <= n; ++i) EXPECT_NEAR(v[i], line[i], 1e-12) << i;
+  }
+  // An impulse at point 1 reaches centre 52 with weight 1591 − 51²; point 51
+  // then averages 1..101, point 50 averages 1..99 with 51 already updated.
+  v.assign(n + 1, 0.0);
+  v[1] = 1;
+  SmoothProfilePass(v, n);
+  const double k52 = (1591.0 - 51 * 51) / 72821, m51 = (1 + k52) / 101;
+  EXPECT_NEAR(v[52], k52, 1e-15);
+  EXPECT_NEAR(v[51], m51, 1e-15);
+  EXPECT_NEAR(v[50], (1 + m51 + k52) / 99, 1e-15);
+  EXPECT_EQ(v[1] + v[53], 1.0);
+}
+
+TEST(DistributionRange, PlateauSearchReductionsAndDerivatives) {
+  // Scan 4 rises 0.002 per point; scan 3 is flat at 150 but bent (0.001 per
+  // point²); scan 2 is flat from 200 − 13 = 187 on, above a boundary at 80:
+  // p = round(0.98 · 186).
+  auto st = Series(4, 200, [](int s, int i) {
+    return s == 3 ? 0.001 * (i - 150) * (i - 150) : s == 2 ? (i > 80 ? 1.0 : 0.0) : 0.002 * i;
+  });
+  Plateau p = FindPlateau(*st, 4, 77);
+  EXPECT_EQ(std::tuple(p.found, p.scan, p.index), std::tuple(true, 2, 182));
+  // Flat without a boundary on its meniscus side (the depleted region behind
+  // a boundary that has passed), or rising: no plateau.
+  for (const double rise : {0.0, 0.002}) {
+    for (int i = 1; i <= 200; ++i) st->scanValue[2][i] = 0.01 + rise * i;
+    p = FindPlateau(*st, 4, 77);
+    EXPECT_EQ(std::tuple(p.found, p.scan, p.index), std::tuple(false, 1, 77));
+  }
+
+  // n_avg and d by method and data kind, reduced for short series, refused
+  // with fewer than n_avg + d + 1 scans from seqFirst on (scans with a
+  // boundary at point 60: the last one has the plateau).
+  struct Case { char kind, method; int scans, seqFirst, nAvg, d; };  // nAvg < 0: refused
+  for (const Case c : {Case{'R', 'T', 3, 1, 1, 1}, Case{'R', 'T', 2, 1, -1, 0}, Case{'R', 'R', 2, 1, 1, 0},
+                       Case{'R', 'R', 1, 1, -1, 0}, Case{'R', 'T', 4, 3, -1, 0}, Case{'P', 'T', 20, 1, 10, 3},
+                       Case{'P', 'R', 20, 1, 10, 0}, Case{'R', 'R', 20, 1, 3, 0}}) {
+    st = Series(c.scans, 200, [](int, int i) { return i > 60 ? 1.0 : 0.0; }, {}, c.kind);
+    st->seqFirst = c.seqFirst;
+    DistributionRange r;
+    ASSERT_EQ(ChooseDistributionRange(*st, c.method, c.scans, r), c.nAvg > 0) << c.method << c.scans;
+    if (c.nAvg > 0) {
+      EXPECT_EQ(std::tuple(r.nAvg, r.d, r.k, r.k0), std::tuple(c.nAvg, c.d, c.scans, c.scans - c.nAvg - c.d));
+    }
+  }
+  st = Series(1, 200, [](int, int) { return 1.0; });
+  console::StartTestConsole("R");  // the dialogue then leads on to the fit set-up
+  EXPECT_FALSE(ComputeDistribution(*st, {}));
+
+  // Time: values growing as 0.001·t give 0.001·t̄² per pair (t̄ = 150, 300 s).
+  const std::vector<double> t = {100, 200, 400};
+  st = Series(3, 200, [&](int s, int) { return 0.001 * t[s - 1]; }, t);
+  DistributionRange r;
+  ASSERT_TRUE(ChooseDistributionRange(*st, 'T', 3, r));
+  std::vector<double> g = DerivativeProfile(*st, r);
+  for (int i = 1; i <= 200; ++i) EXPECT_NEAR(g[i], 0.001 * (150.0 * 150 + 300.0 * 300), 1e-9) << i;
+  // Radial: slopes 0.003 and 0.004 per point give Σ t_j·slope_j, 0 within 51
+  // points of either end.
+  st = Series(2, 200, [](int s, int i) { return 0.001 * (s + 2) * i; });
+  ASSERT_TRUE(ChooseDistributionRange(*st, 'R', 2, r));
+  g = DerivativeProfile(*st, r);
+  for (int i = 1; i <= 200; ++i) EXPECT_NEAR(g[i], i >= 52 && i <= 149 ? 600 * 0.003 + 1200 * 0.004 : 0, 1e-9) << i;
+}
+
+// s* [S] of the local maxima of g shown that reach a fifth of the largest.
+std::vector<double> Peaks(const AnalysisState& st) {
+  std::vector<double> s;
+  for (int i = st.distStart + 1; i < st.distEnd; ++i)
+    if (st.distG[i] > st.distG[i - 1] && st.distG[i] >= st.distG[i + 1] && st.distG[i] > 0.2 * st.distMax)
+      s.push_back(st.distS[i]);
+  return s;
+}
+
+TEST(DistributionPeaks, SimulatedRunsOfOneAndTwoSpecies) {
+  // 50000 rpm, meniscus 6.05 cm, bottom 7.2 cm, scans every 300 s from 600 s,
+  // 6.0 .. 7.1 cm every 0.001 cm, noise 0.002 OD.
+  for (const auto& [species, scans] : {std::pair<std::vector<sim::Component>, int>{{{4.4, 6e-7, 0.8}}, 31},
+                                       {{{4.4, 6e-7, 0.5}, {7.5, 4.5e-7, 0.3}}, 19}}) {
+    const sim::Experiment run{6.05, 7.2, 50000, 0, species};
+    std::vector<double> times, radii;
+    for (int s = 0; s < scans; ++s) times.push_back(600 + 300.0 * s);
+    for (int i = 1; i <= 1101; ++i) radii.push_back(6.0 + 0.001 * i);
+    const sim::Profiles c = sim::solveLamm(run, times, radii);
+    std::mt19937 rng(99);
+    std::normal_distribution<double> noise(0, 0.002);
+    auto st = Series(scans, 1101, [&](int s, int i) { return c.c[s - 1][i - 1] + noise(rng); }, times);
+    const std::vector<double> loaded(st->scanValue[9], st->scanValue[9] + 1102);
+    for (char method : {'R', 'T'}) {
+      ASSERT_TRUE(CalculateDistribution(*st, method, scans));
+      const std::vector<double> peaks = Peaks(*st);
+      ASSERT_EQ(peaks.size(), species.size()) << method;
+      for (std::size_t k = 0; k < peaks.size(); ++k)
+        EXPECT_NEAR(peaks[k] / species[k].s, 1.0, species.size() == 1 ? 0.02 : 0.03) << method << k;
+    }
+    EXPECT_EQ(std::vector<double>(st->scanValue[9], st->scanValue[9] + 1102), loaded);
+  }
+}
+
+// The BSA run (SOURCES.md) with the published meniscus and fitted range.
+TEST(DistributionPeaks, RealBsaRunHasItsMonomerPeakAndADimerShoulder) {
+  const std::string start = SVFIT_SOURCE_DIR "/../shared/data/real/sedfit-bsa-ip4/00001.IP4";
+  if (!fs::exists(start)) GTEST_SKIP() << "real data not found: " << start;
+  AnalysisState st;
+  st.fileGeneration = 'I', st.dataKind = 'P', st.valueLimit = 15;
+  console::StartTestConsole("E");
+  ASSERT_TRUE(scans::SetStartFile(st, start));
+  scans::LoadHooks hooks;
+  hooks.pickRange = [](AnalysisState&, int) { return scans::RadialPick{6.2532, 7.155, 6.2299, 7.155}; };
+  ASSERT_EQ(scans::LoadSeries(st, hooks), scans::LoadOutcome::kLoaded);
+  scans::FinishLoading(st, hooks);
+  ApplyLoadingCut(st);
+  for (int last : {129, 100}) {  // the dimer reaches the bottom in the last scans; 87..100 show it
+    ASSERT_TRUE(CalculateDistribution(st, 'T', last));
+    const std::vector<double> peaks = Peaks(st);
+    ASSERT_EQ(peaks.size(), 1u) << last;
+    EXPECT_TRUE(peaks[0] > 4.2 && peaks[0] < 4.6) << peaks[0];
+  }
+  // One species alone falls off ever faster beyond its peak (ln g concave);
+  // d(ln g)/ds* rising again from 5.5 to 6.5 S is the dimer's shoulder.
+  auto slope = [&](double s) {
+    int i = st.distStart;
+    while (st.distS[i + 1] < s) ++i;
+    return std::log(st.distG[i + 10] / st.distG[i - 10]) / (st.distS[i + 10] - st.distS[i - 10]);
+  };
+  EXPECT_GT(slope(6.5), slope(5.5) + 0.3);
+  EXPECT_LT(slope(6.5), 0.0);
+}
+
+TEST(DistributionFile, GoldenTextAndNameRule) {
+  // The state of tests/testdata/distribution/README.md.
+  auto st = Series(2, 40, [](int, int) { return 0.0; });
+  for (int i = 1; i <= 40; ++i) st->scanRadius[2][i] = 6.0 + 0.01 * i, st->distG[i] = (i - 10) / 4.0;
+  st->infoLines[0] = "svfit test run, cell 2";
+  st->distMidScan = 2, st->distStart = 2, st->distEnd = 32;
+  st->distFirstScan = 12, st->distAverage = 3, st->distDistance = 1;
+  st->distMidTime = 5400.5, st->meniscusMarked = 5.95, st->omega2First = 27415567.5;
+  std::ifstream golden(SVFIT_SOURCE_DIR "/tests/testdata/distribution/run.FHT");
+  std::ostringstream text;
+  text << golden.rdbuf();
+  EXPECT_EQ(DistributionFileText(*st, 0.736), text.str());
+
+  // Named after the folder above the run folder; old files after the file.
+  for (const auto& [path, name] : {std::pair{"/data/bsa/run0427/00001.IP4", "bsa.FHT"}, {"/00001.RA2", "00001.FHT"}}) {
+    st->firstFileName = path;
+    EXPECT_EQ(DistributionFileName(*st), name);
+  }
+  st->fileGeneration = 'O';
+  st->firstFileName = "/data/old/CELL2R07";
+  EXPECT_EQ(DistributionFileName(*st), "CELL2R07.FHT");  // a failed write: the session test
+}
+
+}  // namespace
+}  // namespace svfit::results
