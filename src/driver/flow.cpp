@@ -184,7 +184,8 @@ bool RunFit(AnalysisState& st) {
   }
   // The distribution file once more, now with the fitted component's psv·rho.
   // The results screen follows at once, so a failure waits for a key.
-  if (st.distExists && (st.modelLetter == 'N' || st.modelLetter == 'C') &&
+  const char form = models::modelInfo(st.modelLetter).paramsLike;  // F as N
+  if (st.distExists && (form == 'N' || form == 'C') &&
       !results::WriteDistributionFile(st, st.psvRho[1])) {
     console::Write("press a key  ");
     if (console::ReadKey() == 0) console::ReadKey();

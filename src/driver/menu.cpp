@@ -21,7 +21,10 @@ namespace {
 
 using console::WriteLn;
 
-bool SedfitModel(char m) { return m == 'N' || m == 'C' || m == 'M'; }
+bool SedfitModel(char m) {
+  const models::ModelInfo* model = models::findModel(m);
+  return model != nullptr && model->exportAs != 0;
+}
 
 Route To(Step s) { return Route{s, SetupEntry::kStart}; }
 Route Setup(SetupEntry e) { return Route{Step::kSetup, e}; }
@@ -122,7 +125,7 @@ Route OptionT(AnalysisState& st) {
   st.display.residuals = false;
   st.display.spread = true;
   const models::ModelInfo* model = models::findModel(st.modelLetter);
-  st.display.partialTraces = model && model->hasBottom;  // the bounded-cell models N and R
+  st.display.partialTraces = model && models::hasPartialTraces(*model);  // models N and R
   return To(Step::kGraph);
 }
 

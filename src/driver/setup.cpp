@@ -194,12 +194,14 @@ void DiffusionTime(AnalysisState& st) {
 // New or kept start values. The damping the fit starts from is the answer to
 // the damping question with new start values, and at most 1 when the fit
 // goes on from the last estimates. The last estimates are offered only for
-// the same model with the same number of components: with another number
-// they would not fill the parameter layout. Returns true when new start
-// values were needed without asking (another model or layout).
+// the same model (or one with the same parameters: N and F) with the same
+// number of components: with another number they would not fill the
+// parameter layout. Returns true when new start values were needed without
+// asking (another model or layout).
 bool StartValues(AnalysisState& st, const SetupServices& services, int previousComponents) {
-  const bool modelChanged =
-      st.modelLetter != st.prevModelLetter || st.componentCount != previousComponents;
+  const models::ModelInfo* previous = models::findModel(st.prevModelLetter);
+  const bool modelChanged = previous == nullptr || previous->paramsLike != Model(st).paramsLike ||
+                            st.componentCount != previousComponents;
   bool fresh = modelChanged;
   if (!modelChanged) {
     fresh = AskKey({.prompt = "The until now (E)stimated parameters as start values or (N)ew ones "

@@ -1,10 +1,13 @@
-// The one table of the nine models, their parameter names, and the rule that
+// The one table of the ten models, their parameter names, and the rule that
 // turns a molar mass into a diffusion coefficient.
 //
 // The parameter vector has three layouts (component slots in model_common.h):
 //   H, P, C, O, D   c0, s, base line, r_m, D; C adds (c0, s, D) at 6, 9, 12
 //   S, M            c0, s0, base line, r_m, k, D
-//   R, N            c0, s, base line, r_m, r_b, slope, D; N adds (c0, s, D) at 8, 11, 14
+//   R, N, F         c0, s, base line, r_m, r_b, slope, D; N and F add (c0, s, D) at 8, 11, 14
+// Model F is model N's layout with the numerical solution in place of the
+// approximation: everything after the fit (report, plots, export) treats it
+// as N, and the two share start values.
 // A D-or-M value above 2e-5 is a molar mass M; the component then diffuses
 // with D = s·R·T/((1 − v̄ρ)·M), kept as D = s·dPerS with s the fitted
 // s·ω²_first, and its eps = 2D/(s·ω²·r_m²) = epsPerS/(r_m²·ω²) no longer
@@ -29,33 +32,41 @@ constexpr unsigned bit(int k) { return 1u << k; }
 
 // clang-format off
 constexpr ModelInfo kCatalogue[] = {
+  {'F', "(F) numeric Lamm solution (with Meniscus and  Bottom boundary)  finite vol.  ",
+   "numeric Lamm solution (with Meniscus and  Bottom boundary)",
+   Layout::Bounded, 7, 4, 7, 'N', 'N', 'N', true, true, bit(3) | bit(6), 0.5,
+   concF, valueF, gradF, prepareF},
   {'H', "(H) synthetic boundary Hiester+Vermeulen (without  boundaries)  Fujita  2.162",
    "synthetic boundary Hiester+Vermeulen (without  boundaries)  Fujita  2.162",
-   Layout::Faxen, 5, 1, 5, 'H', false, false, bit(3), 0.5, concH, valueH, gradH},
+   Layout::Faxen, 5, 1, 5, 'H', 'H', 0, false, false, bit(3), 0.5, concH, valueH, gradH, nullptr},
   {'P', "(P) synthetic boundary    lnx-tau        (without  boundaries)  Fujita  2.147",
    "synthetic boundary    lnx-tau        (without  boundaries)  Fujita  2.147",
-   Layout::Faxen, 5, 1, 5, 'P', false, false, bit(3), 0.5, concP, valueP, gradP},
+   Layout::Faxen, 5, 1, 5, 'P', 'P', 0, false, false, bit(3), 0.5, concP, valueP, gradP, nullptr},
   {'S', "(S) synthetic boundary    S=So(1-c*k)    (without  boundaries)  Fujita  2.115",
    "synthetic boundary    S=So(1-c*k)    (without  boundaries)  Fujita  2.115",
-   Layout::Fujita, 6, 1, 6, 'S', false, false, bit(3) | bit(5), 0.8, concS, valueS, gradS},
+   Layout::Fujita, 6, 1, 6, 'S', 'S', 0, false, false, bit(3) | bit(5), 0.8,
+   concS, valueS, gradS, nullptr},
   {'R', "(R) synthetic boundary    (with Bottom  not meniscus boundary)      Marand    ",
    "synthetic boundary    (with Bottom  not meniscus boundary)",
-   Layout::Bounded, 7, 1, 7, 'R', true, true, bit(3) | bit(6), 0.5, concR, valueR, gradR},
+   Layout::Bounded, 7, 1, 7, 'R', 'R', 0, true, true, bit(3) | bit(6), 0.5,
+   concR, valueR, gradR, nullptr},
   {'N', "(N) standard sector cell  (with Meniscus and  Bottom boundary)       and     ",
    "standard sector cell  (with Meniscus and  Bottom boundary)",
-   Layout::Bounded, 7, 4, 7, 'N', true, true, bit(3) | bit(6), 0.5, concN, valueN, gradN},
+   Layout::Bounded, 7, 4, 7, 'N', 'N', 'N', true, true, bit(3) | bit(6), 0.5,
+   concN, valueN, gradN, nullptr},
   {'C', "(C) \" improved faxen type solution    (only Meniscus boundary)      Kovell    ",
    "improved faxen type solution    (only Meniscus boundary)",
-   Layout::Faxen, 5, 4, 5, 'F', false, true, bit(3), 0.5, concC, valueC, gradC},
+   Layout::Faxen, 5, 4, 5, 'F', 'C', 'C', false, true, bit(3), 0.5, concC, valueC, gradC, nullptr},
   {'M', "(M) \" faxen type solution S=So(1-c*k) (only Meniscus boundary)       2001     ",
    "faxen type solution S=So(1-c*k) (only Meniscus boundary)",
-   Layout::Fujita, 6, 1, 6, 'S', false, true, bit(3) | bit(5), 0.8, concM, valueM, gradM},
+   Layout::Fujita, 6, 1, 6, 'S', 'M', 'M', false, true, bit(3) | bit(5), 0.8,
+   concM, valueM, gradM, nullptr},
   {'O', "(O) \" faxen type solution (only Meniscus not  bottom boundary)  Holladay 1979",
    "faxen type solution (only Meniscus not  bottom boundary)  Holladay 1979",
-   Layout::Faxen, 5, 1, 5, 'F', false, true, bit(3), 0.5, concO, valueO, gradO},
+   Layout::Faxen, 5, 1, 5, 'F', 'O', 0, false, true, bit(3), 0.5, concO, valueO, gradO, nullptr},
   {'D', "(D) \" faxen type solution (only Meniscus not  bottom boundary)  Philo    1997:",
    "faxen type solution (only Meniscus not  bottom boundary)  Philo    1997",
-   Layout::Faxen, 5, 1, 5, 'F', false, true, bit(3), 0.5, concD, valueD, gradD},
+   Layout::Faxen, 5, 1, 5, 'F', 'D', 0, false, true, bit(3), 0.5, concD, valueD, gradD, nullptr},
 };
 
 constexpr std::string_view kFaxenNames[] = {
@@ -92,7 +103,7 @@ const ModelInfo* findModel(char letter) {
 const ModelInfo& modelInfo(char letter) {
   const ModelInfo* m = findModel(letter);
   assert(m != nullptr && "unknown model letter");
-  return m != nullptr ? *m : kCatalogue[5];
+  return m != nullptr ? *m : *findModel('C');
 }
 
 int paramCountFor(const ModelInfo& model, int components) {
@@ -156,13 +167,15 @@ void applyMolarMassRule(AnalysisState& st) {
   }
 }
 
-ModelParams modelParamsOf(const AnalysisState& st) {
+ModelParams modelParamsOf(const AnalysisState& st, Derivatives needs, int threads) {
   ModelParams p;
   p.P = st.param;
   p.paramCount = st.paramCount;
   p.molMassGiven = st.molMassGiven;
   p.dPerS = st.dPerS;
   p.epsPerS = st.epsPerS;
+  const ModelInfo* model = findModel(st.modelLetter);
+  if (model != nullptr && model->prepare != nullptr) p.lamm = model->prepare(st, p, needs, threads);
   return p;
 }
 

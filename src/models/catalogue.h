@@ -1,4 +1,4 @@
-// The model catalogue: the nine model letters with their menu lines,
+// The model catalogue: the ten model letters with their menu lines,
 // parameter layouts and functions, and the inputs every model function takes.
 //
 // Menus, set-up, fit, plots and reports read the table below; nothing else in
@@ -8,12 +8,16 @@
 // gradient dc/dr. They touch no shared state, so scans can be evaluated in
 // parallel threads; the only state that runs from point to point (the previous
 // traces of models R and N for their validity test) is passed explicitly.
+// Nine models are analytic approximations; model F solves the Lamm equation
+// numerically once per parameter set (its `prepare` step, run when the
+// parameter side is formed) and its three functions read that solution.
 //
 // Units: radii in cm, times in s, D in cm²/s. The s parameter is s·ω²_first
 // [1/s] and every scan's ω² is relative to omega2First, so s·ω²·t of a scan is
 // P[2]·omega2·t.
 #pragma once
 
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -30,6 +34,8 @@ inline constexpr double kMolarMassThreshold = 2e-5;
 // relations of the report, so a mass read off the report can be entered as is.
 inline constexpr double kGasConstant = 8.316e7;
 
+struct LammSeries;  // model F: the numerical solutions of one parameter set (lamm_model.h)
+
 // The parameter side of a model evaluation: the same for every scan of a pass.
 struct ModelParams {
   PerParam<double> P{};               // parameter vector P[1..16]
@@ -37,6 +43,7 @@ struct ModelParams {
   PerComponent<bool> molMassGiven{};  // component k's D-or-M parameter is a molar mass
   PerComponent<double> dPerS{};       // D_k = s_k·dPerS[k] when molMassGiven [cm²]
   PerComponent<double> epsPerS{};     // eps_k = epsPerS[k]/(r_m²·omega2) when molMassGiven [cm²]
+  std::shared_ptr<const LammSeries> lamm;  // model F: solutions for these parameters, else null
 };
 
 // The scan side of a model evaluation.
@@ -83,10 +90,22 @@ using ValueFn = double (*)(const ModelParams&, const ScanContext&, double r, Par
 // dc/dr at fixed time, without base line (and without the linear term of R, N).
 using GradFn = double (*)(const ModelParams&, const ScanContext&, double r);
 
+// Which derivatives a parameter side must be able to give. The analytic
+// models always give all; model F solves only the sensitivities asked for.
+enum class Derivatives {
+  kNone,  // values and gradients (plots, Archibald masses)
+  kFree,  // by the parameters of the free list (the evaluation pass)
+  kAll,   // by every parameter
+};
+// Model F: solves the Lamm equation for the parameters of `params` over the
+// loaded series; threads = 0 uses every core.
+using PrepareFn = std::shared_ptr<const LammSeries> (*)(const AnalysisState&, const ModelParams&,
+                                                        Derivatives, int threads);
+
 enum class Layout {
   Faxen,    // H, P, C, O, D: c0, s, base line, r_m, D; C: components 2..4 at 6..14
   Fujita,   // S, M: c0, s0, base line, r_m, k, D
-  Bounded,  // R, N: c0, s, base line, r_m, r_b, slope, D; N: components 2..4 at 8..16
+  Bounded,  // R, N, F: c0, s, base line, r_m, r_b, slope, D; N, F: components 2..4 at 8..16
 };
 
 struct ModelInfo {
@@ -97,7 +116,9 @@ struct ModelInfo {
   int baseParamCount;      // parameters with one component
   int maxComponents;       // 4 for C and N, else 1
   int dParamIndex;         // position of component 1's D-or-M parameter
-  char reportFamily;       // report form: 'N', 'R', 'F' (C, D, O), 'H', 'S' (S, M), 'P'
+  char reportFamily;       // report form: 'N' (N, F), 'R', 'F' (C, D, O), 'H', 'S' (S, M), 'P'
+  char paramsLike;         // models with the same letter here share start values (N and F)
+  char exportAs;           // SEDFIT export of this letter's form: N, C, M (F as N); 0 = none
   bool hasBottom;          // R, N: bottom radius P[5], slope P[6], validity test
   bool archibald;          // Archibald masses are evaluated (not H, P, S)
   unsigned mayBeNegative;  // bit k set: a step may make P[k] negative
@@ -105,14 +126,21 @@ struct ModelInfo {
   ConcFn conc;
   ValueFn value;
   GradFn gradient;
+  PrepareFn prepare;       // model F: the numerical solution; null for the analytic models
 };
 
-// The nine models in menu order H, P, S, R, N, C, M, O, D.
+// The ten models in menu order F, H, P, S, R, N, C, M, O, D.
 std::span<const ModelInfo> modelCatalogue();
 // The model of a letter (upper case), or null for any other character.
 const ModelInfo* findModel(char letter);
 // The model of a letter that must be valid (a bug otherwise).
 const ModelInfo& modelInfo(char letter);
+
+// The analytic bounded-cell models R and N are a boundary term plus a bottom
+// term, which the plots can draw apart; model F's numerical solution is one.
+inline bool hasPartialTraces(const ModelInfo& model) {
+  return model.hasBottom && model.prepare == nullptr;
+}
 
 // paramCount for n components (1 ≤ n ≤ maxComponents), and back.
 int paramCountFor(const ModelInfo& model, int components);
@@ -143,8 +171,10 @@ void classifyDiffusionOrMass(AnalysisState& st);
 // molar mass is given (every model evaluation follows this rule).
 void applyMolarMassRule(AnalysisState& st);
 
-// The parameter side of the current state.
-ModelParams modelParamsOf(const AnalysisState& st);
+// The parameter side of the current state; for model F this solves the Lamm
+// equation (or takes the solution of the same parameters from a cache).
+ModelParams modelParamsOf(const AnalysisState& st, Derivatives needs = Derivatives::kNone,
+                          int threads = 0);
 
 // The scan side of scan s for the current parameters (the bottom corrections
 // of R and N are formed here).

@@ -1,7 +1,7 @@
 // Pieces shared by the model families (internal to models/): how a component's
 // variables are seeded for the three kinds of evaluation, the slit-corrected
 // time, the diffusion ratio eps, the meniscus terms of models C, M and N, the
-// Fujita ratio of models S and M, and the declarations of the 27 model
+// Fujita ratio of models S and M, and the declarations of the model
 // functions that the catalogue lists.
 //
 // Kinds of evaluation of one formula template:
@@ -328,6 +328,9 @@ SVFIT_MODEL_FUNCTIONS(C)
 SVFIT_MODEL_FUNCTIONS(M)
 SVFIT_MODEL_FUNCTIONS(O)
 SVFIT_MODEL_FUNCTIONS(D)
+SVFIT_MODEL_FUNCTIONS(F)
 #undef SVFIT_MODEL_FUNCTIONS
+std::shared_ptr<const LammSeries> prepareF(const AnalysisState&, const ModelParams&, Derivatives,
+                                           int threads);
 
 }  // namespace svfit::models::detail

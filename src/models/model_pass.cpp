@@ -62,7 +62,7 @@ constexpr int kIndexBlock = 256;  // radial indices per task of phase 2
 void modelPass(AnalysisState& st, PassSums& sums, int threads) {
   const ModelInfo& model = modelInfo(st.modelLetter);
   applyMolarMassRule(st);
-  const ModelParams params = modelParamsOf(st);
+  const ModelParams params = modelParamsOf(st, Derivatives::kFree, threads);
   const int first = st.seqFirst;
   const int positions = std::max(0, st.seqLast - st.seqFirst + 1);
   const int freeCount = st.freeCount;
@@ -172,9 +172,9 @@ void modelPass(AnalysisState& st, PassSums& sums, int threads) {
 
 // ---- Single points ------------------------------------------------------------
 
-ScanModel::ScanModel(const AnalysisState& st, int scan)
+ScanModel::ScanModel(const AnalysisState& st, int scan, Derivatives needs)
     : model_(&modelInfo(st.modelLetter)),
-      params_(modelParamsOf(st)),
+      params_(modelParamsOf(st, needs)),
       context_(scanContextOf(st, params_, scan)) {}
 
 double ScanModel::value(double r) const { return model_->value(params_, context_, r, nullptr); }

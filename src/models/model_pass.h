@@ -52,10 +52,11 @@ double GradientAt(const AnalysisState& st, int scan, double r);  // dc/dr, no ba
 // partial traces); other models: the value without base line, bottom 0.
 PartialTraces PartialTracesAt(const AnalysisState& st, int scan, double r);
 
-// The model of one scan with the current parameters, set up once.
+// The model of one scan with the current parameters, set up once. Model F
+// gives derivatives (valueAndDerivs) only when set up with kAll.
 class ScanModel {
  public:
-  ScanModel(const AnalysisState& st, int scan);
+  ScanModel(const AnalysisState& st, int scan, Derivatives needs = Derivatives::kNone);
   double value(double r) const;
   double gradient(double r) const;
   PartialTraces traces(double r) const;

@@ -247,7 +247,7 @@ AxisScale DrawFitPlot(AnalysisState& st) {
       }
     }
   }
-  if ((st.modelLetter == 'N' || st.modelLetter == 'R') && fit) {
+  if (fit && HaveModel(st) && models::modelInfo(st.modelLetter).hasBottom) {
     // Bounded cells: room for the amplitude the model can reach near the bottom.
     double amp = st.param[1] + st.param[3] - yMin;
     if (st.paramCount > 7) amp += st.param[8];
@@ -290,7 +290,8 @@ AxisScale DrawFitPlot(AnalysisState& st) {
       gr::SetDrawColor(colour);
       DrawCurve(st, grad, s, true, 0.0);
     }
-    if (fit && d.partialTraces && d.concentration && HaveModel(st) && models::modelInfo(st.modelLetter).hasBottom)
+    if (fit && d.partialTraces && d.concentration && HaveModel(st) &&
+        models::hasPartialTraces(models::modelInfo(st.modelLetter)))
       DrawPartialTraces(st, conc, s, colour, shift);
     if (d.slow) gr::Delay(300);  // option P: set by set
   }

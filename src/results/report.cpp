@@ -271,7 +271,9 @@ void ClosingLine(ReportText& out) {
 
 void ReportN(const AnalysisState& st, ReportText& out, const std::string& date) {
   if (st.componentCount != 2) LeadingBlankLine(out);
-  out.Line("ORVI (N = correct air + bottom boundary) " + st.dataKindText + "  Date: " + date);
+  // Model F shares this report; its letter stands in the title.
+  out.Line(std::string("ORVI (") + st.modelLetter + " = correct air + bottom boundary) " +
+           st.dataKindText + "  Date: " + date);
   OutcomeLines(st, out);
   const double slit = PrintRunSummary(st, out);
   BoundedCellSettings(st, out, slit);

@@ -40,11 +40,14 @@ constexpr double kGasConstant = 8.316e7;  // R [erg/(mol·K)] as the molar-mass 
 
 bool Interference(const AnalysisState& st) { return st.dataKind == 'P'; }
 
+// The form of the export: N, C or M (model F is exported as N).
+char ExportForm(const AnalysisState& st) { return models::modelInfo(st.modelLetter).exportAs; }
+
 // The last exported point of a scan: every loaded point for the Faxen-type
 // models (they have no bottom boundary to keep away from), the last used
 // point for model N.
 int LastExportedPoint(const AnalysisState& st, int scan) {
-  return st.modelLetter == 'N' ? st.scanLastPoint[scan] : st.scanPointCount[scan];
+  return ExportForm(st) == 'N' ? st.scanLastPoint[scan] : st.scanPointCount[scan];
 }
 
 std::string ScanIndex(const AnalysisState& st, int scan) {
@@ -105,11 +108,11 @@ SedfitSlotArray SedfitSlots(const AnalysisState& st, double divisor, bool estima
   v[76] = st.tiNoiseOn ? 1.0 : 0.0;
   v[81] = st.riNoiseOn ? 1.0 : 0.0;
 
-  if (st.modelLetter == 'C' || st.modelLetter == 'M') {
+  if (ExportForm(st) == 'C' || ExportForm(st) == 'M') {
     v[41] = st.bottomMarked;
     v[43] = RadiusAt(st, last, st.scanPointCount[last] - 1);
   }
-  if (st.modelLetter == 'M') {
+  if (ExportForm(st) == 'M') {
     // P[5] is mu of s = s0(1 − mu·c), P[6] the diffusion coefficient. A mu of
     // (almost) 0 is taken as 1e-20 so that its logarithm exists.
     double mu = P[5];

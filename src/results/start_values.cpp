@@ -26,6 +26,7 @@
 
 #include "fit/normal_system.h"
 #include "fit/polynomial.h"
+#include "models/catalogue.h"
 
 namespace svfit::results {
 
@@ -159,7 +160,8 @@ bool estimatePlateauAndBoundary(AnalysisState& st, bool tiMode, int l1, int q, d
   }
   st.param[2] = v;
 
-  st.param[5] = (letter == 'N' || letter == 'R') ? st.bottomMarked : 0.0;
+  const models::ModelInfo* model = models::findModel(letter);
+  st.param[5] = model != nullptr && model->hasBottom ? st.bottomMarked : 0.0;
   st.param[3] = 0;
   if ((letter == 'S' || letter == 'H') && st.scanValue[c][1] > 0) st.param[3] = st.scanValue[m][1];
   st.param[1] -= st.param[3];

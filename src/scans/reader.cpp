@@ -304,6 +304,7 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
   st.scanCount = scan;
   st.scanOmega2[scan] = omega2;
   st.scanRunTime[scan] = st.runTime;
+  st.scanElapsed[scan] = header.elapsedTime;
   st.scanTime[scan] = st.runTime;
   st.scanTitle[scan] = head.header;
   st.scanFileName[scan] = path;

@@ -128,6 +128,7 @@ struct AnalysisState {
   PerScan<int> bottomPoint{};         // last point before the cell bottom found at loading, 0 = not asked for
   PerScan<double> scanOmega2{};       // ω² of the scan [rad²/s²], divided by omega2First after loading
   PerScan<double> scanRunTime{};      // header ω²t integral / ω² of the scan [s]
+  PerScan<double> scanElapsed{};      // header elapsed time since the rotor started [s]
   PerScan<double> scanTime{};         // time used by the models [s]: run time + slit correction
   PerScan<std::string> scanTitle;     // header line of the scan file
   PerScan<std::string> scanFileName;  // path of the file the scan was read from
@@ -212,7 +213,7 @@ struct AnalysisState {
   std::string file3000Name;           // file picked as the 3000 rpm scan
 
   // ---- Fit set-up (set by the set-up dialog) --------------------------------
-  char modelLetter = 'C';             // H, P, S, R, N, C, M, O or D
+  char modelLetter = 'C';             // F, H, P, S, R, N, C, M, O or D
   char prevModelLetter = 'Z';         // 'Z' = no model yet
   PerParam<double> param{};           // parameter vector P[1..16]
   PerParam<double> startValue{};      // parameters when the last fit started

@@ -243,6 +243,57 @@ TEST_F(Session, AbsorbanceRunZeroIterationsTwoSpeciesThenOneByOne) {
   }
 }
 
+// The absorbance run fitted with model N from two marked species, then (W)
+// with model F going on from N's estimates (E), then the option letters after
+// F as after N: U, C, G, T, V, R.
+TEST_F(Session, AbsorbanceRunModelNThenModelFFromItsEstimates) {
+  const std::string marks = Right(490) + "1" + Right(165) + "2" + "\n" + "\n\n";  // S1, S2; psv
+  const std::string results = std::string("\x1b") + "\n\n\n\n" + " " + "\n" + "\x1b";
+  const std::string input = "\r\r\rS\r\r" + kSample + "/abs\n2\n\n\n\nE" + Left(168) + "M" +
+                            Right(35) + "A" + Right(701) + "E" + "\n\nN"  // loaded, picked
+                            + "\n\n\n\n\n\n\n" + "N" + "N" + marks + "0\n" + results  // model N
+                            + "W" + "\n\n\n\n" + "N" + "F" + marks + "E" + "0\n" + results  // F
+                            + "Uexport\nY\nE" + "C\x1b" + "G\x1b" + "T\x1b" + "V\x1b" + "R" +
+                            "\n\n\n\n" + " \n\x1b" + "EF";
+  const RunResult r = RunProgram(input);
+  ASSERT_FALSE(r.timedOut) << r.out;
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  const std::string& t = r.out;
+  const std::string afterN = t.substr(t.find(kMenu + "W"));
+  EXPECT_NE(afterN.find("Philo    1997:F\n"), std::string::npos);
+  EXPECT_NE(afterN.find("(E)stimated parameters as start values or (N)ew ones  (E/N) : E"),
+            std::string::npos);
+  // N's report, then F's: the same layout, the letter in the title and the
+  // model line; F starts where N ended.
+  EXPECT_NE(t.find("ORVI (N = correct air + bottom boundary)  (absorption)  Date: "),
+            std::string::npos);
+  EXPECT_NE(afterN.find("ORVI (F = correct air + bottom boundary)  (absorption)  Date: "),
+            std::string::npos);
+  EXPECT_NE(afterN.find("\n(F)" + kSample + "/abs/00001\n"), std::string::npos);
+  EXPECT_NE(afterN.find("Parameter(total/estimated)/tau(last set)       10/10"), std::string::npos);
+  for (const std::string& label : {kS1, std::string("2.Svedberg coeff.(Svedb.units)  "),
+                                   std::string("Bottom radius                  ")})
+    EXPECT_EQ(TableRow(t, label, 2).start, TableRow(t, label, 1).value) << label;
+  const std::tuple<std::string, double, double> truth[] = {
+      {kS1, 4.4, 3.0},
+      {"2.Svedberg coeff.(Svedb.units)  ", 6.8, 2.5},
+      {kD1, 6.0179e-7, 1.8},
+      {"2.Diffusion coefficient         ", 4.6502e-7, 1.5}};
+  for (const auto& [label, value, digits] : truth)
+    EXPECT_GT(Digits(TableRow(t, label, 2).value, value), digits) << label;
+  const auto rmsd = t.rfind("Standard deviation(rmsd)/time diff./SSR      ");
+  EXPECT_NEAR(std::stod(t.substr(rmsd + 46, 9)), 0.004, 0.0004);
+  // After F the option letters act as after N: U exports, the graphs are
+  // drawn, R shows the report again.
+  const std::string options = t.substr(t.find(kMenu + "U"));
+  EXPECT_NE(options.find("30 data files, list.ra9 and ~tmppars.ra9 written to export/"),
+            std::string::npos);
+  for (const char* letter : {"C", "G", "T", "V"})
+    EXPECT_NE(options.find(kMenu + letter + "\n[graph"), std::string::npos) << letter;
+  EXPECT_EQ(Count(options, "ORVI (F = correct air + bottom boundary)"), 1);
+  EXPECT_NE(t.find(kFinish), std::string::npos);
+}
+
 // The interference run (simulated: 3.0 fringes at 4.4 S, D = 6.0179e-7
 // cm²/s, meniscus 6.12 cm, TI noise of rms 0.02, RI offsets of sd 0.1): RI and
 // TI noise with D fixed at its true value, then (W) everything free from the

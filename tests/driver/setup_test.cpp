@@ -155,6 +155,18 @@ TEST(SetupDialog, ViewerMarksGiveTheComponentCount) {
   EXPECT_EQ(picks, 1);
   EXPECT_EQ(st->paramCount, 5);
   EXPECT_EQ(st->diffTimeOffset, 42.0);
+  // N and F share their parameters: after N with two components, F offers
+  // N's estimates, and E keeps them with the damping at most 1.
+  st->modelLetter = st->prevModelLetter = 'N';
+  st->componentCount = 2;
+  st->param = {0, 0.7, 4.4e-13 * kOmega2, 0, 5.95, 7.2, 0, 6e-7, 0.2, 7e-13 * kOmega2, 4e-7};
+  const PerParam<double> fromN = st->param;
+  StartTestConsole(std::string("N") + "f" + "\r\r" + "E" + "0\r");
+  ASSERT_TRUE(SetupDialog(*st, SetupEntry::kNoise, Estimator(nullptr, pick)));
+  EXPECT_TRUE(Shown("(E)stimated parameters as start values or (N)ew ones  (E/N) : E"));
+  EXPECT_EQ(st->modelLetter, 'F');
+  EXPECT_EQ(st->param, fromN);
+  EXPECT_EQ(st->dampQ, 1.0);
 }
 
 TEST(SetupDialog, FixedNumbersOutOfRangeAskAgainAndTooFewPointsRepeatTheScreen) {

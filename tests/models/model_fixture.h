@@ -53,6 +53,7 @@ inline void setSeries(AnalysisState& st, int scans, int points, double firstTime
     st.scanSequence[s] = s;
     st.scanOmega2[s] = 1.0;
     st.scanTime[s] = firstTime + step * (s - 1);
+    st.scanRunTime[s] = st.scanElapsed[s] = st.scanTime[s];  // at speed from the start
     st.scanPointCount[s] = points;
     st.scanFirstPoint[s] = 1;
     st.scanLastPoint[s] = points;

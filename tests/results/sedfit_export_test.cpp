@@ -56,6 +56,11 @@ TEST(SedfitExport, FilesMatchTheGoldenFilesAndOENamesOnlyTheRadii) {
   const SedfitSlotArray o = SedfitSlots(*st, 2.0, false);
   for (int k = 1; k <= kSedfitSlots; ++k) EXPECT_EQ(o[k], k == 40 ? 6.04 : k == 41 ? 7.19 : e[k]) << k;
   EXPECT_EQ(SedfitExtension(*st, false), "ra0");
+  // Model F has N's parameters and writes N's files.
+  st->modelLetter = 'F';
+  EXPECT_EQ(SedfitDataText(*st, 1, 2.0), Golden("00001.ra9"));
+  EXPECT_EQ(SedfitParameterText(SedfitSlots(*st, 2.0, true)), Golden("~tmppars.ra9"));
+  st->modelLetter = 'N';
 
   // Interference: offset and base-line term instead of the "1" column.
   st->dataKind = 'P', st->dataOffset = 0.5, st->startValue[3] = 0.02, st->meanRiOffset = 0.003;

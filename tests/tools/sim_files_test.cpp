@@ -206,7 +206,7 @@ TEST(SimCommandLine, OptionsReachTheSetupAndBadInputIsNamedPlainly) {
       {c + "--r-end 7.0 --r-start 6.99", "20 to 2800"},
       {c + "--interference --slit-time 40", "one instant"},
       {c + "--slit-time 200 --interval 120", "longer than"},
-      {c + "--accel-time 400 --first 300", "at speed"},
+      {c + "--first -300", "before the start"},
       {c + c + c + c + c, "at most four"}};
   for (const auto& [line, message] : bad) {
     std::string what = "accepted";

@@ -186,9 +186,7 @@ std::string checkSetup(const SeriesSetup& setup) {
     return format("the number of scans must lie between 1 and %d", kMaxScansPerSeries);
   if (setup.firstFileNumber < 1 || setup.firstFileNumber + setup.scanCount - 1 > 99999)
     return "file numbers must stay between 00001 and 99999";
-  if (!(setup.firstScan >= 0 && setup.firstScan >= run.accelerationTime))
-    return format("the first scan (%.0f s) must not come before the rotor is at speed (%.0f s)",
-                  setup.firstScan, run.accelerationTime);
+  if (!(setup.firstScan >= 0)) return "the first scan must not come before the start";
   if (setup.scanCount > 1 && !(setup.interval >= 1))
     return "scans must be at least 1 s apart";
   const double last = setup.firstScan + (setup.scanCount - 1) * setup.interval;

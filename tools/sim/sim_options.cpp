@@ -233,7 +233,8 @@ Components (one to four):
 Run:
   --rpm N          rotor speed [rpm] (42000)
   --accel-time S   linear acceleration from rest to speed [s] (0); header
-                   times count from the start, w2t integrates the ramp
+                   times count from the start, w2t integrates the ramp;
+                   scans may fall within it (the header keeps the set speed)
   --temperature T  [deg C] (20.0)
   --meniscus R     [cm] (6.0)
   --bottom R       [cm] (7.2)
