@@ -40,6 +40,9 @@ printf '\e[D\e[1;2D\e[C\e[1;2C\e[A\e[B\eOA\e[H\e[F\e[5~\e[6~' >"$key_seeds/curso
 printf '\eOP\e[15~\e[24~\e[[A\e[2~\e[3~\e' >"$key_seeds/function"
 printf 'a\xc3\xa4\xc2\xb5\x7f\r\n\n\e\e[' >"$key_seeds/text"
 
+# Leaks of third-party caches (fontconfig) are not the program's.
+export LSAN_OPTIONS="suppressions=$root/tests/fuzz/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+
 status=0
 printf '%-18s %10s %8s %8s %8s %8s  %s\n' target executions seconds cov ft corpus result
 run() {

@@ -58,12 +58,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   if (drawing.pages.empty()) return 0;
-  // Drawing is slower than parsing: every fourth input is drawn.
-  if (size % 4 == 0) {
-    const bool png = size % 8 == 0;
+  // Drawing is far slower than parsing: every eighth input is drawn, as PNG
+  // only when its pages stay small (the renderer allows pages of hundreds of
+  // megabytes, which would only measure the memory), else as SVG.
+  if (size % 8 == 0) {
+    bool small = true;
+    for (const HpglPage& page : drawing.pages) {
+      const PageBox box = PageBoxOf(page);
+      const double scale = DeviceScale(box, PlotFormat::kPng, {false, 10});
+      small = small && box.width * scale < 2000 && box.height * scale < 2000;
+    }
+    const bool png = small && size % 16 == 0;
     std::string error;
     RenderHpgl(drawing, g_dir + (png ? "/plot.png" : "/plot.svg"), png ? PlotFormat::kPng : PlotFormat::kSvg,
-               {size % 16 == 0, 10}, &error);
+               {size % 32 == 0, 10}, &error);
   }
   return 0;
 }
