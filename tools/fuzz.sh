@@ -8,6 +8,7 @@
 #                          the key decoder, 3·10^5 of the slower text parsers
 #                          and HPGL renderer
 #   tools/fuzz.sh N        N executions per target (CI: a short run)
+#   FUZZ_TARGETS="fuzz_key_decoder ..." tools/fuzz.sh   only those targets
 #
 # Seeds are read where they lie, never copied: the real scan files in
 # ../shared/data/real and the sample runs in data/sample (for the reader and
@@ -48,6 +49,7 @@ printf '%-18s %10s %8s %8s %8s %8s  %s\n' target executions seconds cov ft corpu
 run() {
   local target=$1 count=${runs:-$2}
   shift 2
+  [[ -z ${FUZZ_TARGETS:-} || " $FUZZ_TARGETS " == *" $target "* ]] || return 0
   local corpus="$out/corpus/$target" log="$out/$target.log"
   mkdir -p "$corpus"
   local result=ok
