@@ -3,7 +3,7 @@ BUILD ?= build
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all setup build test run demo bench sanitize clean
+.PHONY: all setup build test run demo bench sanitize install fuzz fuzz-ci clean
 
 all: build
 
@@ -25,6 +25,11 @@ run: build
 demo: build
 	@bash tools/demo.sh $(BUILD)
 
+# svfit, svfit-sim and the manual page svfit(1) under $(PREFIX) (bin/, share/man/man1/).
+PREFIX ?= /usr/local
+install: build
+	@cmake --install $(BUILD) --prefix $(PREFIX)
+
 bench: build
 	@cmake --build $(BUILD) --target benchmarks -j $(JOBS)
 	@for b in $(BUILD)/bench/*_bench; do [ -x "$$b" ] && "$$b" --benchmark_min_time=0.01 || exit 1; done
@@ -36,5 +41,14 @@ sanitize: setup
 	@cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --output-on-failure -j $(JOBS)
 
+# The fuzz targets (scan reader, text parsers, key decoder, HPGL renderer) in
+# their own clang tree, 10^6 executions of the reader (tools/fuzz.sh); fuzz-ci
+# is the short run of CI.
+fuzz: setup
+	@bash tools/fuzz.sh
+
+fuzz-ci: setup
+	@bash tools/fuzz.sh 3000
+
 clean:
-	rm -rf $(BUILD) build-sanitize
+	rm -rf $(BUILD) build-sanitize build-fuzz

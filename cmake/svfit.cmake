@@ -5,7 +5,18 @@ if(SVFIT_SANITIZE)
   add_link_options(-fsanitize=address,undefined)
 endif()
 
+# The libFuzzer tree (make fuzz, clang only): every library instrumented for
+# coverage and built with AddressSanitizer and UndefinedBehaviorSanitizer; the
+# targets of tests/fuzz link the fuzzing engine.
+option(SVFIT_FUZZ "Build the libFuzzer targets of tests/fuzz (clang)" OFF)
+if(SVFIT_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
 find_package(Threads REQUIRED)
+include(GNUInstallDirs)  # bin/ and share/man/ of `cmake --install`
 
 # svfit_library(name [dependencies...]): one library per folder of src/, built from
 # every .cpp of that folder.

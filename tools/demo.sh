@@ -4,7 +4,9 @@
 # the transcript comes back on standard output and is kept in
 # $build/demo/transcript.txt, every picture shown in $build/demo/png/: the
 # series while the range is picked, the start-value marks, the fit and the
-# data with the fitted curves and residuals.
+# data with the fitted curves and residuals. The results of the fit are also
+# written for other programs: $build/demo/results.jsonl (one JSON object per
+# fit) and $build/demo/curves/ (one CSV file per fitted scan).
 set -euo pipefail
 build=${1:-build}
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -15,13 +17,6 @@ mkdir -p "$out/png"
 
 answers=""
 key() { answers+="$1"; }  # one key, or a line with its Enter
-# n times the same key (cursor keys for the crosshair).
-keys() {
-  local i
-  for ((i = 0; i < $2; i++)); do answers+="$1"; done
-}
-left=$'\e[D' right=$'\e[C'                       # crosshair one pixel
-shift_left=$'\e[1;2D' shift_right=$'\e[1;2C'     # crosshair 15 pixels
 
 # Run options.
 key $'\r'          # new absorbance files (Enter = N)
@@ -40,15 +35,11 @@ if [[ -d "$root/data/sample/abs" ]]; then
   key $'\n'        # every file
   key $'\n'        # the start file is the right one
   key 'E'          # end of loading at the end of the series
-  # Radial range in the viewer. The series spans 5.95 to 7.249 cm over the
-  # 911 pixels of the plot (0.001426 cm per pixel); the crosshair starts at
-  # pixel 350 (6.2894 cm).
-  keys "$shift_left" 11; keys "$left" 3    # 168 pixels left: 6.0498 cm
-  key 'M'                                  # meniscus
-  keys "$shift_right" 2; keys "$right" 5   # 35 pixels right: 6.0997 cm
-  key 'A'                                  # start radius for fitting
-  keys "$shift_right" 46; keys "$right" 11 # 701 pixels right: 7.0993 cm
-  key 'E'          # end radius (and bottom): with all three marked, picking ends
+  # Radial range in the viewer: "=" moves the crosshair to a typed radius
+  # (the nearest of the 911 pixel columns, 0.0014 cm apart), then a key takes it.
+  key $'=6.05\n'; key 'M'   # meniscus at 6.05 cm
+  key $'=6.1\n'; key 'A'    # start radius for fitting
+  key $'=7.1\n'; key 'E'    # end radius (and bottom): with all three marked, picking ends
   # After loading.
   key $'\n'        # the last data set to fit: the last file
   key $'\n'        # the first data set to fit: the first file
@@ -63,13 +54,12 @@ if [[ -d "$root/data/sample/abs" ]]; then
   key $'\n'        # viscosity: water at the run temperature
   key 'N'          # no RI noise elimination (absorbance data: no TI question)
   key 'C'          # model C: Faxen type with the meniscus boundary
-  # Start values in the viewer: the crosshair on the boundaries of the last
-  # scan (10880 s at 50000 rpm). The plot now spans the kept points, 6.05 to
-  # 7.10 cm (0.00115 cm per pixel); the crosshair starts at 6.3255 cm.
-  keys "$shift_right" 32; keys "$right" 10 # 490 pixels right: 6.890 cm
-  key '1'          # S1 there: 4.35 S from the meniscus at 6.0498 cm
-  keys "$shift_right" 11                   # 165 pixels right: 7.078 cm
-  key '2'          # S2: the faster boundary has reached the bottom; 5.26 S
+  # Start values in the viewer: "=" takes a sedimentation coefficient and
+  # puts the crosshair where that s stands in the last scan (10880 s at 50000
+  # rpm, from the meniscus at 6.05 cm), on the data.
+  key $'=4.4\n'; key '1'    # S1: the slow boundary, 4.4 S at 6.90 cm
+  key $'=5.3\n'; key '2'    # S2: the fast one has reached the bottom; 6.8 S would lie
+                            # beyond the plot (refused), 5.3 S is at 7.09 cm
   key $'\n'        # picking done: two components
   key $'\n'        # partial specific volume of component 1
   key $'\n'        # and of component 2
@@ -90,7 +80,9 @@ else
   # No sample runs: the dialogue up to the device prompt, where Z ends it.
   key $'Z\n'
 fi
-printf '%s' "$answers" | "$program" --png "$out/png" | tee "$out/transcript.txt"
+printf '%s' "$answers" |
+  "$program" --png "$out/png" --results "$out/results.jsonl" --curves "$out/curves" |
+  tee "$out/transcript.txt"
 if grep -q 'Svedberg coeff' "$out/transcript.txt"; then
   # The sample run was simulated with 4.4 S and 6.8 S (data/sample/README.md).
   echo
@@ -98,3 +90,5 @@ if grep -q 'Svedberg coeff' "$out/transcript.txt"; then
   grep -E '^(2\.)?Svedberg coeff' "$out/transcript.txt" | sed 's/^/  /'
 fi
 echo "transcript: $out/transcript.txt, pictures: $out/png/"
+[[ -f "$out/results.jsonl" ]] && echo "results: $out/results.jsonl, curves: $out/curves/"
+true

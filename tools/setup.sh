@@ -9,6 +9,8 @@ packages=(
   libncurses-dev libsdl2-dev libcairo2-dev libfreetype-dev libfontconfig-dev
   fonts-liberation fonts-dejavu-core
   xvfb xauth poppler-utils
+  nlohmann-json3-dev man-db
+  clang libclang-rt-dev
 )
 
 missing=()

@@ -240,7 +240,11 @@ NumberList AskNumberList(std::string_view prompt, int maxCount, ListRules rules)
   }
 }
 
-std::string EditLine(std::string_view initial, int maxLength) {
+namespace {
+
+// The line editor of EditLine; with `escape` set, Escape abandons the line
+// (nullopt), otherwise it is ignored like the other control keys.
+std::optional<std::string> EditLineImpl(std::string_view initial, int maxLength, bool escape) {
   const std::size_t limit = static_cast<std::size_t>(std::max(0, maxLength));
   const int col0 = std::min(CursorColumn(), 79);
   const int row = CursorRow();
@@ -277,6 +281,12 @@ std::string EditLine(std::string_view initial, int maxLength) {
         place();
         WriteLn();
         return text;
+      case kKeyEscape:
+        if (!escape) break;
+        pos = text.size();
+        place();
+        WriteLn();
+        return std::nullopt;
       case kKeyBackspace:
         if (pos > 0) {
           text.erase(--pos, 1);
@@ -303,6 +313,16 @@ std::string EditLine(std::string_view initial, int maxLength) {
         break;
     }
   }
+}
+
+}  // namespace
+
+std::string EditLine(std::string_view initial, int maxLength) {
+  return *EditLineImpl(initial, maxLength, false);
+}
+
+std::optional<std::string> EditLineOrEscape(std::string_view initial, int maxLength) {
+  return EditLineImpl(initial, maxLength, true);
 }
 
 std::string ReadAnswer() {

@@ -11,7 +11,8 @@
 //   AskNumberList       numbers separated by anything that is not 43..69,
 //                       optionally "n-m" ranges; ScanNumberList for lines
 //                       already read (file headers)
-//   EditLine            line editor with an initial text
+//   EditLine            line editor with an initial text (EditLineOrEscape:
+//                       Escape leaves the question unanswered)
 //   ReadAnswer          the plain line read of the input stream, cut to 72
 //
 // Examples:
@@ -26,6 +27,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -132,6 +134,10 @@ NumberList AskNumberList(std::string_view prompt, int maxCount, ListRules rules 
 // Ctrl-Y clears, Enter accepts (and ends the line). The cursor stays within
 // columns 1..79; text past column 79 is kept but not shown.
 std::string EditLine(std::string_view initial, int maxLength = kAnswerLength);
+// The same editor where Escape abandons the line: nullopt (the line is ended
+// as by Enter), for questions that may be left without an answer.
+std::optional<std::string> EditLineOrEscape(std::string_view initial,
+                                            int maxLength = kAnswerLength);
 
 // The line read of the input stream (ReadLine with its 128-byte buffer),
 // cut to 72 characters.

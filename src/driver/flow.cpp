@@ -49,6 +49,8 @@ scans::LoadHooks LoadingHooks() {
 }
 
 results::PrintTarget g_reportTarget;  // where option D sends the report
+results::FitOutputWriter g_fitOutputs;  // --results and --curves
+bool g_fitUnwritten = false;            // a fit ran whose outputs are not written yet
 plot::HpglSession g_hpgl;             // plot file settings and graph options of the run
 int g_plotPictures = 0;               // plots rendered as PNG for --png
 
@@ -189,8 +191,10 @@ bool RunFit(AnalysisState& st) {
     if (console::ReadKey() == 0) console::ReadKey();
     console::WriteLn();
   }
-  // An evaluation with every parameter fixed shows its report as well.
-  return st.fitDone || st.fitOutcome == FitOutcome::kEvaluated;
+  // An evaluation with every parameter fixed shows its report as well, and
+  // its results are written like those of a fit.
+  g_fitUnwritten = st.fitDone || st.fitOutcome == FitOutcome::kEvaluated;
+  return g_fitUnwritten;
 }
 
 void ShowResults(AnalysisState& st) {
@@ -202,6 +206,13 @@ void ShowResults(AnalysisState& st) {
   } else {
     st.archibaldMeniscus = 0;
     st.archibaldBottom = 0;
+  }
+  // The machine-readable results of the fit, once per fit (R shows the
+  // report again), before the report waits for keys: input that ends while
+  // the report is read loses nothing.
+  if (g_fitUnwritten) {
+    g_fitOutputs.AfterFit(st);
+    g_fitUnwritten = false;
   }
   console::ClearScreen();
   results::ShowFitReport(st);
@@ -249,6 +260,10 @@ int PrintReport(AnalysisState& st) {
 
 void SetReportDirectory(const std::string& directory, bool allowSpooler) {
   g_reportTarget = {directory, allowSpooler};
+}
+
+void SetFitOutputs(const results::FitOutputSettings& settings) {
+  g_fitOutputs.Configure(settings);
 }
 
 void PrintHardcopies(AnalysisState&) {

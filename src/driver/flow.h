@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "results/fit_outputs.h"
 #include "state/state.h"
 
 namespace svfit::driver {
@@ -73,6 +74,9 @@ int PrintReport(AnalysisState& st);
 // destination, else a text file in the current directory. Tests keep it
 // away from the printer with allowSpooler false.
 void SetReportDirectory(const std::string& directory, bool allowSpooler);
+// --results FILE and --curves DIR of the command line: after each fit, when
+// its results are first shown, one JSON line and one CSV file per fitted scan.
+void SetFitOutputs(const results::FitOutputSettings& settings);
 void PrintHardcopies(AnalysisState& st); // X
 void WriteSedfitFiles(AnalysisState& st);  // U
 void WriteHpglPlot(AnalysisState& st);   // Z

@@ -16,6 +16,12 @@
 // that mark the meniscus, start and end radius in the picture meanwhile. On a
 // terminal without a graphics window the status goes to the console as well.
 //
+// The key "=" asks on the console for a position and moves the crosshair to
+// the nearest pixel column there: a radius [cm], or in start-value picking s
+// [S] of the last scan (at the height of its data), or s* on a distribution
+// display (at the height of g(s*)). A script places it exactly this way
+// instead of counting arrow keys.
+//
 // Radius and ordinate at the crosshair come from the picture's AxisScale; the
 // sedimentation coefficient of start-value picking is
 //   s = ln(r / r_m) / (ω² t) · 1e13  [S]
@@ -28,18 +34,21 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <thread>
 
 #include "console/crt.h"
 #include "console/format.h"
 #include "console/graph.h"
 #include "console/hardcopy.h"
+#include "console/prompt.h"
 #include "plot/screen_frame.h"
 
 namespace svfit::plot {
@@ -201,15 +210,38 @@ void Clamp(Session& v) {
   v.cy = std::clamp(v.cy, 1, v.lay.bottomLine - 1);
 }
 
+// Start-value picking measures s on the last scan of the sequence from the
+// marked meniscus (or the fitted one): r_m [cm] and ω²t [rad²/s] of that scan.
+struct LastScan {
+  int scan = 0;
+  double rm = 0;
+  double w2t = 0;
+  bool usable() const { return w2t > 0 && rm > 0; }
+};
+LastScan LastScanOf(const Session& v) {
+  const AnalysisState& st = v.st;
+  LastScan l;
+  l.scan = st.scanSequence[st.seqLast];
+  const double omega2 = st.omega2First > 0 ? st.scanOmega2[l.scan] * st.omega2First : st.scanOmega2[l.scan];
+  l.w2t = omega2 * st.scanTime[l.scan];
+  l.rm = st.meniscusMarked > 0 ? st.meniscusMarked : st.param[4] > 0 ? st.param[4] : v.scale.xMin;
+  return l;
+}
+
 double SvedbergAt(const Session& v, double r) {
   if (v.req.distribution) return r;  // the abscissa is s* [S]
-  const AnalysisState& st = v.st;
-  const int last = st.scanSequence[st.seqLast];
-  const double omega2 = st.omega2First > 0 ? st.scanOmega2[last] * st.omega2First : st.scanOmega2[last];
-  const double w2t = omega2 * st.scanTime[last];
-  const double rm = st.meniscusMarked > 0 ? st.meniscusMarked : st.param[4] > 0 ? st.param[4] : v.scale.xMin;
-  if (!(w2t > 0) || !(r > 0) || !(rm > 0)) return 0;
-  return std::log(r / rm) / w2t * 1e13;
+  const LastScan l = LastScanOf(v);
+  if (!l.usable() || !(r > 0)) return 0;
+  return std::log(r / l.rm) / l.w2t * 1e13;
+}
+
+// The inverse: where the boundary of s [S] stands in the last scan,
+// r = r_m·exp(s·1e-13·ω²t) [cm]; NaN when there is no such radius.
+double RadiusOfSvedberg(const Session& v, double s) {
+  if (v.req.distribution) return s;
+  const LastScan l = LastScanOf(v);
+  if (!l.usable()) return std::nan("");
+  return l.rm * std::exp(s * 1e-13 * l.w2t);
 }
 
 std::string F4(double x) { return console::FormatF(x, 0, 4); }
@@ -224,7 +256,8 @@ std::vector<std::string> StatusFields(const Session& v) {
   }
   if (v.req.startValues) {
     const AnalysisState& st = v.st;
-    return {"last file = " + std::to_string(st.scanSequence[st.seqLast]), "Svedberg = " + F2(SvedbergAt(v, r)),
+    return {"OD = " + F4(od), "last file = " + std::to_string(st.scanSequence[st.seqLast]),
+            "Svedberg = " + F2(SvedbergAt(v, r)),
             "Radius = " + F4(r), "n=" + std::to_string(std::min(4, st.markedCount + 1)),
             "d=" + std::to_string(v.step)};
   }
@@ -258,7 +291,7 @@ std::vector<std::pair<std::string, int>> KeyHelp(const Session& v) {
     s.push_back({"A start " + F4(v.st.startRadius) + "   ", kMarkColour[1]});
     s.push_back({"E end " + F4(v.st.endRadius) + "   ", kMarkColour[2]});
   }
-  s.push_back({"arrows move (Shift: 15)   " + FinishKeyName() + ": done", kKeyColour});
+  s.push_back({"arrows (Shift: 15), = radius   " + FinishKeyName() + ": done", kKeyColour});
   return s;
 }
 
@@ -313,15 +346,15 @@ void DrawStatus(Session& v) {
     gr::DrawTextAt(x, v.lay.statusY, f);
     x += (static_cast<int>(f.size()) + 3) * colW;
   }
-  if (!v.req.startValues) {
+  if (!v.note.empty()) {
+    gr::SetDrawColor(13);
+    gr::DrawTextAt(v.lay.statusX, v.lay.statusY + gr::FontHeight(), v.note);
+  } else if (!v.req.startValues) {
     gr::MoveTo(v.lay.statusX, v.lay.statusY + gr::FontHeight());
     for (const auto& [text, colour] : KeyHelp(v)) {
       gr::SetDrawColor(colour);
       gr::DrawText(text);
     }
-  } else if (!v.note.empty()) {
-    gr::SetDrawColor(13);
-    gr::DrawTextAt(v.lay.statusX, v.lay.statusY + gr::FontHeight(), v.note);
   } else {
     x = v.lay.statusX;
     const int y = v.lay.statusY + gr::FontHeight();
@@ -355,7 +388,7 @@ std::string ViewerKeys(char mode) {
 }
 
 std::string ConsoleKeys(const Session& v) {
-  std::string s = "crosshair keys: arrows move, ";
+  std::string s = "crosshair keys: arrows move, = types a position, ";
   if (v.req.distribution) s += "1-4 mark peaks S1-S4, Esc no marks, ";
   else if (v.req.startValues) s += "1-4 take S1-S4, ";
   else if (v.req.mode == 'N') s += "M meniscus, A start, E end, ";
@@ -378,8 +411,8 @@ void AnnounceStatus(const Session& v) {
   for (const std::string& f : StatusFields(v)) line += " " + f;
   if (v.req.startValues) {
     for (int k = 1; k <= 4; ++k) line += " S" + std::to_string(k) + " = " + F2(v.st.markedS[static_cast<std::size_t>(k)]);
-    if (!v.note.empty()) line += " " + v.note;
   }
+  if (!v.note.empty()) line += " " + v.note;
   gr::Announce(line + "]");
 }
 
@@ -434,6 +467,96 @@ std::string RefusedMark(const AnalysisState& st, std::size_t k, double s) {
   return "";
 }
 
+// ---- Typed positions ("=") --------------------------------------------------------
+
+// The abscissa a typed value means: a radius [cm] when radii are picked, s
+// [S] of the last scan when start values are, s* [S] on a distribution.
+const char* TypedPrompt(const Session& v) {
+  if (v.req.distribution) return "crosshair to s* (S) :  ";
+  if (v.req.startValues) return "crosshair to s in the last scan (S) :  ";
+  return "crosshair to radius (cm) :  ";
+}
+
+// A whole number text such as "6.2299", "+4.5" or "1e-1", blanks around it
+// allowed; false for anything else or a value that is not finite.
+bool ParseTyped(std::string text, double& value) {
+  text.erase(0, text.find_first_not_of(' '));
+  text.erase(text.find_last_not_of(' ') + 1);
+  if (!text.empty() && text[0] == '+') text.erase(0, 1);
+  if (text.empty() || text[0] == '+') return false;
+  const char* end = text.data() + text.size();
+  const auto [ptr, ec] = std::from_chars(text.data(), end, value);
+  return ec == std::errc() && ptr == end && std::isfinite(value);
+}
+
+// Height of the data at abscissa x: the last scan, linearly interpolated
+// (held at its ends), for start values; g(s*) on a distribution; NaN when
+// radii are picked, where the crosshair keeps its height.
+double DataHeightAt(const Session& v, double x) {
+  const AnalysisState& st = v.st;
+  const double* xs = nullptr;
+  const double* ys = nullptr;
+  int first = 0, last = 0;
+  if (v.req.distribution) {
+    xs = st.distS.data(), ys = st.distG.data(), first = st.distStart, last = st.distEnd;
+  } else if (v.req.startValues) {
+    const int s = LastScanOf(v).scan;
+    xs = st.scanRadius[s], ys = st.scanValue[s], first = st.scanFirstPoint[s], last = st.scanLastPoint[s];
+  }
+  first = std::max(first, 1);
+  last = std::min(last, kMaxPoints);
+  if (xs == nullptr || last < first) return std::nan("");
+  if (x <= xs[first]) return ys[first];
+  for (int j = first + 1; j <= last; ++j) {
+    if (x <= xs[j]) {
+      const double span = xs[j] - xs[j - 1];
+      return span > 0 ? ys[j - 1] + (ys[j] - ys[j - 1]) * (x - xs[j - 1]) / span : ys[j];
+    }
+  }
+  return ys[last];
+}
+
+void Refuse(Session& v, const std::string& why) {
+  v.note = why;
+  gr::SetTextColor(gr::kLightMagenta);
+  gr::WriteLn(why);
+  gr::SetTextColor(gr::kWhite);
+}
+
+// "=": a value typed on the console moves the crosshair to the nearest pixel
+// column of that abscissa, so that the keys that follow take what the status
+// line shows, as after arrow keys. Escape or an empty line leave it where it
+// was; a value outside the plot is refused with a message.
+void TypedPosition(Session& v) {
+  v.note = "type the value on the console: Enter takes it, Esc leaves the crosshair";
+  if (gr::GraphicsWindowActive()) {
+    DrawStatus(v);
+    gr::PresentGraphics();
+  }
+  v.note.clear();
+  if (gr::CursorColumn() > 1) gr::WriteLn();
+  gr::Write(TypedPrompt(v));
+  const std::optional<std::string> answer = console::EditLineOrEscape("", 24);
+  if (!answer || answer->find_first_not_of(' ') == std::string::npos) return;
+  double typed = 0;
+  if (!ParseTyped(*answer, typed)) return Refuse(v, "not a number: " + *answer);
+  const double x = v.req.startValues ? RadiusOfSvedberg(v, typed) : typed;
+  // Pixel column of x, in double first: a value far off must not overflow.
+  const double column = v.scale.left + (x - v.scale.xMin) / v.scale.xSpan * v.scale.width;
+  const int lo = v.lay.left + 1, hi = v.lay.right - 1;
+  if (!(column >= lo - 0.5 && column <= hi + 0.5)) {
+    const double a = v.scale.Radius(lo), b = v.scale.Radius(hi);
+    const std::string range = v.req.startValues
+                                  ? F2(SvedbergAt(v, a)) + " to " + F2(SvedbergAt(v, b)) + " S"
+                                  : F4(a) + " to " + F4(b) + " cm";
+    return Refuse(v, *answer + " is outside the plot (" + range + ")");
+  }
+  v.cx = std::clamp(static_cast<int>(std::lround(column)), lo, hi);
+  const double height = DataHeightAt(v, v.scale.Radius(v.cx));
+  if (std::isfinite(height)) v.cy = v.scale.YPixel(height);
+  Clamp(v);
+}
+
 // Returns true when the key ends the picking.
 bool PickAction(Session& v, int key) {
   AnalysisState& st = v.st;
@@ -460,7 +583,9 @@ bool PickAction(Session& v, int key) {
     return true;
   }
   const int up = (key >= 'a' && key <= 'z') ? key - 32 : key;
-  if (up == 'M' && v.req.mode == 'N') {
+  if (key == '=') {
+    TypedPosition(v);
+  } else if (up == 'M' && v.req.mode == 'N') {
     st.meniscusMarked = r;
     v.result.meniscusPicked = true;
     gr::Beep(880, 100);

@@ -83,14 +83,20 @@ void PrintMolecularQuantities(const AnalysisState& st, ReportText& out, const Co
            e11(0.01L * (q.stokesRadius - q.anhydrousRadius)) + "   " + e11(q.waterVolume));
   out.Line("Friction ratio/viscosity/rho   " + e11(q.frictionRatio) + "   " +
            FormatExp11(st.viscosity) + "   " + FormatExp11(st.rho));
-  const bool massDefined = q.molarMass > 0 && std::isfinite(q.molarMass);
-  const bool remarks = !massDefined || q.frictionRatio < 1 || c.c0 < 0;
-  if (remarks) out.Color(console::kLightMagenta);
-  if (!massDefined) out.Line("remark: s and D give no positive molar mass - no particle has them");
-  if (massDefined && q.frictionRatio < 1)
-    out.Line("remark: friction ratio below 1 - D too large for this s, no particle");
-  if (c.c0 < 0) out.Line("remark: negative initial concentration - physically impossible");
+  const std::vector<std::string> remarks = MolecularRemarks(q, c);
+  if (!remarks.empty()) out.Color(console::kLightMagenta);
+  for (const std::string& remark : remarks) out.Line(remark);
   out.Color(console::kWhite);
+}
+
+std::vector<std::string> MolecularRemarks(const MolecularQuantities& q, const ComponentInput& c) {
+  std::vector<std::string> remarks;
+  const bool massDefined = q.molarMass > 0 && std::isfinite(q.molarMass);
+  if (!massDefined) remarks.push_back("remark: s and D give no positive molar mass - no particle has them");
+  if (massDefined && q.frictionRatio < 1)
+    remarks.push_back("remark: friction ratio below 1 - D too large for this s, no particle");
+  if (c.c0 < 0) remarks.push_back("remark: negative initial concentration - physically impossible");
+  return remarks;
 }
 
 }  // namespace svfit::results

@@ -4,6 +4,9 @@
 // the equivalent sphere, hydration and friction ratio.
 #pragma once
 
+#include <string>
+#include <vector>
+
 #include "state/state.h"
 #include "results/report_text.h"
 
@@ -44,5 +47,8 @@ MolecularQuantities ComputeMolecularQuantities(const AnalysisState& st, const Co
 // D too large for its s), a negative initial concentration, or an s and D
 // that give no positive molar mass.
 void PrintMolecularQuantities(const AnalysisState& st, ReportText& out, const ComponentInput& c);
+
+// Those remarks, one line each; none when the values are plausible.
+std::vector<std::string> MolecularRemarks(const MolecularQuantities& q, const ComponentInput& c);
 
 }  // namespace svfit::results

@@ -139,8 +139,12 @@ int CorrectOutliers(AnalysisState& st, double y0) {
       if (n < 3) continue;
       const double slope = BottomSlope(st, ns, j, n);
       if (slope > kSlopeLimit) {
-        const int t = std::max(kMinTrim, n / static_cast<int>(std::lround(kSlopeLimit + slope)));
-        n -= t;
+        // n / round(limit + slope) in whole points; a slope beyond n (a
+        // damaged file can give 1e20 OD/cm or infinity) trims kMinTrim,
+        // where converting it to an int would divide by zero.
+        const double divisor = std::round(kSlopeLimit + slope);
+        const int quotient = divisor <= n ? n / static_cast<int>(divisor) : 0;
+        n -= std::max(kMinTrim, quotient);
       }
       if (n < 3) continue;
 

@@ -307,6 +307,7 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
   st.scanElapsed[scan] = header.elapsedTime;
   st.scanTime[scan] = st.runTime;
   st.scanTitle[scan] = head.header;
+  st.scanFileName[scan] = path;
   st.rpm3000Offset[scan] = 0;
   st.riNoise[scan] = 0;
   if (scan == 1) {

@@ -131,6 +131,7 @@ struct AnalysisState {
   PerScan<double> scanElapsed{};      // header elapsed time since the rotor started [s]
   PerScan<double> scanTime{};         // time used by the models [s]: run time + slit correction
   PerScan<std::string> scanTitle;     // header line of the scan file
+  PerScan<std::string> scanFileName;  // path of the file the scan was read from
   PerScan<double> riNoise{};          // radially independent baseline offset [data units]
   PerScan<int> rpm3000Offset{};       // index shift against the 3000 rpm profile
 

@@ -169,6 +169,26 @@ TEST_F(Viewer, DistributionPeaksAreMarkedInSvedbergAndEscapeDropsThem) {
   EXPECT_EQ(st.markedCount + st.markedS[1] + st.markedS[2], 0.0);
 }
 
+// "=" in mode J (after Enter) and on the distribution display, where the
+// crosshair goes to the height of g(s*); the picture shows it at once. (The
+// range and the start values: the batch sessions.)
+TEST_F(Viewer, TypedPositionsInModeJAndOnTheDistribution) {
+  ASSERT_FALSE(Run("\r=" + gr::FormatF(scale.Radius(420), 0, 6) + "\rA", {'J'}));
+  EXPECT_DOUBLE_EQ(st.startRadius, scale.Radius(420));
+  int yellow = 0;  // the crosshair's column
+  for (int y = lay.top; y < lay.bottomLine; ++y) yellow += gr::GetPixel(420, y) == 14;
+  EXPECT_GT(yellow, 100);
+  st.distStart = 25, st.distEnd = 400;
+  for (int i = 1; i <= 400; ++i) st.distS[i] = 0.025 * i, st.distG[i] = 2 * std::exp(-std::pow(0.025 * i - 5, 2));
+  st.distMin = st.distG[25], st.distMax = 2;
+  st.markedS = {};
+  st.markedCount = 0;
+  scale = DrawDistributionPlot(st);
+  ASSERT_TRUE(Run("=5\r3" + kFinish, {'B', true, true}));
+  EXPECT_DOUBLE_EQ(st.markedS[3], scale.Radius(scale.XPixel(5.0)));
+  EXPECT_DOUBLE_EQ(st.markedAmp[3], scale.Value(scale.YPixel(2.0)));
+}
+
 TEST_F(Viewer, CtrlVPlacesATextAtTheCrosshair) {
   ClearPlacedTexts();
   ASSERT_TRUE(Run(Press('M', 10) + "\x16" + "peak 1\r" + kFinish, {'B'}));
