@@ -1,79 +1,73 @@
 // The real program driven through pipes, as a batch user or a script does:
 // whole analyses of the sample runs (run options, loading, crosshair range,
-// set-up, fit, report, option menu, restart), the ends on Ctrl-C and on
-// exhausted input, prompts flushed before each read, and no crash or hang on
-// arbitrary bytes.
-#include <fcntl.h>
+// set-up, fit, report, option menu, restart), the radial distribution and the
+// SEDFIT files, plot files drawn by svfit-plot, the ends on Ctrl-C and on
+// exhausted input, and no crash or hang on arbitrary bytes.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <random>
 #include <regex>
 #include <sstream>
 #include <string>
 #include <tuple>
-#include <vector>
 
 #include "console/format.h"
 #include "results/start_values.h"
 
 namespace {
 
+namespace fs = std::filesystem;
 using svfit::console::FormatF;
 
-const char* const kProgram = SVFIT_BINARY_DIR "/src/driver/svfit";
+const std::string kProgram = SVFIT_BINARY_DIR "/src/driver/svfit";
 const std::string kSample = SVFIT_SOURCE_DIR "/data/sample";
 
-struct RunResult {
-  int exitCode = -1;  // 128 + n: ended by signal n
-  bool timedOut = false;
-  std::string out, err;
-  std::vector<std::pair<std::string, std::string>> pngFiles;  // name, first 8 bytes
-};
-
-std::string ReadAll(const std::filesystem::path& path) {
+std::string ReadAll(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream s;
   s << in.rdbuf();
   return s.str();
 }
 
-// Runs the program in a fresh temporary directory with `input` as standard
-// input (a file, not a terminal) and "--png png" when `png`; a run that hangs
+// The program on a file of keys as standard input (not a terminal), in a
+// temporary directory of its own that goes with the object; a run that hangs
 // is killed after `limitSeconds`.
-RunResult RunProgram(const std::string& input, bool png = false, int limitSeconds = 60) {
-  char dir[] = "/tmp/svfit-app-XXXXXX";
-  EXPECT_NE(mkdtemp(dir), nullptr);
-  const std::filesystem::path d = dir;
-  std::ofstream(d / "in", std::ios::binary) << input;
-  // No printer, whatever the machine has: option D writes its file here.
-  std::filesystem::create_directory(d / "bin");
-  std::ofstream(d / "bin" / "lpstat") << "#!/bin/sh\nexit 1\n";
-  std::filesystem::permissions(d / "bin" / "lpstat", std::filesystem::perms::owner_all);
-  const std::string command = std::string("cd ") + dir + " && PATH=" + dir +
-                              "/bin:$PATH exec timeout -s KILL " + std::to_string(limitSeconds) +
-                              " '" + kProgram + "'" + (png ? " --png png" : "") + " <in >out 2>err";
-  const int status = std::system(command.c_str());
-  RunResult r;
-  r.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.timedOut = r.exitCode == 128 + SIGKILL;
-  r.out = ReadAll(d / "out");
-  r.err = ReadAll(d / "err");
-  std::error_code ec;
-  for (const auto& e : std::filesystem::directory_iterator(d / "png", ec))
-    r.pngFiles.emplace_back(e.path().filename().string(), ReadAll(e.path()).substr(0, 8));
-  std::sort(r.pngFiles.begin(), r.pngFiles.end());
-  std::filesystem::remove_all(d, ec);
-  return r;
-}
+struct ProgramRun {
+  ProgramRun() {
+    std::string pattern = (fs::temp_directory_path() / "svfit-app-XXXXXX").string();
+    dir = ::mkdtemp(pattern.data());
+    // No printer, whatever the machine has: option D writes its file here.
+    fs::create_directory(dir / "bin");
+    std::ofstream(dir / "bin/lpstat") << "#!/bin/sh\nexit 1\n";
+    fs::permissions(dir / "bin/lpstat", fs::perms::owner_all);
+  }
+  ~ProgramRun() { fs::remove_all(dir); }
+  void Run(const std::string& input, const std::string& options = "", int limitSeconds = 60) {
+    std::ofstream(dir / "in", std::ios::binary) << input;
+    const std::string d = dir.string(), limit = std::to_string(limitSeconds);
+    const std::string command = "cd '" + d + "' && PATH='" + d + "/bin':$PATH exec timeout -s KILL " +
+                                limit + " '" + kProgram + "' " + options + " <in >out 2>err";
+    const int status = std::system(command.c_str());
+    exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    timedOut = exitCode == 128 + SIGKILL;
+    out = Read("out");
+    err = Read("err");
+  }
+  std::string Read(const std::string& name) const { return ReadAll(dir / name); }
+
+  fs::path dir;
+  int exitCode = -1;  // 128 + n: ended by signal n
+  bool timedOut = false;
+  std::string out, err;
+};
 
 const std::string kGen = "(O)ld or (N)ew XLA-files (New=default) or (I)nterference  (O/N/I) :  ";
 const std::string kInterp = "Interpolate missing data points                 (Y/N) :  ";
@@ -131,7 +125,30 @@ const std::string kD1 = "Diffusion coefficient           ";
 const std::string kCounts = "Number of data points/file : ";
 const std::string kDamping = "Damping parameter,start / epsilon            ";
 
-class Session : public ::testing::Test {
+// The sample absorbance run loaded simultaneously from cell 2, its range
+// picked: meniscus at pixel column 182 (6.0498 cm), start radius at 217
+// (6.0997 cm), end radius at 918 (7.0993 cm); picking ends by itself with E.
+const std::string kPick = Left(168) + "M" + Right(35) + "A" + Right(701) + "E";
+const std::string kLoadAbs = "\r\r\rS\r\r" + kSample + "/abs\n2\n\n\n\nE" + kPick;
+// After a fit: its picture, `constants` answers after it, the report, the graph.
+std::string Results(int constants) {
+  return std::string("\x1b").append(constants, '\n').append(" \n\x1b");
+}
+
+class Analysis : public ::testing::Test {
+ protected:
+  // The transcript of a run that must end normally.
+  const std::string& Analyse(const std::string& input, const std::string& options = "",
+                             int limitSeconds = 60) {
+    run.Run(input, options, limitSeconds);
+    EXPECT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0) << run.err << run.out.substr(run.out.size() / 2);
+    return run.out;
+  }
+  ProgramRun run;
+};
+
+class Session : public Analysis {
  protected:
   void SetUp() override {
     if (access((kSample + "/abs/00001.RA2").c_str(), R_OK) != 0)
@@ -145,25 +162,18 @@ class Session : public ::testing::Test {
 // then (W) two species marked in the viewer and fitted; then (N) a new
 // loading of every tenth file one by one. Every picture saved as PNG.
 TEST_F(Session, AbsorbanceRunZeroIterationsTwoSpeciesThenOneByOne) {
-  // Meniscus at pixel column 182, start radius at 217, end radius at 918:
-  // picking ends by itself with the E.
-  const std::string pick = Left(168) + "M" + Right(35) + "A" + Right(701) + "E";
   const std::string input =
       std::string("\r\n\r\n\r\nx\r\ns\r\n\n")      // run options: CR LF answers, x refused
-      + kSample + "/abs\n2\n\n\n\nE" + pick       // cell 2, defaults
+      + kSample + "/abs\n2\n\n\n\nE" + kPick      // cell 2, defaults
       + "\n\n" + "N"                               // every data set; no distribution
       + "\n\n0\n" + "\x1b"                         // end radius, slit speed, 0 iterations
       + "CGFL" + "R" + "\x1b"                      // no fit: nothing, then the data again
       + "W" + "\n\n\n\n\n" + "N" + "C"             // iterations .. viscosity, no RI, model C
       + Right(490) + "1" + Right(165) + "2" + "\n" + "\n\n" + "0\n"  // S1, S2; psv; none fixed
-      + "\x1b" + "\n\n\n\n" + " " + "\n" + "\x1b"  // fit picture, constants, report, graph
-      + "NF" + "\r\r\rO\r\r" + kSample + "/abs\n2\n\n10\n\n" + pick + "\r\r" + "E"  // marks kept
-      + "\n\nN\n\n0\n\x1b" + "EF";
-  const RunResult r = RunProgram(input, true);
-  ASSERT_FALSE(r.timedOut) << r.out;
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(r.err, "");
-  const std::string& t = r.out;
+      + Results(4) + "NF" + "\r\r\rO\r\r" + kSample + "/abs\n2\n\n10\n\n" + kPick  // marks kept
+      + "\r\r" + "E" + "\n\nN\n\n0\n\x1b" + "EF";
+  const std::string& t = Analyse(input, "--png png");
+  EXPECT_EQ(run.err, "");
   EXPECT_EQ(t.substr(0, t.find("device")), kGen + "N\n" + kInterp + "N\n" + kConc3000 + "N\n" +
                                                kLoad + "\n" + kLoad + "\n" + kLoad + "S\n" +
                                                kOutlier + "Y\n" + kBottom + "N\n" + kSeries);
@@ -233,12 +243,11 @@ TEST_F(Session, AbsorbanceRunZeroIterationsTwoSpeciesThenOneByOne) {
   EXPECT_NE(t.find(kFinish), std::string::npos);
 
   // Pictures: loading 2, no fit 2, marks 2, fit and graph 2, one by one 6 and 1.
-  ASSERT_EQ(r.pngFiles.size(), 15u);
+  EXPECT_EQ(std::distance(fs::directory_iterator(run.dir / "png"), {}), 15);
   for (int k = 1; k <= 15; ++k) {
     char name[32];
     std::snprintf(name, sizeof name, "graph-%03d.png", k);
-    EXPECT_EQ(r.pngFiles[k - 1].first, name);
-    EXPECT_EQ(r.pngFiles[k - 1].second, "\x89PNG\r\n\x1a\n") << name;
+    EXPECT_EQ(run.Read("png/" + std::string(name)).substr(0, 8), "\x89PNG\r\n\x1a\n") << name;
     EXPECT_NE(t.find("[graph " + std::to_string(k) + ": png/" + name + "]\n"), std::string::npos);
   }
 }
@@ -248,17 +257,10 @@ TEST_F(Session, AbsorbanceRunZeroIterationsTwoSpeciesThenOneByOne) {
 // F as after N: U, C, G, T, V, R.
 TEST_F(Session, AbsorbanceRunModelNThenModelFFromItsEstimates) {
   const std::string marks = Right(490) + "1" + Right(165) + "2" + "\n" + "\n\n";  // S1, S2; psv
-  const std::string results = std::string("\x1b") + "\n\n\n\n" + " " + "\n" + "\x1b";
-  const std::string input = "\r\r\rS\r\r" + kSample + "/abs\n2\n\n\n\nE" + Left(168) + "M" +
-                            Right(35) + "A" + Right(701) + "E" + "\n\nN"  // loaded, picked
-                            + "\n\n\n\n\n\n\n" + "N" + "N" + marks + "0\n" + results  // model N
-                            + "W" + "\n\n\n\n" + "N" + "F" + marks + "E" + "0\n" + results  // F
-                            + "Uexport\nY\nE" + "C\x1b" + "G\x1b" + "T\x1b" + "V\x1b" + "R" +
-                            "\n\n\n\n" + " \n\x1b" + "EF";
-  const RunResult r = RunProgram(input);
-  ASSERT_FALSE(r.timedOut) << r.out;
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  const std::string& t = r.out;
+  const std::string& t = Analyse(
+      kLoadAbs + "\n\nN" + "\n\n\n\n\n\n\n" + "N" + "N" + marks + "0\n" + Results(4)  // model N
+      + "W" + "\n\n\n\n" + "N" + "F" + marks + "E" + "0\n" + Results(4)                 // F
+      + "Uexport\nY\nE" + "C\x1b" + "G\x1b" + "T\x1b" + "V\x1b" + "R\n\n\n\n \n\x1b" + "EF");
   const std::string afterN = t.substr(t.find(kMenu + "W"));
   EXPECT_NE(afterN.find("Philo    1997:F\n"), std::string::npos);
   EXPECT_NE(afterN.find("(E)stimated parameters as start values or (N)ew ones  (E/N) : E"),
@@ -300,20 +302,15 @@ TEST_F(Session, AbsorbanceRunModelNThenModelFFromItsEstimates) {
 // kept estimates (E), continued (F), then (L) with every parameter fixed;
 // then (N) the old-file options and Z at the device prompt.
 TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
-  const std::string results = std::string("\x1b") + "\n\n\n" + " " + "\n" + "\x1b";
-  const std::string input =
+  const std::string& t = Analyse(
       "IN\r" + kSample + "/ip\n4\n\n\n\nE" + Left(150) + "M" + Right(40) + "A" + Right(600) + "E" +
       "\n\nN"                                    // cell 4, range picked, all sets, no distribution
       + "\n\n\n\n\n\n" + "YY" + "C" + "\n"       // defaults, RI and TI noise, C, no marks
-      + "1\n" + "5\n" + "6.0179e-7\n" + results  // parameter 5 fixed
-      + "W" + "\n\n\n\n\n" + "YY" + "C" + "\n" + "E" + "0\n" + results  // kept estimates
-      + "F" + results                                                   // the fit continued
-      + "L" + "\n" + "5\n1 2 3 4 5\n" + "3\n4.4\n\n6.12\n6.0179e-7\n" + results  // the truth
-      + "NF" + "oonJ" + "Z\n";
-  const RunResult r = RunProgram(input);
-  ASSERT_FALSE(r.timedOut) << r.out;
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  const std::string& t = r.out;
+      + "1\n" + "5\n" + "6.0179e-7\n" + Results(3)  // parameter 5 fixed
+      + "W" + "\n\n\n\n\n" + "YY" + "C" + "\n" + "E" + "0\n" + Results(3)  // kept estimates
+      + "F" + Results(3)                                                   // the fit continued
+      + "L" + "\n" + "5\n1 2 3 4 5\n" + "3\n4.4\n\n6.12\n6.0179e-7\n" + Results(3)  // the truth
+      + "NF" + "oonJ" + "Z\n");
   // Without the 3000 rpm contour no load-mode or outlier question.
   EXPECT_EQ(t.substr(0, t.find(kSeries) + kSeries.size()),
             kGen + "I\n" + kContour + "N\n" + kBottom + "N\n" + kSeries);
@@ -379,22 +376,18 @@ TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
 // the flow goes on, and the data sets and points each fit then uses.
 TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
   const std::string pick = Left(168) + "M" + Right(35) + "A" + Right(765) + "E";  // to 7.19 cm
-  // The fit's picture, the constants, the report and the graph.
-  const std::string results = std::string("\x1b") + "\n\n\n \n\x1b";
   const std::string setup = "\n\n\n\n\n\n";  // slit speed .. viscosity
-  const std::string refit = "NN\rE0\n" + results;  // no RI, model N, kept estimates, none fixed
+  const std::string fit = "0\n" + Results(3);  // none fixed
+  const std::string refit = "NN\rE" + fit;     // no RI, model N, kept estimates
   const std::string input =
-      "\r\r\rS\r\r" + kSample + "/abs\n2\n\n\n\nE" + pick + "\n\nN" + setup + "\nNN\r0\n" +
-      results + "T\x1b" + "A2-4\n" + setup + refit + "S3\n" + setup + refit + "H20\n" + setup +
-      refit + "K7.15\n" + refit + "L\n0\n" + results + "L1.491\n0\n" + results + "M6.12\n" + refit +
+      "\r\r\rS\r\r" + kSample + "/abs\n2\n\n\n\nE" + pick + "\n\nN" + setup + "\nNN\r" + fit +
+      "T\x1b" + "A2-4\n" + setup + refit + "S3\n" + setup + refit + "H20\n" + setup + refit +
+      "K7.15\n" + refit + "L\n" + fit + "L1.491\n" + fit + "M6.12\n" + refit +
       "Nx" + "OY"  // not after Escape: ESC O would start a key sequence
       + "B10\n-2\n3\n\x1b" + "P\x1b" + "C\x1b" + "G\x1b" + "V\x1b" + "R\n\n\n \n\x1b" + "F" +
-      results + "A\n" + "W\n\n\n\n\nNC\r0\n" + results + "L\n0\n" + results + "Dx" + "X" + "Uexport\nY\nE" +
+      Results(3) + "A\n" + "W\n\n\n\n\nNC\r" + fit + "L\n" + fit + "Dx" + "X" + "Uexport\nY\nE" +
       "ZNNNCYCD\n\n\nNL\n\nplots\nYrun\n\n\nN\nNYYYYY\nYYY\nY" + "Ex" + "EF";
-  const RunResult r = RunProgram(input);
-  ASSERT_FALSE(r.timedOut) << r.out;
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  const std::string& t = r.out;
+  const std::string& t = Analyse(input);
   EXPECT_NE(t.find("The last data file to fit(between  1 and  30),now   30 : 30\n"
                    "number of starting file  (between  1 and  30),Now    1 : 1\n"
                    "Calculate Sedimentation"),
@@ -457,24 +450,112 @@ TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
   EXPECT_NE(t.find(kFinish), std::string::npos);
 }
 
+// The radial distribution, then the time derivative up to scan 12 with two
+// peaks marked, model C from them, U into a new directory and into one where
+// a file cannot be written. The scan files are only read.
+TEST_F(Session, DistributionThenModelCFromItsPeaksThenTheSedfitFiles) {
+  const fs::path sample = kSample + "/abs";
+  std::map<fs::path, std::string> before;  // the contents of every input file
+  for (const auto& e : fs::directory_iterator(sample)) before[e.path()] = ReadAll(e.path());
+  fs::create_directories(run.dir / "blocked/list.ra0");  // directories where files go
+  fs::create_directories(run.dir / "sample.FHT");
+  std::ofstream(run.dir / "blocked/00001.ra0") << "old";
+  std::ofstream(run.dir / "blocked/notes.txt") << "mine";
+  const std::string& t = Analyse(
+      kLoadAbs + "\n\nYR\r" + "12\n" + "T"  // all sets; R; T to scan 12
+      + Right(282) + "1" + Right(248) + "2\r\rN"  // S1, S2, kept
+      + "\n\n\n\n\n\n\nNC\n\n0\n\x1bx"       // defaults, no RI noise, C, none fixed; a key
+      + "\n\n\n\n \n\x1b"                        // constants, report, graph
+      + "Uexport/new\nY" + ".5\n0\n\nE"          // .5 and 0 refused, then 1
+      + "Ublocked\n\nOx" + "EF");                 // a file fails; a key; end
+
+  EXPECT_NE(t.find("Designate new last file for difference between   5- 30 :  \n"
+                   "Go directly for producing the distribution plot  (Y/N) :  N\n"),
+            std::string::npos);
+  EXPECT_NE(t.find("components from the distribution:  S1 = 4.21  S2 = 6.01\n"), std::string::npos);
+  EXPECT_NEAR(TableRow(t, kS1).value / 4.4, 1.0, 0.005);
+  EXPECT_NEAR(TableRow(t, "2.Svedberg coeff.(Svedb.units)  ").value / 6.8, 1.0, 0.005);
+  // The time-method distribution after the fit with C, named after the
+  // folder above the run, cannot be written; the SEDFIT files.
+  EXPECT_NE(t.find("cannot write the distribution file sample.FHT in the current directory\n"
+                   "press a key"),
+            std::string::npos);
+  const std::string divisor =
+      "Divisor for conversion of data values to concentration for equilibria :";
+  EXPECT_NE(t.find(divisor + ".5\n" + divisor + "0\n" + divisor + " 1.0000\n"), std::string::npos);
+  EXPECT_EQ(std::distance(fs::directory_iterator(run.dir / "export/new"), {}), 32);
+  EXPECT_EQ(run.Read("export/new/list.ra9").substr(0, run.dir.string().size() + 23),
+            run.dir.string() + "/export/new/\n00001_ra9\n");
+  EXPECT_EQ(run.Read("export/new/00030.ra9"), run.Read("blocked/00030.ra0"));  // the same data
+  EXPECT_NE(t.find("cannot write blocked/list.ra0: Is a directory\npress a key"),
+            std::string::npos);
+  EXPECT_EQ(run.Read("blocked/notes.txt"), "mine");
+  EXPECT_NE(run.Read("blocked/00001.ra0"), "old");  // overwritten
+  for (const auto& [path, text] : before) EXPECT_EQ(ReadAll(path), text) << path;  // unchanged
+}
+
+// Plot files: the sample run fitted with model C, a text placed in its graph,
+// option Z twice (the data with fit, residuals and the text, then residual
+// panels appended to the same file); a new analysis of the same run with its
+// distribution g(s*), plotted onto the end of the file. svfit-plot draws the
+// file as a three-page PDF.
+TEST_F(Session, FitThenTwoPlotsInOneFileThenTheDistributionOfANewAnalysis) {
+  const std::string frameParts = "YYYY\nYYY\n";  // frame, ticks, numbers, legends
+  const std::string& out = Analyse(
+      kLoadAbs + "\n\nN"                                            // all sets; no distribution
+      + "\n\n\n\n\n\n\n" + "N" + "C"                                // set-up, model C
+      + Right(490) + "1" + Right(165) + "2" + "\n" + "\n\n" + "0\n"  // S1, S2; psv; none fixed
+      + "\x1b" + "\n\n\n\n" + " " + "\n"                              // fit, constants, report
+      + "\n\x16Peak A\n\n\x1b"  // graph: a text placed with Ctrl-V
+      // Data, fitted curves, the residual band and the text into plots/run.HGL
+      // (the directory is created after asking).
+      + "Z" "N" "NNCYCD" "\n\n\n" "NL" "\n\n" "plots\n" "Y" "run\n" "\n\n" "N" "\n" "NY" "Y" +
+      frameParts + "Y"
+      // Residual panels, medium resolution, appended to the same file, without the text.
+      + "Z" "N" "YMS" "\n\n\n" "NL" "Y" "N" + frameParts + "Y"
+      // A new analysis: its time-derivative distribution up to scan 12 (middle
+      // scan 10), straight to the menu, plotted onto the end of the same file;
+      // the text of the first analysis is no longer offered.
+      + "NF" + kLoadAbs + "\n\nYR\r12\nT\r\rY" + "Z" "N" "NY" "NL" "Y" + frameParts + "Y" + "EF",
+      "--png png", 120);
+  EXPECT_NE(out.find("[plot 1: png/plot-001.png]"), std::string::npos);
+  EXPECT_NE(out.find("Shall the new plot file appended to the first plot file  (Y/N)  : Y\n"),
+            std::string::npos);
+  EXPECT_EQ(Count(out, "Write additional text on plot    (Y/N) : "), 2);  // not after the restart
+  EXPECT_EQ(Count(out, "Draw Sedimentation distribution   (Y/N) : "), 1);  // with a distribution
+  EXPECT_NE(out.find("[plot 3: png/plot-003.png]"), std::string::npos);
+  EXPECT_EQ(run.Read("png/plot-003.png").substr(1, 3), "PNG");
+
+  // One header, three plots, the text in the first, the distribution's
+  // middle scan in the last name label, and the reset sequence at the end.
+  const std::string hgl = run.Read("plots/run.HGL");
+  EXPECT_EQ(hgl.rfind("IN;DT\x03;DF;VS1;", 0), 0u);
+  EXPECT_EQ(Count(hgl, "IN;"), 1);
+  EXPECT_EQ(Count(hgl, "VS1;"), 3);
+  EXPECT_EQ(Count(hgl, "SP;DF;"), 3);
+  EXPECT_EQ(Count(hgl, "LBPeak A\x03"), 1);
+  EXPECT_TRUE(hgl.ends_with(" run      10\x03;PU;PA0,0;SP0;\nSP;DF;\n\x1b%0A\x1b" "E"));
+  const std::string draw = "cd '" + run.dir.string() + "' && '" SVFIT_BINARY_DIR
+                           "/tools/plot/svfit-plot' plots/run.HGL -o run.pdf >tool 2>&1";
+  EXPECT_EQ(std::system(draw.c_str()), 0) << run.Read("tool");
+  EXPECT_EQ(run.Read("tool"), "run.pdf\n");  // no instruction unknown to the renderer
+  const std::string pdf = run.Read("run.pdf");
+  EXPECT_EQ(Count(pdf, "/Type /Page") - Count(pdf, "/Type /Pages"), 3);
+}
+
 // The real IgG interference run (cell 1, 226 scans; 6.61 S and rmsd 0.0030
 // fringes with the meniscus floated from 6.09 cm): model C from estimated
 // start values, then from a mark in the viewer, where a second mark at the
 // same boundary is refused. The first file spans 5.9677 .. 7.1925 cm.
-TEST(RealRun, IgGFromEstimatedStartValuesAndFromOneMarkedBoundary) {
+TEST_F(Analysis, RealIgGRunFromEstimatedStartValuesAndFromOneMarkedBoundary) {
   const std::string dir = SVFIT_SOURCE_DIR "/../shared/data/real/sedfit-igg-ip1";
   if (access((dir + "/00001.IP1").c_str(), R_OK) != 0) GTEST_SKIP() << "no real data: " << dir;
-  const std::string results = std::string("\x1b") + "\n\n\n" + " " + "\n" + "\x1b";
   const std::string setup = "\n\n\n\n\n" + std::string("YY") + "C";  // iterations .. viscosity
-  const std::string input =
+  const std::string& t = Analyse(
       "IN\r" + dir + "\n1\n\n\n\nE" + Left(147) + "MA" + Right(766) + "E"  // 6.09 .. 7.12 cm
-      + "\n\nN" + "\n" + setup + "\n" + "0\n" + results     // all sets; no mark: estimated
-      + "W" + setup + Right(700) + "12" + "\n" + "N" + "0\n" + results  // S1; S2 refused
-      + "EF";
-  const RunResult r = RunProgram(input, false, 120);
-  ASSERT_FALSE(r.timedOut) << r.out;
-  EXPECT_EQ(r.exitCode, 0) << r.err;
-  const std::string& t = r.out;
+      + "\n\nN" + "\n" + setup + "\n" + "0\n" + Results(3)  // all sets; no mark: estimated
+      + "W" + setup + Right(700) + "12" + "\n" + "N" + "0\n" + Results(3)  // S1; S2 refused
+      + "EF", "", 120);
   EXPECT_NE(t.find("S2 refused: the same s as S1, mark another boundary]"), std::string::npos);
   EXPECT_EQ(t.find("FIT FAILED"), std::string::npos);
   for (int fit = 1; fit <= 2; ++fit) {
@@ -500,59 +581,13 @@ TEST(Program, ShortRunsAndTheirExitCodes) {
       {"", 3, kGen + "\n", "input ended\n"},
   };
   for (const auto& c : cases) {
-    const RunResult r = RunProgram(c.input);
+    ProgramRun r;
+    r.Run(c.input);
     ASSERT_FALSE(r.timedOut) << c.input;
     EXPECT_EQ(r.exitCode, c.exitCode) << c.input;
     EXPECT_EQ(r.out, c.out) << c.input;
     EXPECT_EQ(r.err, c.err) << c.input;
   }
-}
-
-// Reads from `fd` until `text` has arrived; false when nothing comes for 5 s.
-bool WaitFor(int fd, std::string& seen, const std::string& text) {
-  char buf[4096];
-  pollfd p{fd, POLLIN, 0};
-  for (ssize_t n = 0; seen.find(text) == std::string::npos; seen.append(buf, n))
-    if (poll(&p, 1, 5000) <= 0 || (n = read(fd, buf, sizeof buf)) <= 0) return false;
-  return true;
-}
-
-// A script that answers each question only once it is on the pipe must
-// never wait for a prompt stuck in a buffer.
-TEST(Program, EachPromptArrivesBeforeItsAnswerIsRead) {
-  signal(SIGPIPE, SIG_IGN);  // a program that died early fails the test, not the run
-  int toChild[2], fromChild[2];
-  ASSERT_EQ(pipe(toChild), 0);
-  ASSERT_EQ(pipe(fromChild), 0);
-  const pid_t pid = fork();
-  if (pid == 0) {
-    dup2(toChild[0], 0);
-    dup2(fromChild[1], 1);
-    close(toChild[1]);
-    close(fromChild[0]);
-    execl(kProgram, kProgram, static_cast<char*>(nullptr));
-    _exit(127);
-  }
-  close(toChild[0]);
-  close(fromChild[1]);
-  std::string seen;
-  const std::pair<std::string, std::string> steps[] = {{kGen, "i"},
-                                                       {kContour, "y"},
-                                                       {kOutlier, "y"},
-                                                       {kBottom, "\n"},
-                                                       {"(Y=restart;Z=exit) ", "z\n"}};
-  for (const auto& [prompt, key] : steps) {
-    EXPECT_TRUE(WaitFor(fromChild[0], seen, prompt)) << seen;
-    ASSERT_EQ(write(toChild[1], key.data(), key.size()), static_cast<ssize_t>(key.size()));
-  }
-  close(toChild[1]);
-  int status = 0;
-  waitpid(pid, &status, 0);
-  close(fromChild[0]);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << seen;
-  // Interference files with the 3000 rpm contour subtracted: outliers asked.
-  EXPECT_EQ(seen.substr(0, seen.find("device")),
-            kGen + "I\n" + kContour + "Y\n" + kOutlier + "Y\n" + kBottom + "N\n" + kSeries);
 }
 
 TEST(Program, ArbitraryBytesNeverCrashOrHang) {
@@ -564,7 +599,8 @@ TEST(Program, ArbitraryBytesNeverCrashOrHang) {
       c = k == 0 ? '\x1b' : k == 1 ? '\r' : static_cast<char>(rng() % 256);
       if (c == '\x03') c = 'x';  // Ctrl-C would end the run early
     }
-    const RunResult r = RunProgram(input);
+    ProgramRun r;
+    r.Run(input);
     ASSERT_FALSE(r.timedOut) << "round " << round;
     EXPECT_TRUE(r.exitCode == 0 || r.exitCode == 3) << "round " << round << ": " << r.exitCode;
   }

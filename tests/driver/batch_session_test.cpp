@@ -14,6 +14,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
@@ -34,35 +35,50 @@ std::string Read(const fs::path& path) {
   return s.str();
 }
 
-// The program on two pipes in `dir`, with --results and --curves.
+const char* const kProgram = SVFIT_BINARY_DIR "/src/driver/svfit";
+
+// The program on two pipes in `dir` with `options`, answered as its output arrives.
 struct Program {
-  explicit Program(const fs::path& dir) {
+  Program(const fs::path& dir, std::vector<std::string> options) {
     int in[2], back[2];
     if (pipe(in) != 0 || pipe(back) != 0) std::abort();
     if ((pid = fork()) == 0) {
       dup2(in[0], 0), dup2(back[1], 1), close(in[1]), close(back[0]);
-      const char* program = SVFIT_BINARY_DIR "/src/driver/svfit";
-      if (chdir(dir.c_str()) == 0) execl(program, program, "--results", "fits.jsonl", "--curves", "curves", static_cast<char*>(nullptr));
+      std::vector<char*> argv{const_cast<char*>(kProgram)};
+      for (std::string& o : options) argv.push_back(o.data());
+      argv.push_back(nullptr);
+      if (chdir(dir.c_str()) == 0) execv(kProgram, argv.data());
       _exit(127);
     }
     close(in[0]), close(back[1]);
     to = in[1], from = back[0];
   }
+  void Write(const std::string& keys) {
+    ASSERT_EQ(write(to, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
+  }
+  // Reads until `done` holds; false when nothing comes for 20 s.
+  bool ReadUntil(const std::function<bool()>& done) {
+    char buf[4096];
+    pollfd p{from, POLLIN, 0};
+    while (!done()) {
+      const ssize_t n = poll(&p, 1, 20000) > 0 ? read(from, buf, sizeof buf) : 0;
+      if (n <= 0) return false;
+      out.append(buf, static_cast<std::size_t>(n));
+    }
+    return true;
+  }
   int Crosses() const {
     int n = 0;
-    for (auto at = out.find("[cross "); at != std::string::npos; at = out.find("[cross ", at + 1)) ++n;
+    for (auto at = out.find("[cross "); at != std::string::npos; at = out.find("[cross ", at + 1))
+      ++n;
     return n;
   }
   // Sends keys and reads until `count` whole [cross] lines have come.
   void Send(const std::string& keys, int count) {
-    ASSERT_EQ(write(to, keys.data(), keys.size()), static_cast<ssize_t>(keys.size()));
-    char buf[4096];
-    pollfd p{from, POLLIN, 0};
-    while (Crosses() < count || out.find('\n', out.rfind("[cross ")) == std::string::npos) {
-      const ssize_t n = poll(&p, 1, 20000) > 0 ? read(from, buf, sizeof buf) : 0;
-      ASSERT_GT(n, 0) << "no [cross] line " << count << ":\n" << out;
-      out.append(buf, static_cast<std::size_t>(n));
-    }
+    Write(keys);
+    ASSERT_TRUE(ReadUntil([&] {
+      return Crosses() >= count && out.find('\n', out.rfind("[cross ")) != std::string::npos;
+    })) << "no [cross] line " << count << ":\n" << out;
   }
   // A number of the last [cross] line ("Radius", "OD").
   double Field(const std::string& name) const {
@@ -72,7 +88,8 @@ struct Program {
   int Finish() {
     close(to);
     char buf[4096];
-    for (ssize_t n; (n = read(from, buf, sizeof buf)) > 0;) out.append(buf, static_cast<std::size_t>(n));
+    for (ssize_t n; (n = read(from, buf, sizeof buf)) > 0;)
+      out.append(buf, static_cast<std::size_t>(n));
     close(from);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -104,7 +121,7 @@ Outcome Run(const Analysis& a, const std::vector<double>* targets) {
   Outcome r;
   std::string pattern = (fs::temp_directory_path() / "svfit-batch-XXXXXX").string();
   r.dir = ::mkdtemp(pattern.data());
-  Program p(r.dir);
+  Program p(r.dir, {"--results", "fits.jsonl", "--curves", "curves"});
   int lines = 0;  // [cross] lines so far
   for (std::size_t k = 0; k < a.picks.size(); ++k) {
     if (k == 0 || k == 3) p.Send(k == 0 ? a.before : a.between, ++lines);  // a picking starts
@@ -198,6 +215,28 @@ TEST(BatchSession, RealInterferenceRunTypedPlacesFitAsArrowKeys) {
   if (access((dir + "/00001.IP4").c_str(), R_OK) != 0) GTEST_SKIP() << "real data missing";
   CheckAnalysis({dir, "IN\r" + dir + "\n4\n\n\n\nE", "\n\nN\n\n\n\n\n\n\nYYC", kFits,
                  {{6.2299, 'M'}, {6.2532, 'A'}, {7.1550, 'E'}, {4.5, '1'}, {6.5, '2'}}});
+}
+
+// A script that answers each question only once it is on the pipe must never
+// wait for a prompt stuck in a buffer: interference files with the 3000 rpm
+// contour subtracted, outliers asked, Z at the device prompt.
+TEST(BatchSession, EachPromptArrivesBeforeItsAnswerIsRead) {
+  signal(SIGPIPE, SIG_IGN);  // a program that died early fails the test, not the run
+  const std::string gen = "(O)ld or (N)ew XLA-files (New=default) or (I)nterference  (O/N/I) :  ";
+  const std::string contour = "Subtraction of the whole 3000 rpm contour       (Y/N) :  ";
+  const std::string outlier = "correct data outlies   (Yes=default)            (Y/N) :  ";
+  const std::string bottom = "calculation of last bottom point                (Y/N) :  ";
+  Program p(".", {});
+  const std::pair<std::string, std::string> steps[] = {
+      {gen, "i"}, {contour, "y"}, {outlier, "y"}, {bottom, "\n"}, {"(Y=restart;Z=exit) ", "z\n"}};
+  for (const auto& [prompt, key] : steps) {
+    EXPECT_TRUE(p.ReadUntil([&] { return p.out.find(prompt) != std::string::npos; })) << p.out;
+    p.Write(key);
+  }
+  EXPECT_EQ(p.Finish(), 0) << p.out;
+  EXPECT_EQ(p.out.substr(0, p.out.find("device")), gen + "I\n" + contour + "Y\n" + outlier +
+                                                       "Y\n" + bottom + "N\n" +
+                                                       "load data files in ascent sequence  !\n");
 }
 
 }  // namespace
