@@ -1,5 +1,5 @@
 // The console grid, key queue, line editor and transcript against the test
-// front end.
+// front end, and the bytes of the script front end decoded to keys.
 #include "console/crt.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,9 @@
 #include <string>
 #include <tuple>
 #include <utility>
+#include <vector>
+
+#include "console/key_decoder.h"
 
 namespace svfit::console {
 namespace {
@@ -16,7 +19,7 @@ std::string Pad(std::string s) {
   return s;
 }
 
-TEST(CrtGrid, EightyCharactersWrapAndLineFeedAndReturnMoveOneWayEach) {
+TEST(CrtGrid, EightyCharactersWrapLineFeedReturnAndBackspaceMoveOneWayEach) {
   StartTestConsole("");
   Write(std::string(80, 'x'));
   EXPECT_EQ(std::pair(CursorColumn(), CursorRow()), std::pair(1, 2));
@@ -30,9 +33,21 @@ TEST(CrtGrid, EightyCharactersWrapAndLineFeedAndReturnMoveOneWayEach) {
   Write("\nab\ncd\rE");
   EXPECT_EQ(ScreenRow(5), Pad(" ab"));
   EXPECT_EQ(ScreenRow(6), Pad("E  cd"));
+  // Backspace blanks the cell to the left, which keeps its attribute; nothing at column 1.
+  MoveCursor(1, 7);
+  SetTextColor(kLightRed);
+  Write("\bab");
+  SetTextColor(kWhite);
+  Write("\b");
+  EXPECT_EQ(ScreenRow(7), Pad("a"));
+  EXPECT_EQ(CursorColumn(), 2);
+  EXPECT_EQ(ScreenAttribute(2, 7), kLightRed);
+  Write("\b\b\b");
+  EXPECT_EQ(CursorColumn(), 1);
+  EXPECT_EQ(ScreenRow(7), Pad(""));
 }
 
-TEST(CrtGrid, LineFeedOnTheLastRowScrollsAndFillsWithTheBackground) {
+TEST(CrtGrid, LineFeedOnTheLastRowScrollsAndClearsFillWithTheBackground) {
   StartTestConsole("");
   for (int i = 1; i <= 25; ++i) Write((i > 1 ? "\r\nrow " : "row ") + std::to_string(i));
   SetTextBackground(kBlue);
@@ -51,20 +66,15 @@ TEST(CrtGrid, LineFeedOnTheLastRowScrollsAndFillsWithTheBackground) {
   for (int i = 26; i <= 80; ++i) WriteLn("row " + std::to_string(i));
   EXPECT_EQ(ScreenRow(1), Pad("row 57"));
   EXPECT_EQ(ScreenRow(24), Pad("row 80"));
-}
-
-TEST(CrtGrid, BackspaceBlanksTheCellToTheLeftButNotAtColumnOne) {
-  StartTestConsole("");
-  SetTextColor(kLightRed);
-  Write("\bab");
-  SetTextColor(kWhite);
-  Write("\b");
-  EXPECT_EQ(ScreenRow(1), Pad("a"));
-  EXPECT_EQ(CursorColumn(), 2);
-  EXPECT_EQ(ScreenAttribute(2, 1), kLightRed);  // the blanked cell keeps its attribute
-  Write("\b\b\b");
-  EXPECT_EQ(CursorColumn(), 1);
+  MoveCursor(3, 1);
+  ClearToEndOfLine();
+  EXPECT_EQ(ScreenRow(1), Pad("ro"));
+  EXPECT_EQ(std::pair(CursorColumn(), CursorRow()), std::pair(3, 1));  // the cursor stays
+  SetTextBackground(kRed);
+  ClearScreen();
   EXPECT_EQ(ScreenRow(1), Pad(""));
+  EXPECT_EQ(ScreenAttribute(40, 12), 0x4E);
+  EXPECT_EQ(std::pair(CursorColumn(), CursorRow()), std::pair(1, 1));
 }
 
 TEST(CrtGrid, MoveCursorTakesCoordinatesModulo256AndClampsThemAndAttributes) {
@@ -77,35 +87,11 @@ TEST(CrtGrid, MoveCursorTakesCoordinatesModulo256AndClampsThemAndAttributes) {
   }
   EXPECT_EQ(TextAttribute(), 0x07);
   SetTextBackground(kBlue);
-  SetTextColor(kYellow);
-  EXPECT_EQ(TextAttribute(), 0x1E);
   SetTextColor(30);  // above 15: the blink bit is set as well
   EXPECT_EQ(TextAttribute(), 0x9E);
   SetTextColor(kYellow);
   SetTextBackground(12);  // only three background bits
   EXPECT_EQ(TextAttribute(), 0x4E);
-  SetNormalText();
-  SetBrightText();
-  EXPECT_EQ(TextAttribute(), 0x0F);
-}
-
-TEST(CrtGrid, ClearScreenClearToEndOfLineAndDeleteLine) {
-  StartTestConsole("");
-  Write("one\r\ntwo\r\nthree");
-  MoveCursor(2, 1);
-  ClearToEndOfLine();
-  EXPECT_EQ(ScreenRow(1), Pad("o"));
-  MoveCursor(3, 1);
-  SetTextBackground(kRed);
-  DeleteLine();
-  EXPECT_EQ(ScreenRow(1), Pad("two"));
-  EXPECT_EQ(ScreenRow(2), Pad("three"));
-  EXPECT_EQ(ScreenAttribute(1, 25), 0x47);  // new bottom row in the current attribute
-  EXPECT_EQ(std::pair(CursorColumn(), CursorRow()), std::pair(3, 1));  // the cursor stays
-  ClearScreen();
-  EXPECT_EQ(ScreenRow(2), Pad(""));
-  EXPECT_EQ(ScreenAttribute(40, 12), 0x47);
-  EXPECT_EQ(std::pair(CursorColumn(), CursorRow()), std::pair(1, 1));
 }
 
 // ---- Keys ------------------------------------------------------------------------
@@ -151,9 +137,6 @@ TEST(CrtKeys, MouseStateIsClampedAndKeysLeaveTheShiftState) {
   StartTestConsole("a");
   PostMouse(20000, -20000, 3, true);
   EXPECT_EQ(std::tuple(MouseX(), MouseY(), MouseButtons()), std::tuple(10000, -10000, 3));
-  SetMouseLimits(639, 479);
-  SetMousePosition(700, 100);
-  EXPECT_EQ(MouseX(), 639);
   PostExtendedKey(kScanLeft);
   EXPECT_EQ(ReadKey(), 0);
   EXPECT_EQ(ReadKey(), kScanLeft);
@@ -174,9 +157,6 @@ TEST(CrtKeys, CtrlCShowsCaretCAndEndsWithCode1AtTheNextKeyAccess) {
   StartTestConsole("");
   PostKey(3);  // from another window
   EXPECT_THROW(KeyPressed(), ConsoleExited);
-  StartTestConsole("\x03");
-  SetBreakKeyEnabled(false);
-  EXPECT_EQ(ReadKey(), 3);  // an ordinary key when break is off
   StartTestConsole("");
   try {
     ConsoleHalt(0);
@@ -188,7 +168,7 @@ TEST(CrtKeys, CtrlCShowsCaretCAndEndsWithCode1AtTheNextKeyAccess) {
 
 // ---- Line editor of the input stream ------------------------------------------------
 
-TEST(CrtReadLine, BufferOf128TakesAt126CharactersBackspaceSparesThePromptCtrlZOnlyWhenEnabled) {
+TEST(CrtReadLine, BufferOf128TakesAt126CharactersBackspaceSparesThePromptCtrlZIsALetter) {
   StartTestConsole(std::string(130, 'a') + "\r");
   EXPECT_EQ(ReadLine(128).size(), 126u);
   EXPECT_EQ(CursorRow(), 3);  // 126 echoed characters span two rows, then CR LF
@@ -199,10 +179,6 @@ TEST(CrtReadLine, BufferOf128TakesAt126CharactersBackspaceSparesThePromptCtrlZOn
   StartTestConsole("ab\x1a" "c\r");
   EXPECT_EQ(ReadLine(), "ab\x1a" "c");
   EXPECT_EQ(ScreenRow(1)[2], '\x1a');  // stored and echoed like a letter
-  StartTestConsole("ab\x1a" "c\r");
-  SetCtrlZEndsLine(true);
-  EXPECT_EQ(ReadLine(), "ab");
-  EXPECT_EQ(ReadKey(), 'c');
 }
 
 // ---- Transcript --------------------------------------------------------------------
@@ -254,6 +230,83 @@ TEST(CrtTranscript, RowsWrittenAgainInPlace) {
   MoveCursor(7, 1);
   Write("!");
   EXPECT_EQ(TestTranscript(), "Title row\nsecond\nTitle !");
+}
+
+// ---- Bytes of the script front end ---------------------------------------------------
+
+using detail::ByteSource;
+using detail::DecodedKey;
+using detail::KeyDecoder;
+
+constexpr int kPause = ByteSource::kTimeout;  // in a script: nothing arrives in time
+
+class FakeSource final : public ByteSource {
+ public:
+  explicit FakeSource(std::vector<int> bytes) : bytes_(std::move(bytes)) {}
+  explicit FakeSource(std::string_view s) {
+    for (char c : s) bytes_.push_back(static_cast<unsigned char>(c));
+  }
+  int Get(int) override { return pos_ < bytes_.size() ? bytes_[pos_++] : kEnd; }
+
+ private:
+  std::vector<int> bytes_;
+  std::size_t pos_ = 0;
+};
+
+// All keys up to the end, as the console would receive them: characters as
+// themselves, extended keys as 0 and the scan code.
+std::vector<int> Keys(ByteSource&& in) {
+  KeyDecoder d;
+  std::vector<int> out;
+  for (int guard = 0; guard < 10000; ++guard) {
+    const DecodedKey k = d.Next(in, -1);
+    if (k.kind == DecodedKey::kEnd) return out;
+    if (k.kind == DecodedKey::kChar) out.push_back(k.code);
+    if (k.kind == DecodedKey::kExtended) {
+      out.push_back(0);
+      out.push_back(k.code);
+    }
+  }
+  ADD_FAILURE() << "decoder did not reach the end";
+  return out;
+}
+
+using V = std::vector<int>;
+
+TEST(KeyDecoder, LineEndsCursorAndFunctionKeySequences) {
+  EXPECT_EQ(Keys(FakeSource("a\r\nb\nc\r\rd\n\n")),  // CR LF is one Enter
+            (V{'a', 13, 'b', 13, 'c', 13, 13, 'd', 13, 13}));
+  EXPECT_EQ(Keys(FakeSource("x\x7f")), (V{'x', 8}));
+  EXPECT_EQ(Keys(FakeSource("\x1b[A\x1b[B\x1b[C\x1b[D\x1b[H\x1b[F")),
+            (V{0, 72, 0, 80, 0, 77, 0, 75, 0, 71, 0, 79}));
+  EXPECT_EQ(Keys(FakeSource("\x1bOP\x1bOS\x1b[15~\x1b[21~\x1b[23~\x1b[24~")),
+            (V{0, 59, 0, 62, 0, 63, 0, 68, 0, 133, 0, 134}));
+  EXPECT_EQ(Keys(FakeSource("\x1b[2~\x1b[3~\x1b[5~\x1b[6~\x1b[1~\x1b[4~")),
+            (V{0, 82, 0, 83, 0, 73, 0, 81, 0, 71, 0, 79}));
+  EXPECT_EQ(Keys(FakeSource("\x1b[1;5C\x1b[[A\x1b[1;2P")), (V{0, 77, 0, 59, 0, 59}));
+  // Shift comes from the xterm modifier; a character says nothing about it.
+  const std::pair<std::string_view, int> shifts[] = {
+      {"\x1b[1;2D", 1}, {"\x1b[1;6C", 1}, {"\x1b[1;5C", 0}, {"\x1b[5;2~", 1},
+      {"\x1b[D", 0},    {"\x1bOD", 0},    {"a", -1}};
+  for (const auto& [bytes, shift] : shifts) {
+    FakeSource in(bytes);
+    EXPECT_EQ(KeyDecoder().Next(in, -1).shift, shift) << bytes;
+  }
+}
+
+TEST(KeyDecoder, LoneEscapeDoesNotWaitBrokenSequencesAreDroppedUtf8BecomesLatin1) {
+  EXPECT_EQ(Keys(FakeSource(V{27, kPause, 'x'})), (V{27, 'x'}));
+  EXPECT_EQ(Keys(FakeSource(V{27})), (V{27}));
+  EXPECT_EQ(Keys(FakeSource("\x1bx")), (V{27, 'x'}));  // Alt-x: two keys
+  EXPECT_EQ(Keys(FakeSource(V{27, 'O', kPause, 'k'})), (V{27, 'O', 'k'}));
+  EXPECT_EQ(Keys(FakeSource("\x1b[99~a\x1b[Zb")), (V{'a', 'b'}));
+  EXPECT_EQ(Keys(FakeSource(V{27, '[', '1', kPause, 'y'})), (V{'y'}));
+  EXPECT_EQ(Keys(FakeSource("\x1b[1\r2")), (V{13, '2'}));  // the stray CR survives
+  EXPECT_EQ(Keys(FakeSource("\x1b[" + std::string(40, '1') + "~z")), (V{'z'}));
+  EXPECT_EQ(Keys(FakeSource("\xC2\xB5\xC3\xA4")), (V{0xB5, 0xE4}));
+  EXPECT_EQ(Keys(FakeSource("\xE2\x82\xAC")), (V{'?'}));   // euro sign: not Latin-1
+  EXPECT_EQ(Keys(FakeSource("\xC3" "a")), (V{0xC3, 'a'}));  // not UTF-8: Latin-1 byte
+  EXPECT_EQ(Keys(FakeSource("\xB5")), (V{0xB5}));
 }
 
 }  // namespace
