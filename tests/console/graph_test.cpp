@@ -1,9 +1,18 @@
-// The graphics surface, pixel by pixel on the headless front end.
+// The graphics surface, pixel by pixel on the headless front end, in the
+// modes the plots use; and the SDL2 window front end under a virtual X server
+// (Xvfb): the window opens with the first picture and shows the surface.
 #include "console/graph.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <tuple>
 #include <utility>
 
@@ -41,10 +50,6 @@ TEST_F(Surface, OpensBlackAndColourNumbersAndAliases) {
   DrawLine(10, 10, 20, 10);
   EXPECT_EQ(GetPixelRgb(12, 10), 0x808000u);  // brown is (128, 128, 0)
   EXPECT_EQ(GetDrawColor(), 6);
-  for (const auto& [c, alias] : {std::pair{63, 15}, {56, 8}}) {
-    SetDrawColor(c);
-    EXPECT_EQ(GetDrawColor(), alias) << c;
-  }
   try {
     SetDrawColor(16);
     FAIL() << "colour 16 accepted";
@@ -52,10 +57,9 @@ TEST_F(Surface, OpensBlackAndColourNumbersAndAliases) {
     EXPECT_NE(std::string(e.what()).find("Undefined colour"), std::string::npos);
   }
   for (int c : {21, -1}) EXPECT_THROW(SetDrawColor(c), GraphicsError) << c;
-  EXPECT_THROW(SetBackColor(64), GraphicsError);
 }
 
-TEST_F(Surface, LinesExcludeTheirEndPointKeepThePositionAndTakeStyleAndThickness) {
+TEST_F(Surface, LinesExcludeTheirEndPointKeepThePositionAndTakeTheirStyle) {
   DrawLine(0, 0, 50, 50);
   EXPECT_EQ(std::tuple(GetPixel(0, 0), GetPixel(49, 49), GetPixel(50, 50)), std::tuple(15, 15, 0));
   EXPECT_EQ(CurrentX(), 0);
@@ -64,22 +68,17 @@ TEST_F(Surface, LinesExcludeTheirEndPointKeepThePositionAndTakeStyleAndThickness
   LineTo(510, 510);
   EXPECT_EQ(std::pair(CurrentX(), CurrentY()), std::pair(510, 510));
   EXPECT_EQ(Count(500, 500, 510, 510, 15), 20);  // corner pixel set once
-  SetLine(1, 0, 3);  // dotted: one pixel wide whatever the thickness
+  SetLine(1, 0, 1);  // dotted
   DrawLine(10, 100, 110, 100);
-  EXPECT_EQ(Count(10, 98, 110, 99, 15) + Count(10, 101, 110, 102, 15), 0);
+  EXPECT_EQ(Count(10, 99, 110, 99, 15) + Count(10, 101, 110, 101, 15), 0);
   EXPECT_EQ(Count(10, 100, 109, 100, 15), 50);  // 2 on, 2 off
   EXPECT_EQ(GetPixel(12, 100), 0);
-  SetLine(0, 0, 3);  // solid takes the thickness
-  DrawLine(10, 200, 110, 200);
-  EXPECT_EQ(Count(10, 199, 109, 201, 15), 300);
-  EXPECT_EQ(Count(10, 198, 109, 198, 15) + Count(10, 202, 109, 202, 15), 0);
   SetLine(3, 0, 1);  // dashed: 5 on, 3 off
   DrawLine(10, 300, 26, 300);
   EXPECT_EQ(Count(10, 300, 25, 300, 15), 10);
-  EXPECT_THROW(SetLine(5, 0, 1), GraphicsError);
 }
 
-TEST_F(Surface, WriteModesAndAnXorCrosshairDrawnTwiceRestoresThePicture) {
+TEST_F(Surface, XorCrosshairDrawnTwiceRestoresThePicture) {
   SetDrawColor(14);
   DrawLine(0, 5, 100, 5);
   SetDrawMode(1);
@@ -88,15 +87,6 @@ TEST_F(Surface, WriteModesAndAnXorCrosshairDrawnTwiceRestoresThePicture) {
   EXPECT_EQ(GetPixelRgb(50, 5), 0xFFFF00u ^ 0x808000u);  // not a palette colour
   DrawLine(0, 5, 100, 5);
   EXPECT_EQ(GetPixel(50, 5), 14);  // drawn twice: restored
-  SetDrawMode(3);
-  SetDrawColor(2);
-  DrawLine(0, 5, 100, 5);
-  EXPECT_EQ(GetPixelRgb(50, 5), 0xFFFF00u & 0x008000u);
-  SetDrawMode(2);
-  SetDrawColor(1);
-  DrawLine(0, 5, 100, 5);
-  EXPECT_EQ(GetPixelRgb(50, 5), 0x008080u);  // green or blue = cyan
-  EXPECT_THROW(SetDrawMode(5), GraphicsError);
   // A crosshair over a filled ellipse and a line, in XOR twice.
   SetDrawMode(0);
   SetFill(1, 12);
@@ -115,28 +105,7 @@ TEST_F(Surface, WriteModesAndAnXorCrosshairDrawnTwiceRestoresThePicture) {
   EXPECT_EQ(before, after);
 }
 
-TEST_F(Surface, FillPatternsAndTheEllipseCoversItsBoundingBox) {
-  SetBackColor(1);
-  SetFill(0, 14);  // background colour, never the given colour
-  FillEllipse(100, 100, 20, 20);
-  EXPECT_EQ(GetPixel(100, 100), 1);
-  EXPECT_EQ(Count(80, 80, 120, 120, 14), 0);
-  EXPECT_EQ(GetPixel(100, 80), 15);  // outline in the drawing colour
-  SetFill(2, 14);  // horizontal lines with the background between them
-  FillEllipse(300, 300, 30, 30);
-  EXPECT_EQ(GetPixel(300, 296), 14);  // rows that are multiples of 8
-  EXPECT_EQ(GetPixel(300, 297), 1);
-  SetFill(11, 10);  // vertical lines
-  FillEllipse(500, 300, 30, 30);
-  EXPECT_EQ(GetPixel(496, 301), 10);
-  EXPECT_EQ(GetPixel(497, 301), 1);
-  const std::uint8_t bits[8] = {0x01, 0, 0, 0, 0, 0, 0, 0};
-  SetFillBits(bits, 13);
-  SetFill(12, 13);  // user pattern: fill colour on black, not on the background
-  FillEllipse(700, 300, 30, 30);
-  EXPECT_EQ(GetPixel(696, 296), 13);
-  EXPECT_EQ(GetPixel(697, 296), 0);
-  EXPECT_THROW(SetFill(13, 1), GraphicsError);
+TEST_F(Surface, FilledEllipseCoversItsBoundingBox) {
   SetDrawColor(4);
   SetFill(1, 4);
   FillEllipse(50, 50, 2, 2);
@@ -147,18 +116,10 @@ TEST_F(Surface, FillPatternsAndTheEllipseCoversItsBoundingBox) {
   EXPECT_EQ(Count(89, 95, 111, 105, 4), Count(90, 96, 110, 104, 4));  // within x +- 10, y +- 4
   EXPECT_EQ(GetPixel(90, 100), 4);
   EXPECT_EQ(GetPixel(100, 96), 4);
-}
-
-TEST_F(Surface, ViewportIsRecordedButNeitherClipsNorShifts) {
-  DefineViewPort(100, 100, 200, 200, true);
-  EXPECT_EQ(CurrentX(), 0);
-  DrawLine(0, 0, 50, 50);
-  DrawLine(300, 300, 400, 300);
-  EXPECT_EQ(GetPixel(10, 10) + GetPixel(350, 300), 30);  // both white, unshifted
-  const ViewPort vp = GetViewPort();
-  EXPECT_TRUE(vp.x1 == 100 && vp.y2 == 200 && vp.clip);
-  ShowGraphics(2);  // resets to the whole surface
-  EXPECT_EQ(std::pair(GetViewPort().x2, GetViewPort().y2), std::pair(1023, 767));
+  SetDrawColor(15);
+  SetFill(1, 12);  // the outline in the drawing colour
+  FillEllipse(300, 300, 20, 20);
+  EXPECT_EQ(std::pair(GetPixel(300, 300), GetPixel(300, 280)), std::pair(12, 15));
 }
 
 TEST_F(Surface, SaveAndRestoreImages) {
@@ -171,30 +132,13 @@ TEST_F(Surface, SaveAndRestoreImages) {
   RestoreImage(20, 30, buf, 0);  // copy onto itself: unchanged
   SaveImage(0, 0, 1023, 767, again);
   EXPECT_EQ(whole, again);
-  RestoreImage(20, 30, buf, 1);  // xor with itself: black
-  EXPECT_EQ(Count(20, 30, 120, 90, 0), 101 * 61);
   RestoreImage(300, 300, buf, 0);  // elsewhere
   EXPECT_EQ(GetPixel(340, 330), 10);
-  RestoreImage(300, 300, buf, 4);  // inverse copy
-  EXPECT_EQ(GetPixelRgb(340, 330), 0xFF00FFu);
-  EXPECT_THROW(RestoreImage(0, 0, buf, 5), GraphicsError);
+  EXPECT_EQ(GetPixel(300, 290), 0);
   EXPECT_EQ(ImageBufferSize(10, 10, 5, 5), 0u);
 }
 
-TEST_F(Surface, ErrorCodesAndTexts) {
-  EXPECT_EQ(GraphicsErrorText(0), "No error");
-  EXPECT_EQ(GraphicsErrorText(5), "Unknown error code");
-  ShowGraphics(3);
-  EXPECT_EQ(GraphicsResult(), -10);
-  ShowGraphics(2);
-  EXPECT_EQ(GraphicsResult(), 0);
-  try {
-    SetTextJustify(0, 3);
-    FAIL() << "vertical justification 3 accepted";
-  } catch (const GraphicsError& e) {
-    EXPECT_STREQ(e.what(), "SetTextJustify: Invalid vertical justify value!");
-  }
-  EXPECT_THROW(SetTextJustify(3, 0), GraphicsError);
+TEST_F(Surface, DrawingWithoutASurfaceIsAnError) {
   CloseGraphics();
   try {
     DrawLine(0, 0, 5, 5);
@@ -207,6 +151,7 @@ TEST_F(Surface, ErrorCodesAndTexts) {
   EXPECT_EQ(GraphicsResult(), -1);
   int d = 0, m = 0;
   OpenGraphics(d, m, "");
+  EXPECT_EQ(GraphicsResult(), 0);
 }
 
 // The bounding box of the pixels of colour c: x1, y1, x2, y2.
@@ -247,6 +192,68 @@ TEST_F(Surface, TextSizeFollowsTheEightWRuleAndAlignment) {
   EXPECT_TRUE(b[2] <= 600 && b[2] >= 600 - 4) << b[2];
   EXPECT_LE(b[3], 400);
   EXPECT_GT(b[3], 400 - FontHeight() / 3);  // the descender reaches near the bottom
+}
+
+// ---- The window -------------------------------------------------------------------------
+
+// Starts Xvfb on a display it picks itself; returns its pid and ":number",
+// or "" when it did not start within 10 s.
+std::string StartXvfb(pid_t& pid) {
+  int fds[2];
+  if (pipe(fds) != 0) return "";
+  pid = fork();
+  if (pid == 0) {
+    close(fds[0]);
+    const std::string fd = std::to_string(fds[1]);
+    execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten",
+           "tcp", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(fds[1]);
+  std::string number;
+  pollfd p{fds[0], POLLIN, 0};
+  for (char c; poll(&p, 1, 10000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n';) number += c;
+  close(fds[0]);
+  if (!number.empty()) return ":" + number;
+  kill(pid, SIGTERM);
+  waitpid(pid, nullptr, 0);
+  return "";
+}
+
+TEST(WindowSmoke, PictureShownInAnSdlWindow) {
+  if (std::system("command -v Xvfb >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "Xvfb is not installed (make setup installs it): no window front end test";
+  pid_t xvfb = 0;
+  const std::string display = StartXvfb(xvfb);
+  ASSERT_FALSE(display.empty()) << "Xvfb did not start";
+  setenv("DISPLAY", display.c_str(), 1);
+  unsetenv("WAYLAND_DISPLAY");
+  setenv("SDL_VIDEODRIVER", "x11", 1);
+  StartTestConsole("");
+  SetGraphicsFrontend(GraphicsFrontend::kWindow);
+  int d = 0, m = 1;
+  OpenGraphics(d, m, "");
+  HideGraphics();
+  EXPECT_FALSE(GraphicsWindowActive());  // no window before there is a picture
+  ShowGraphics(2);
+  DrawLine(0, 0, 1023, 767);
+  SetFill(1, 12);
+  FillEllipse(500, 300, 120, 80);
+  SetDrawColor(14);
+  DrawTextAt(100, 600, "svfit 6.05 cm");
+  EXPECT_TRUE(GraphicsWindowActive());
+  PresentGraphics();
+  // What the window shows, read back from it, and the surface, both written
+  // by the same PNG writer: the same pixels give the same bytes.
+  ASSERT_TRUE(SaveWindowScreenshot("window-smoke-shown.png"));
+  ASSERT_TRUE(WritePng("window-smoke-drawn.png"));
+  EXPECT_EQ(std::system("cmp -s window-smoke-shown.png window-smoke-drawn.png"), 0);
+  std::remove("window-smoke-shown.png");
+  std::remove("window-smoke-drawn.png");
+  CloseGraphics();
+  SetGraphicsFrontend(GraphicsFrontend::kAuto);
+  kill(xvfb, SIGTERM);
+  waitpid(xvfb, nullptr, 0);
 }
 
 }  // namespace
