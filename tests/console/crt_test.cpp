@@ -200,24 +200,9 @@ TEST(CrtTranscript, TextAppearsAsWrittenWrapsAndAnnouncementsStandAlone) {
                                   "\n\nhalf\n[graph 1]\nhalfrest\ntop\n");
 }
 
+// A default written back into the answered row, and a prompt written again in
+// place: the transcripts of the question forms (prompt_test).
 TEST(CrtTranscript, RowsWrittenAgainInPlace) {
-  // A value written back into the answered row continues its line.
-  StartTestConsole("\r");
-  Write("count :  ");
-  ReadLine();
-  MoveCursor(10, 1);
-  Write("200");
-  WriteLn();
-  WriteLn("next");
-  EXPECT_EQ(TestTranscript(), "count :  200\nnext\n");
-  // A prompt written again in place starts a new line.
-  StartTestConsole("");
-  Write("Q :  ");
-  MoveCursor(1, 1);
-  ClearToEndOfLine();
-  Write("Q :  Y");
-  WriteLn();
-  EXPECT_EQ(TestTranscript(), "Q :  \nQ :  Y\n");
   // Backspace shows the row as it now stands at the next key read.
   StartTestConsole("ab\bc\r");
   Write("> ");

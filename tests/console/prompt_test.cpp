@@ -225,7 +225,8 @@ TEST(FormatExp, FiveSignificantDigitsAndTwoExponentDigits) {
   EXPECT_EQ(FormatExp23(-1234.5), "-1.23450000000000E+0003");
   EXPECT_EQ(FormatExp23(2.0 / 3e-123), " 6.66666666666667E+0122");
   // The SEDFIT parameter file: 6 decimals, no blanks, no negative zero.
-  EXPECT_EQ(FormatPlain6(-0.0) + FormatPlain6(1) + FormatPlain6(-12345.6789), "0.0000001.000000-12345.678900");
+  EXPECT_EQ(FormatPlain6(-0.0) + FormatPlain6(1) + FormatPlain6(-12345.6789),
+            "0.0000001.000000-12345.678900");
 }
 
 TEST(FixedForms, RightAlignedWideningAndNonFiniteValuesDoNotStopTheReport) {

@@ -53,8 +53,9 @@ struct ProgramRun {
   void Run(const std::string& input, const std::string& options = "", int limitSeconds = 60) {
     std::ofstream(dir / "in", std::ios::binary) << input;
     const std::string d = dir.string(), limit = std::to_string(limitSeconds);
-    const std::string command = "cd '" + d + "' && PATH='" + d + "/bin':$PATH exec timeout -s KILL " +
-                                limit + " '" + kProgram + "' " + options + " <in >out 2>err";
+    const std::string command = "cd '" + d + "' && PATH='" + d + "/bin':$PATH exec timeout" +
+                                " -s KILL " + limit + " '" + kProgram + "' " + options +
+                                " <in >out 2>err";
     const int status = std::system(command.c_str());
     exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     timedOut = exitCode == 128 + SIGKILL;

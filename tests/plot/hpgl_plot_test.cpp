@@ -337,7 +337,8 @@ INSTANTIATE_TEST_SUITE_P(Plots, HpglGolden, ::testing::Values(
 
 TEST(HpglReading, PenStatesLabelsRotationPagesAndUnknownInstructions) {
   // The frame as the plots write it: one closed stroke of five points.
-  HpglDrawing d = ParseHpgl("IN;VS4;PW0.5;SP1;PA1500,1500;PR PD6300,0;PR 0,4500;PR-6300,0;PR 0,-4500;PU;");
+  HpglDrawing d =
+      ParseHpgl("IN;VS4;PW0.5;SP1;PA1500,1500;PR PD6300,0;PR 0,4500;PR-6300,0;PR 0,-4500;PU;");
   ASSERT_EQ(d.pages.size(), 1u);
   ASSERT_EQ(d.pages[0].strokes.size(), 1u);
   const HpglStroke& frame = d.pages[0].strokes[0];
@@ -355,7 +356,8 @@ TEST(HpglReading, PenStatesLabelsRotationPagesAndUnknownInstructions) {
   EXPECT_EQ(d.pages[0].strokes[2].points.size(), 5u);  // the rectangle
   // Labels: glyph by glyph with ETX, upwards after DI,0,1, another
   // terminator after DT, size from SI, bold from stroke weight 4.
-  d = ParseHpgl("DT\x03;SI0.4,0.5;SD6,4;PA10,20;LB7\x03PA0,0;DI,0,1;LBab\x03" "DI,1,0;DT*;PA5,5;LBx;y*");
+  d = ParseHpgl("DT\x03;SI0.4,0.5;SD6,4;PA10,20;LB7\x03PA0,0;DI,0,1;LBab\x03"
+                "DI,1,0;DT*;PA5,5;LBx;y*");
   const auto& labels = d.pages[0].labels;
   ASSERT_EQ(labels.size(), 3u);
   EXPECT_EQ(labels[0].text, "7");
@@ -369,7 +371,8 @@ TEST(HpglReading, PenStatesLabelsRotationPagesAndUnknownInstructions) {
             (std::pair(-500.0, 1000.0)));
   // Plots appended in one file are pages; the end escape sequences and an
   // unknown instruction are skipped, the unknown one named once.
-  d = ParseHpgl("IN;DT\x03;DF;VS1;SP1;PA0,0;PD10,0;SP;DF;VS1;XX1,2;XX;SP1;PA0,0;PD0,10;SP;DF;\x1b%0A\x1b" "E");
+  d = ParseHpgl("IN;DT\x03;DF;VS1;SP1;PA0,0;PD10,0;SP;DF;VS1;XX1,2;XX;SP1;PA0,0;PD0,10;SP;DF;"
+                "\x1b%0A\x1b" "E");
   EXPECT_EQ(d.pages.size(), 2u);
   EXPECT_EQ(d.unknown, std::vector<std::string>{"XX"});
   EXPECT_EQ(d.escapes, 2);
@@ -393,11 +396,13 @@ TEST_F(HpglFiles, RenderedPageSizeAndPixels) {
   EXPECT_NEAR(h, box.height * 72 / 1016, 0.01);
   ASSERT_EQ(RenderHpgl(d, dir + "a.png", PlotFormat::kPng, {.dpi = 100}, nullptr).size(), 1u);
   cairo_surface_t* png = cairo_image_surface_create_from_png((dir + "a.png").c_str());
-  EXPECT_EQ(cairo_image_surface_get_width(png), static_cast<int>(std::ceil(box.width * 100 / 1016)));
+  EXPECT_EQ(cairo_image_surface_get_width(png),
+            static_cast<int>(std::ceil(box.width * 100 / 1016)));
   const double k = DeviceScale(box, PlotFormat::kPng, {.dpi = 100});
   auto pixel = [&](double x, double y) {
     const HpglPoint p = DevicePoint(box, k, x, y);
-    const auto* row = cairo_image_surface_get_data(png) + static_cast<int>(p.y) * cairo_image_surface_get_stride(png);
+    const auto* row = cairo_image_surface_get_data(png) +
+                      static_cast<int>(p.y) * cairo_image_surface_get_stride(png);
     return reinterpret_cast<const std::uint32_t*>(row)[static_cast<int>(p.x)] & 0xFFFFFF;
   };
   EXPECT_EQ(pixel(2000, 0), 0x000000u);     // on the line

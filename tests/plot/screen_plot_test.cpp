@@ -508,7 +508,8 @@ int Count(const std::string& text, const std::string& what) {
 
 // A boundary of 0.8 OD at 6.4 cm on a base line of 0.01, 5.95 .. 7.25 cm every 0.005 cm.
 std::vector<Point> Boundary() {
-  return Ramp(261, 5.95, 0.005, [](double r) { return 0.8 / (1 + std::exp(-(r - 6.4) / 0.03)) + 0.01; });
+  return Ramp(261, 5.95, 0.005,
+              [](double r) { return 0.8 / (1 + std::exp(-(r - 6.4) / 0.03)) + 0.01; });
 }
 int GridPointsIn(double lo, double hi) {
   int n = 0;
@@ -550,7 +551,8 @@ TEST(PickFromMarks, MissingMeniscusIsTheStartAndMissingBottomTheEnd) {
   st.startRadius = 6.1;
   st.endRadius = 7.1;
   const RadialPick p = PickFromMarks(st);
-  EXPECT_EQ(std::vector<double>({p.start, p.end, p.meniscus, p.bottom}), std::vector<double>({6.1, 7.1, 6.1, 7.1}));
+  EXPECT_EQ(std::vector<double>({p.start, p.end, p.meniscus, p.bottom}),
+            std::vector<double>({6.1, 7.1, 6.1, 7.1}));
 }
 
 TEST_F(RangePick, SimultaneousMarksCutEveryScanFromTheMeniscusToTheBottom) {
@@ -610,7 +612,8 @@ TEST_F(RangePick, InterferenceScansKeepOneRadialGridAfterTheCut) {
 TEST_F(RangePick, OneByOneEachFileIsPickedAndCollapsingEndsTheLoading) {
   st.loadOneByOne = true;
   const std::string file2 = "\r";                                // the marks of file 1 again
-  const std::string file3 = Press('M', 200) + "A" + Press('K', 100) + "E";  // start > end + 0.1: dropped
+  // Start beyond the end by more than 0.1 cm: the file is dropped.
+  const std::string file3 = Press('M', 200) + "A" + Press('K', 100) + "E";
   const std::string file4 = "AE";                                // collapsed: loading ends
   ASSERT_EQ(LoadBoundaries(4, kPick + file2 + file3 + file4), LoadOutcome::kLoaded);
   ASSERT_EQ(st.scanCount, 2);
@@ -625,7 +628,9 @@ TEST_F(RangePick, OneByOneEachFileIsPickedAndCollapsingEndsTheLoading) {
   EXPECT_DOUBLE_EQ(st.meniscusMarked, meniscus);
   const std::string t = gr::TestTranscript();
   EXPECT_EQ(Count(t, "[viewer N]"), 4);
-  EXPECT_NE(t.find("Number of data points/file : " + std::to_string(GridPointsIn(meniscus, end)) + "/  1\n"), npos);
+  EXPECT_NE(t.find("Number of data points/file : " + std::to_string(GridPointsIn(meniscus, end)) +
+                   "/  1\n"),
+            npos);
   EXPECT_EQ(t.find("FURTHER FILE NOT FOUND"), npos);  // ended by the collapse
 }
 
