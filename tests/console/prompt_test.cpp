@@ -8,6 +8,7 @@
 #include <cmath>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "console/crt.h"
 #include "console/format.h"
@@ -54,32 +55,23 @@ TEST(AskKey, EnterAndAliasesEchoTheirMeaningAndEchoColumnAndColour) {
   EXPECT_EQ(TextAttribute(), kYellow);  // the colour comes back after the echo
 }
 
-TEST(AskYesNo, EachRuleAcceptsItsKeys) {
-  // Enter is refused at the RI noise prompt and J counts as yes.
-  StartTestConsole("\rxJ");
-  EXPECT_TRUE(AskYesNo("RI noise (Y/N) :  ", YesNo::kJNoEnter));
-  EXPECT_EQ(ScreenRow(1), Pad("RI noise (Y/N) :  Y"));
-
-  StartTestConsole("\rjn");
-  EXPECT_FALSE(AskYesNo("p", YesNo::kJEnterNo));
-  EXPECT_TRUE(AskYesNo("p", YesNo::kJEnterNo));
-  EXPECT_FALSE(AskYesNo("p", YesNo::kJEnterNo));
-
-  StartTestConsole("\rjN");  // outlier correction: Enter is yes, J is refused
-  EXPECT_TRUE(AskYesNo("o", YesNo::kEnterYes));
-  EXPECT_FALSE(AskYesNo("o", YesNo::kEnterYes));
-  EXPECT_EQ(ScreenRow(2), Pad("oN"));
-
-  StartTestConsole("\ry");
-  EXPECT_FALSE(AskYesNo("e", YesNo::kEnterNo));
-  EXPECT_TRUE(AskYesNo("e", YesNo::kEnterNo));
-
-  StartTestConsole("x\ry");  // every key answers; only Y is yes, echoed as Y/N
-  EXPECT_FALSE(AskYesNo("i", YesNo::kOnlyY));
-  EXPECT_FALSE(AskYesNo("i", YesNo::kOnlyY));
-  EXPECT_TRUE(AskYesNo("i", YesNo::kOnlyY));
-  EXPECT_EQ(ScreenRow(1), Pad("iN"));
-  EXPECT_EQ(ScreenRow(3), Pad("iY"));
+TEST(AskYesNo, EachRuleAcceptsItsKeysAndEchoesYOrN) {
+  const struct {
+    YesNo rule;
+    const char* keys;
+    std::vector<bool> answers;
+    const char* transcript;
+  } rules[] = {
+      {YesNo::kJNoEnter, "\rxJ", {true}, "q\nq\nqY\n"},  // the RI noise prompt: J is yes
+      {YesNo::kJEnterNo, "\rjn", {false, true, false}, "qN\nqY\nqN\n"},
+      {YesNo::kEnterYes, "\rjN", {true, false}, "qY\nq\nqN\n"},  // outliers: J refused
+      {YesNo::kEnterNo, "\ry", {false, true}, "qN\nqY\n"},
+      {YesNo::kOnlyY, "x\ry", {false, false, true}, "qN\nqN\nqY\n"}};  // every key answers
+  for (const auto& r : rules) {
+    StartTestConsole(r.keys);
+    for (bool yes : r.answers) EXPECT_EQ(AskYesNo("q", r.rule), yes) << r.keys;
+    EXPECT_EQ(TestTranscript(), r.transcript) << r.keys;
+  }
 }
 
 // ---- Number with default -----------------------------------------------------------

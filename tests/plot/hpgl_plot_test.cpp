@@ -175,9 +175,6 @@ class HpglDialogue : public HpglFiles {
   HpglSession session;
 };
 
-// Frame, ticks, numbers and both legends (default texts) all answered yes.
-const std::string kAllFrameParts = "YYYY\rYYY\r";
-
 TEST_F(HpglDialogue, FileNameAskedAgainNoFramePartsAndAppendedPlots) {
   // An empty name is asked again; a file that cannot be created is named
   // and the offsets and the name are asked again. N to every frame prompt

@@ -208,14 +208,11 @@ TEST_F(Plots, CurvesComeFromTheModelOfTheFit) {
   MakeSeries(st, 1, 0);
   st.modelLetter = 'C';
   st.paramCount = 5;
-  st.param = {};
   const double p[] = {0.8, 4.4e-13 * st.omega2First, 0.02, 5.95, 6e-7};
   for (int k = 1; k <= 5; ++k) st.param[k] = p[k - 1];
   st.psv[1] = 0.73;
   st.updatePsvRho();
   models::classifyDiffusionOrMass(st);
-  st.maxIterations = 200;
-  st.display = DisplayFlags{};
   st.display.dataPoints = false;
   const AxisScale sc = DrawFitPlot(st);
   const models::ScanModel model(st, 1);
@@ -473,12 +470,10 @@ TEST_F(Viewer, CtrlLLeavesModeAAndPrintsWithABeepInModeJ) {
   fs::remove_all(dir);
 }
 
-TEST_F(Viewer, ScanListColours) {
-  st.maxIterations = 200;
+TEST_F(Viewer, ScanListColoursAfterAFit) {
   gr::ShowGraphics(2);
   scale = DrawFitPlot(st);
   EXPECT_FALSE(Run("", {'J'}));
-  st.maxIterations = 0;
   UseNumberFont();
   auto colourInRow = [&](int i, int colour) {
     const int y0 = static_cast<int>(std::lround((i - 1) * 24 * lay.yScale));
