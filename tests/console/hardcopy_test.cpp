@@ -104,18 +104,21 @@ class Hardcopy : public ::testing::Test {
   std::string oldPath;
 };
 
-TEST_F(Hardcopy, TwoHardcopiesOneUnderTheOtherInOneJobAndTheThirdOnTheNextPage) {
+// The two layouts the viewer prints: upright 1530 x 968 and turned 1162 x 1275.
+TEST_F(Hardcopy, OneJobOfHardcopiesOneUnderTheOtherUprightAndTurned) {
   Fill(4);  // red everywhere, white frame: all ink in colour mode 0
   DrawLine(0, 0, 1023, 0);
   EXPECT_FALSE(HardcopyPending());
   PrintViewPort(85, 1530, 968, 0);
   EXPECT_TRUE(HardcopyPending());
   EXPECT_NE(TestTranscript().find("svfit-hardcopy-"), std::string::npos);
-  Fill(0);  // black is paper; the lower half red is ink
-  SetFill(1, 12);
+  Fill(0);  // black is paper; the lower half is ink
   for (int y = 384; y <= 767; ++y) DrawLine(0, y, 1024, y);
   PrintViewPort(85, 1530, 968, 0);
-  PrintViewPort(85, 1530, 968, 0);  // a third does not fit under them
+  Fill(0);
+  for (int x = 0; x < 512; ++x) DrawLine(x, 0, x, 768);  // the left half ink
+  PrintViewPort(85, 1530, 968, 0);   // a third does not fit under them
+  PrintViewPort(85, 1162, 1275, 1);  // turned by 90 degrees counter-clockwise
   const std::string note = EndHardcopyJob();
   EXPECT_FALSE(HardcopyPending());
   const auto kept = KeptFiles();
@@ -139,35 +142,22 @@ TEST_F(Hardcopy, TwoHardcopiesOneUnderTheOtherInOneJobAndTheThirdOnTheNextPage) 
   EXPECT_FALSE(p.Dark(300, 360));  // upper half of the second: paper
   EXPECT_FALSE(p.Dark(300, 500));
   EXPECT_TRUE(p.Dark(300, 530));
-  // The third starts at the top of page 2, its lower half ink.
-  const auto next = Render(kept[0], 2).DarkSpan(300);
-  EXPECT_NEAR(next.first, 28.3 + 322.7 / 2, 1.5);
-  EXPECT_NEAR(next.second, 28.3 + 322.7, 1.5);
-}
-
-TEST_F(Hardcopy, UprightAndTurnedLayout) {
-  Fill(0);
-  for (int x = 0; x < 512; ++x) DrawLine(x, 0, x, 768);  // left half white: ink
-  PrintViewPort(85, 1530, 968, 0);
-  PrintViewPort(85, 1162, 1275, 1);  // turned by 90 degrees counter-clockwise
-  EndHardcopyJob();
-  const auto kept = KeptFiles();
-  ASSERT_EQ(kept.size(), 1u);
-  ASSERT_EQ(PageCount(kept[0]), 1);
-  const Page p = Render(kept[0], 1);
-  const auto cols = p.DarkSpan(100, false);
-  EXPECT_NEAR(cols.first, 28.3, 1.5);
-  EXPECT_NEAR(cols.second, 28.3 + 510 / 2.0, 1.5);  // left half of 510 pt
-  EXPECT_TRUE(p.Dark(100, 349));  // the first image ends at 28.3 + 322.7 pt
-  EXPECT_FALSE(p.Dark(100, 353));
+  // The third at the top of page 2, ink in the left half of its 510 pt.
+  const Page q = Render(kept[0], 2);
+  const auto left = q.DarkSpan(100, false);
+  EXPECT_NEAR(left.first, 28.3, 1.5);
+  EXPECT_NEAR(left.second, 28.3 + 510 / 2.0, 1.5);
+  EXPECT_NEAR(q.DarkSpan(100).first, 28.3, 1.5);
+  EXPECT_TRUE(q.Dark(100, 349));  // it ends at 28.3 + 322.7 pt
+  EXPECT_FALSE(q.Dark(100, 353));
   // The turned image below, 1275/216 inch = 425 pt high: the screen's left
   // half is now its lower half.
   const double top = 28.3 + 322.7, mid = top + 425 / 2.0, bottom = top + 425;
-  EXPECT_FALSE(p.Dark(200, static_cast<int>(mid) - 3));
-  EXPECT_TRUE(p.Dark(200, static_cast<int>(mid) + 3));
-  EXPECT_TRUE(p.Dark(200, static_cast<int>(bottom) - 2));
-  EXPECT_FALSE(p.Dark(200, static_cast<int>(bottom) + 2));
-  EXPECT_NEAR(p.DarkSpan(static_cast<int>(bottom) - 10, false).second, 28.3 + 1162 / 3.0, 1.5);
+  EXPECT_FALSE(q.Dark(200, static_cast<int>(mid) - 3));
+  EXPECT_TRUE(q.Dark(200, static_cast<int>(mid) + 3));
+  EXPECT_TRUE(q.Dark(200, static_cast<int>(bottom) - 2));
+  EXPECT_FALSE(q.Dark(200, static_cast<int>(bottom) + 2));
+  EXPECT_NEAR(q.DarkSpan(static_cast<int>(bottom) - 10, false).second, 28.3 + 1162 / 3.0, 1.5);
 }
 
 TEST_F(Hardcopy, GoesToTheDefaultPrinterAndARefusedJobLeavesTheFile) {
