@@ -292,9 +292,9 @@ TEST_P(HpglGolden, MatchesByteForByteAndRenders) {
   if (std::getenv("SVFIT_WRITE_GOLDEN")) std::ofstream(kGolden + c.file, std::ios::binary) << text;
   EXPECT_EQ(text, Read(kGolden + c.file)) << c.file;
   const HpglDrawing d = ParseHpgl(text);
-  ASSERT_EQ(d.pages.size(), 1u);
-  EXPECT_TRUE(d.unknown.empty());
-  EXPECT_EQ(d.pages[0].labels.size(), Count(text, "LB"));
+  ASSERT_EQ(d.pages.size(), 1u) << c.file;
+  EXPECT_TRUE(d.unknown.empty()) << c.file;
+  EXPECT_EQ(d.pages[0].labels.size(), Count(text, "LB")) << c.file;
   for (const char* extension : {".svg", ".png"}) {
     const std::string out = dir + "plot" + extension;
     ASSERT_EQ(RenderHpgl(d, out, extension[1] == 's' ? PlotFormat::kSvg : PlotFormat::kPng, {},
