@@ -4,7 +4,8 @@
 // continuation (F); then the same places reached with arrow keys, steered key
 // by key over pipes by the [cross] lines. Both runs must fit the same numbers;
 // the results file holds one line per fit with the report's digits, and its
-// curve files residuals of measured minus fitted whose rms is the rmsd.
+// curve files residuals of measured minus fitted whose rms is the rmsd. Each
+// prompt arrives on the pipe before the program waits for its answer.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
