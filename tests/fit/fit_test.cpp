@@ -153,6 +153,7 @@ class FitEngine : public ::testing::Test {
  protected:
   void SetUp() override {
     fakeControl() = {};
+    fakeControl().model = LinearModel;  // unless a test says otherwise
     setModelPass(&FakeModelPass);
     setThreadCount(0);
   }
@@ -209,7 +210,6 @@ TEST_F(FitEngine, NoFreeParameterGivesOneEvaluationWithTheModelAsFittedValue) {
 }
 
 TEST_F(FitEngine, ExactAgreementOfALinearModelShrinksTheDamping) {
-  fakeControl().model = LinearModel;
   auto st = MakeSeries(6, 120, kTruth);
   Prepare(*st, Params({0.8, 0.1, 0.0, 0.1, 0.2, 0.3}), 0.5, {1, 2, 3, 4, 5, 6});
   Record();
@@ -225,7 +225,6 @@ TEST_F(FitEngine, ExactAgreementOfALinearModelShrinksTheDamping) {
 }
 
 TEST_F(FitEngine, FirstUphillStepIsKeptAndASecondIsUndone) {
-  fakeControl().model = LinearModel;
   // Evaluations 2 and 3 (after steps 1 and 2) see every residual raised by 1
   // and 2: both steps look uphill.
   fakeControl().residualShift = [](int call) { return (call == 2 || call == 3) ? call - 1.0 : 0.0; };
@@ -256,7 +255,6 @@ TEST_F(FitEngine, AStopRequestEndsTheFitAfterTheCurrentIteration) {
   FitObserver observer;
   observer.stopRequested = [&] { return ++polls == 3; };
   observer.evaluating = [&](int iteration) { evaluating.push_back(iteration); };
-  fakeControl().model = LinearModel;
   fakeControl().residualShift = [](int call) { return call == 4 ? 0.1 : 0.0; };
   auto st = MakeSeries(5, 100, kTruth);
   Prepare(*st, kStart, 5.0, {1, 2, 4, 5, 6});
@@ -270,7 +268,6 @@ TEST_F(FitEngine, AStopRequestEndsTheFitAfterTheCurrentIteration) {
 
 TEST_F(FitEngine, StepsThatTurnParametersNegativeAreCutBackByModelFamily) {
   // One almost undamped step towards a truth with negative parameters 2, 5 and 6.
-  fakeControl().model = LinearModel;
   const PerParam<double> truth = Params({1.0, -0.5, 0.1, 0.3, -1.0, -0.2});
   const struct {
     char letter;
@@ -300,9 +297,8 @@ TEST_F(FitEngine, StepsThatTurnParametersNegativeAreCutBackByModelFamily) {
   }
 }
 
-TEST_F(FitEngine, StepsIntoARegionWithoutFiniteValuesAreUndone) {
+TEST_F(FitEngine, FaultyStepsAreUndoneAndFailedFitsSaySoAtTheirBestPoint) {
   // The model has no value for P2 > 0.25; the optimum lies beyond.
-  fakeControl().model = LinearModel;
   auto st = MakeSeries(4, 100, Params({1.2, 0.5, 0.05, 0.2, 0.4, 0.1}));
   fakeControl().model = [](const PerParam<double>& p, double r, double t, int s, PerParam<double>& d) {
     const double v = LinearModel(p, r, t, s, d);
@@ -314,9 +310,7 @@ TEST_F(FitEngine, StepsIntoARegionWithoutFiniteValuesAreUndone) {
   EXPECT_LE(st->param[2], 0.25);
   EXPECT_TRUE(std::isfinite(st->sumSq));
   for (int i = 1; i <= 5; ++i) EXPECT_TRUE(std::isfinite(st->stdDev[i])) << i;
-}
 
-TEST_F(FitEngine, FailedFitsSaySoAndEndAtTheirBestPoint) {
   // Parameters 1 and 2 multiply the same function: only their sum is
   // determined. Parameter 7 has no influence at all.
   fakeControl().model = [](const PerParam<double>& p, double r, double t, int s,
@@ -325,7 +319,7 @@ TEST_F(FitEngine, FailedFitsSaySoAndEndAtTheirBestPoint) {
     d[2] = d[1];
     return v + (p[2] - 0.3) * d[1];
   };
-  auto st = MakeSeries(4, 100, kTruth, [](int s, int j) { return 0.003 * std::sin(s * 7.0 + j); });
+  st = MakeSeries(4, 100, kTruth, [](int s, int j) { return 0.003 * std::sin(s * 7.0 + j); });
   Prepare(*st, kStart, 1.0, {1, 2, 4, 7});
   runFit(*st);
   EXPECT_EQ(st->fitOutcome, FitOutcome::kSingular);
@@ -350,7 +344,6 @@ TEST_F(FitEngine, FailedFitsSaySoAndEndAtTheirBestPoint) {
 }
 
 TEST_F(FitEngine, NoiseEliminationRecoversTheModelUnderTimeAndRadialOffsets) {
-  fakeControl().model = LinearModel;
   const PerParam<double> truth = Params({1.2, 0.3, 0.0, 0.2, 0.4, 0.1});
   auto ti = [](int j) { return 0.02 * std::sin(0.05 * j) + 0.001 * (j % 7); };
   auto ri = [](int s) { return 0.03 * s - 0.01 * (s % 2); };

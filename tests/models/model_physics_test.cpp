@@ -1,5 +1,7 @@
 // The models against the numerical solution of the Lamm equation (svfit_sim)
-// for a protein run, and against their own limiting cases.
+// for a protein run, and against their own limiting cases; the rotor of model
+// F's solver as the scan headers describe it (the solver itself is measured
+// against what the physics fixes in tests/tools/sim_lamm_test.cpp).
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -9,6 +11,7 @@
 #include "model_fixture.h"
 #include "models/model_pass.h"
 #include "models/error_functions.h"
+#include "models/lamm_solver.h"
 #include "sim/lamm.h"
 
 namespace svfit::models {
@@ -145,9 +148,12 @@ TEST(LammAgreement, ModelFOverTheWholeCellThroughTheAcceleration) {
 
 // ---- Limiting cases -------------------------------------------------------------
 
-TEST(Limits, ModelNWithADistantBottomIsModelCPlusTheLinearTerm) {
+struct Limits : ::testing::Test {
   AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
+  void SetUp() override { setSeries(st, 14, 40); }
+};
+
+TEST_F(Limits, ModelNWithADistantBottomIsModelCPlusTheLinearTerm) {
   for (int n : {1, 3}) {
     setModel(st, 'C', n);
     std::vector<double> c;
@@ -162,11 +168,9 @@ TEST(Limits, ModelNWithADistantBottomIsModelCPlusTheLinearTerm) {
   }
 }
 
-TEST(Limits, ModelCSumsItsComponents) {
+TEST_F(Limits, ModelCSumsItsComponents) {
   // Four components equal the sum of four one-component models, each set up
   // from that component's slots (the base line counted once).
-  AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
   for (char letter : {'C', 'N', 'F'}) {
     setModel(st, letter, 4);
     const PerParam<double> four = st.param;
@@ -186,9 +190,7 @@ TEST(Limits, ModelCSumsItsComponents) {
   }
 }
 
-TEST(Limits, PartialTracesAddUpToTheModel) {
-  AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
+TEST_F(Limits, PartialTracesAddUpToTheModel) {
   for (char letter : {'N', 'R', 'C'}) {
     setModel(st, letter, letter == 'N' ? 2 : 1);
     for (double r : {6.0, 6.4, 7.1, 7.19}) {
@@ -207,9 +209,7 @@ TEST(Limits, PartialTracesAddUpToTheModel) {
   }
 }
 
-TEST(Limits, ModelPAtTheBoundaryAndFarFromIt) {
-  AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
+TEST_F(Limits, ModelPAtTheBoundaryAndFarFromIt) {
   setModel(st, 'P', 1);
   st.param[5] = 1e-8;  // a narrow boundary, so that both far sides are reached in the cell
   const int scan = 7;
@@ -224,9 +224,7 @@ TEST(Limits, ModelPAtTheBoundaryAndFarFromIt) {
   EXPECT_NEAR(ValueAt(st, scan, kMeniscus), base, 1e-15);
 }
 
-TEST(Limits, EpsFloors) {
-  AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
+TEST_F(Limits, EpsFloors) {
   // H: eps = 2D/sw is floored at 5e-5 cm²; D = 1e-9 with sw = 1 [1/s] uses it,
   // and the value then has no D dependence.
   setModel(st, 'H', 1);
@@ -255,12 +253,10 @@ TEST(Limits, EpsFloors) {
   }
 }
 
-TEST(Limits, SlitTimeIsTheTimeOfThePoint) {
+TEST_F(Limits, SlitTimeIsTheTimeOfThePoint) {
   // Value and gradient with the slit-time correction equal those of a scan
   // at the time of the point: O refers the slit time to 5 cm and 1e-4 of the
   // first radius, the others to the first radius, P not at all.
-  AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
   const double slit = 40.0, first = st.scanRadius[4][1];
   for (char letter : {'C', 'M', 'D', 'O', 'H', 'S', 'P', 'R', 'N'}) {
     setModel(st, letter, 1);
@@ -276,10 +272,8 @@ TEST(Limits, SlitTimeIsTheTimeOfThePoint) {
   }
 }
 
-TEST(Limits, FujitaModelsStayFiniteForHugeArguments) {
+TEST_F(Limits, FujitaModelsStayFiniteForHugeArguments) {
   // A sharp boundary early in the run: |z| far above 100 on both sides.
-  AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
   for (char letter : {'S', 'M'}) {
     for (double k : {0.0, 0.3, -0.2}) {
       setModel(st, letter, 1);
@@ -295,6 +289,42 @@ TEST(Limits, FujitaModelsStayFiniteForHugeArguments) {
       }
     }
   }
+}
+
+// ---- The rotor: elapsed time, ω²t integral and ω² of each scan ----------------------
+
+TEST(RotorSchedule, ALinearRampIsRebuiltFromTheHeaders) {
+  const double w2 = 2.7416e7;  // 50000 rpm [rad²/s²]
+  const RotorSchedule ramp = RotorSchedule::linearRamp(w2, 240);
+  // The first scan at speed (lag 2/3 of the ramp) or inside the ramp; the
+  // header keeps the set speed.
+  for (double first : {300.0, 100.0}) {
+    std::vector<RotorSchedule::ScanClock> scans;
+    for (double t = first; t < 4000; t += 150) scans.push_back({t, ramp.omega2tAt(t), w2});
+    const RotorSchedule rebuilt = RotorSchedule::fromScans(scans);
+    for (double t : {30.0, 100.0, 239.0, 241.0, 777.0, 3900.0, 9000.0}) {
+      EXPECT_NEAR(rebuilt.omega2tAt(t) / ramp.omega2tAt(t), 1.0, 1e-12) << first << ", t " << t;
+      EXPECT_NEAR(rebuilt.omega2At(t) / ramp.omega2At(t), 1.0, 1e-12) << first << ", t " << t;
+    }
+    EXPECT_NEAR(rebuilt.peakOmega2(), w2, 1e-6);
+  }
+
+  // Headers as the instrument writes them: ω²t to five digits, ω² changing a
+  // little between scans (50010 rpm), and a scan whose ω²t runs backwards.
+  // Every other header is met; the one that runs backwards is left out (ω²t
+  // goes on linearly over its time); the speed of the last scan is kept.
+  std::vector<RotorSchedule::ScanClock> scans = {
+      {190, 1.9906e9, w2}, {196, 2.1550e9, w2}, {256, 3.8010e9, w2}, {250, 2.0e9, w2}};
+  for (double t = 316; t < 2000; t += 60) scans.push_back({t, 3.8010e9 + (t - 256) * 2.7427e7, w2});
+  const RotorSchedule rebuilt = RotorSchedule::fromScans(scans);
+  for (const auto& s : scans) {
+    if (s.elapsed == 250) continue;
+    EXPECT_NEAR(rebuilt.omega2tAt(s.elapsed) / s.omega2t, 1.0, 1e-13) << s.elapsed;
+  }
+  EXPECT_NEAR(rebuilt.omega2tAt(250), 2.1550e9 + (250.0 - 196) / 60 * (3.8010e9 - 2.1550e9), 1.0);
+  EXPECT_EQ(rebuilt.omega2At(5000), w2);
+  const std::vector<double> knots = rebuilt.knots();
+  EXPECT_NEAR(knots.front(), 1.5 * (190 - 1.9906e9 / w2), 1e-9);  // the end of the ramp
 }
 
 }  // namespace

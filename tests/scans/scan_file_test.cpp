@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <tuple>
 
 namespace svfit::scans {
 namespace {
@@ -19,14 +20,9 @@ TEST(Header, SearchFromLineTwoValuesWithTheInstrumentsQuirksAndRejectedLines) {
   ScanHeader h;
   // Leading-zero temperature, two blanks before a four-digit speed, trailing blank.
   ASSERT_TRUE(ParseHeader("R 1 03.9  9000 0005858 3.6450E09 281 5 ", h));
-  EXPECT_EQ(h.cell, 1);
-  EXPECT_DOUBLE_EQ(h.temperature, 3.9);
-  EXPECT_DOUBLE_EQ(h.rotorSpeed, 9000);
-  EXPECT_DOUBLE_EQ(h.elapsedTime, 5858);
-  EXPECT_DOUBLE_EQ(h.omega2t, 3.645e9);
-  EXPECT_DOUBLE_EQ(h.wavelength, 281);
-  EXPECT_DOUBLE_EQ(h.seventh, 5);
-  EXPECT_EQ(h.numberCount, 7);
+  EXPECT_EQ(std::tuple(h.cell, h.temperature, h.rotorSpeed, h.elapsedTime, h.omega2t, h.wavelength,
+                       h.seventh, h.numberCount),
+            std::tuple(1, 3.9, 9000.0, 5858.0, 3.645e9, 281.0, 5.0, 7));
   ASSERT_TRUE(ParseHeader("P 4 19.9 50000 0000190 1.9906e09 675 50", h));  // "e" counts as "E"
   EXPECT_DOUBLE_EQ(h.omega2t, 1.9906e9);
   for (const char* bad : {"R 1 20,0 40000 3600 5.6E10 280 1", "R 1 20.0 40000 3600 5.6E10 280/1",
