@@ -118,7 +118,24 @@ TEST_F(PassFixture, RiNoiseIsTheMeanOffsetOfEachScan) {
   }
 }
 
-TEST_F(PassFixture, MolarMassIsTurnedIntoDWrittenBackIntoTheParameter) {
+TEST_F(PassFixture, MolarMassAboveTheLargestDIsTurnedIntoDWrittenBackIntoTheParameter) {
+  setModel(st, 'C', 2);
+  st.param[5] = 2e-5;       // the largest diffusion coefficient
+  st.param[8] = 2.0001e-5;  // already a molar mass
+  st.psv[2] = 0.73;
+  st.updatePsvRho();
+  classifyDiffusionOrMass(st);
+  EXPECT_FALSE(st.molMassGiven[1]);
+  EXPECT_TRUE(st.molMassGiven[2]);
+  EXPECT_EQ(st.dPerS[1], 0.0);
+  // M in g/mol with R = 8.316e7 erg/(mol·K): D = s·R·T/((1 − v̄ρ)·M).
+  const double expected = (273.15 + 20.0) * 8.316e7 / ((1 - 0.73) * 2.0001e-5) / kOmega2;
+  EXPECT_NEAR(st.dPerS[2] / expected, 1.0, 1e-14);
+  EXPECT_NEAR(st.epsPerS[2] / (2 * expected), 1.0, 1e-14);
+  st.psv[2] = 0.736;
+  st.updatePsvRho();
+
+  // In the pass, with the test values given as molar masses.
   setModel(st, 'C', 2, true);
   freeAll(st);
   ASSERT_TRUE(st.molMassGiven[1] && st.molMassGiven[2]);
@@ -261,28 +278,6 @@ TEST(ArchibaldMasses, RecoverTheMolarMassWhereTheModelHasNoFluxAndAreZeroWhereUn
     EXPECT_EQ(st.archibaldMeniscus, 0.0) << letter;
     EXPECT_EQ(st.archibaldBottom, 0.0) << letter;
   }
-}
-
-// ---- Catalogue -----------------------------------------------------------------
-
-TEST(Catalogue, DiffusionOrMolarMassThreshold) {
-  AnalysisState& st = sharedState();
-  setSeries(st, 2, 30);
-  setModel(st, 'C', 2);
-  st.param[5] = 2e-5;       // the largest diffusion coefficient
-  st.param[8] = 2.0001e-5;  // already a molar mass
-  st.psv[2] = 0.73;
-  st.updatePsvRho();
-  classifyDiffusionOrMass(st);
-  EXPECT_FALSE(st.molMassGiven[1]);
-  EXPECT_TRUE(st.molMassGiven[2]);
-  EXPECT_EQ(st.dPerS[1], 0.0);
-  // M in g/mol with R = 8.316e7 erg/(mol·K): D = s·R·T/((1 − v̄ρ)·M).
-  const double expected = (273.15 + 20.0) * 8.316e7 / ((1 - 0.73) * 2.0001e-5) / kOmega2;
-  EXPECT_NEAR(st.dPerS[2] / expected, 1.0, 1e-14);
-  EXPECT_NEAR(st.epsPerS[2] / (2 * expected), 1.0, 1e-14);
-  st.psv[2] = 0.736;
-  st.updatePsvRho();
 }
 
 }  // namespace
