@@ -99,8 +99,8 @@ std::unique_ptr<AnalysisState> FitSimulated(const Series& series, char letter, i
     for (int j = 1; j <= points; ++j) {
       double& v = st->scanValue[s][j];
       st->scanRadius[s][j] = radii[static_cast<std::size_t>(j - 1)];
-      v = profiles.c[static_cast<std::size_t>(s - 1)][static_cast<std::size_t>(j - 1)] + gauss(rng) +
-          (series.ti ? series.ti(j) : 0.0) + (series.ri ? series.ri(s) : 0.0);
+      v = profiles.c[static_cast<std::size_t>(s - 1)][static_cast<std::size_t>(j - 1)] +
+          gauss(rng) + (series.ti ? series.ti(j) : 0.0) + (series.ri ? series.ri(s) : 0.0);
       if (series.ceiling > 0) v = std::min(v, series.ceiling);
       st->pointMultiplicity[s][j] = 1;
     }
