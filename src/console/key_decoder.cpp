@@ -117,6 +117,11 @@ DecodedKey KeyDecoder::Escape(ByteSource& in) {
 DecodedKey KeyDecoder::Csi(ByteSource& in) {
   int first = Get(in, kEscapeWaitMs);
   if (first < 0) return Ignored();
+  if (first < 0x20 || first > 0x7E) {  // Escape, '[' and a key: no sequence begins so
+    Unget(first);
+    Unget('[');
+    return Char(kKeyEscape);
+  }
   if (first == '[') {  // Linux console F1..F5: CSI [ A..E
     const int f = Get(in, kEscapeWaitMs);
     if (f >= 'A' && f <= 'E') return Ext(kScanF1 + (f - 'A'));
@@ -165,7 +170,12 @@ DecodedKey KeyDecoder::Ss3(ByteSource& in) {
   }
   if (f == 'M') return Char(kKeyEnter);
   const int scan = LetterKey(f);
-  return scan ? Ext(scan) : Ignored();
+  if (scan) return Ext(scan);
+  // No key ends like this: Escape, then the letter O and the byte after it
+  // (a script that leaves the viewer with ESC and answers O at the menu).
+  Unget(f);
+  Unget('O');
+  return Char(kKeyEscape);
 }
 
 DecodedKey KeyDecoder::Utf8(ByteSource& in, int lead) {

@@ -8,7 +8,10 @@
 // A lone ESC must not hang the program: after ESC the decoder waits at most
 // kEscapeWaitMs for the rest of a sequence; if nothing follows, ESC is a key.
 // Unknown or broken sequences are dropped whole, like other keys the console
-// does not know.
+// does not know; but ESC O or ESC [ followed by a byte that no sequence has
+// there (ESC O Y, ESC [ Enter) are the keys as typed, so a script may answer
+// O or [ right after an Escape. Only ESC O A..D, F, H, M, P..S stay keys of
+// the keypad.
 #pragma once
 
 #include <string>

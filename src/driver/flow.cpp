@@ -16,6 +16,7 @@
 #include "console/hardcopy.h"
 #include "driver/setup.h"
 #include "fit/fit.h"
+#include "models/catalogue.h"
 #include "models/model_pass.h"
 #include "plot/distribution_plot.h"
 #include "plot/fit_display.h"
@@ -167,6 +168,11 @@ bool RunFit(AnalysisState& st) {
   console::Delay(300);
   console::StopTone();
   st.meanRiOffset = results::MeanRiOffset(st);
+  const models::ModelInfo& fitted = models::modelInfo(st.modelLetter);
+  for (int k = 1; k <= kMaxComponents; ++k)
+    st.fittedDiffusion[k] = k <= st.componentCount && !st.molMassGiven[k]
+                                ? st.param[models::componentSlots(fitted, k).dOrM]
+                                : 0.0;
   // A fit whose numbers are no result says so at once, on the console and
   // in its picture; the report repeats it under its title.
   const std::string outcome = results::FitOutcomeLine(st);

@@ -149,7 +149,7 @@ void classifyDiffusionOrMass(AnalysisState& st) {
     st.epsPerS[k] = 0;
     if (k > components) continue;
     const double M = st.param[componentSlots(model, k).dOrM];
-    if (!(M > kMolarMassThreshold)) continue;
+    if (!(M > kMolarMassThreshold) || M == st.fittedDiffusion[k]) continue;
     const double buoyancy = std::max(1.0 - st.psvRho[k], 1e-6);  // 1 − v̄ρ
     st.molMassGiven[k] = true;
     st.dPerS[k] = absT * kGasConstant / (buoyancy * M) / st.omega2First;

@@ -164,7 +164,8 @@ std::string parameterName(Layout layout, int k);
 //   dPerS   = (273.15 + T)·R/((1 − ψ)·M)/omega2First
 //   epsPerS = (273.15 + T)·2·R/(M·(1 − ψ))/omega2First,  ψ = v̄·ρ of the component
 // A buoyancy 1 − ψ at or below 1e-6 (a solute that does not sediment) is taken
-// as 1e-6, so D stays finite.
+// as 1e-6, so D stays finite. A value equal to st.fittedDiffusion[k], a D the
+// last fit ended with and carried on as a start value, stays a D.
 void classifyDiffusionOrMass(AnalysisState& st);
 
 // Writes D = s·dPerS into the D-or-M parameter of every component whose

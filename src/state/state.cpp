@@ -48,6 +48,7 @@ void AnalysisState::updatePsvRho() {
 
 void AnalysisState::resetForAnalysis() {
   param.fill(0.0);
+  fittedDiffusion.fill(0.0);
   componentCount = 0;
   radialStep = 0.00072625799;
   concDivisor = 1.0;

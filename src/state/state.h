@@ -236,6 +236,10 @@ struct AnalysisState {
   PerComponent<bool> molMassGiven{};  // D-or-M parameter holds a molar mass
   PerComponent<double> dPerS{};       // D = s·dPerS when molMassGiven
   PerComponent<double> epsPerS{};     // eps numerator when molMassGiven
+  // The D [cm²/s] each component ended the last fit with (0 for a molar
+  // mass): carried on unchanged as a start value it stays a D, even above the
+  // 2e-5 that marks a typed or estimated value as a molar mass.
+  PerComponent<double> fittedDiffusion{};
   double bottomMin = 0;               // smallest admissible bottom radius [cm]
   double linearRefRadius = 0;         // radius where the linear term of R and N is 0 [cm]
   std::array<double, 5> markedS{};    // S1..S4 picked in the viewer [S]

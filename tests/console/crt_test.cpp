@@ -284,6 +284,7 @@ TEST(KeyDecoder, LoneEscapeDoesNotWaitBrokenSequencesAreDroppedUtf8BecomesLatin1
   EXPECT_EQ(Keys(FakeSource(V{27})), (V{27}));
   EXPECT_EQ(Keys(FakeSource("\x1bx")), (V{27, 'x'}));  // Alt-x: two keys
   EXPECT_EQ(Keys(FakeSource(V{27, 'O', kPause, 'k'})), (V{27, 'O', 'k'}));
+  EXPECT_EQ(Keys(FakeSource("\x1bOY\x1b[\n")), (V{27, 'O', 'Y', 27, '[', 13}));  // no sequence
   EXPECT_EQ(Keys(FakeSource("\x1b[99~a\x1b[Zb")), (V{'a', 'b'}));
   EXPECT_EQ(Keys(FakeSource(V{27, '[', '1', kPause, 'y'})), (V{'y'}));
   EXPECT_EQ(Keys(FakeSource("\x1b[1\r2")), (V{13, '2'}));  // the stray CR survives

@@ -124,6 +124,12 @@ TEST(SetupDialog, TwoComponentsFromStoredMarksWithNoiseAndAMolarMass) {
   EXPECT_FALSE(st->molMassGiven[1]);
   EXPECT_TRUE(st->molMassGiven[2]);
   EXPECT_NEAR(st->dPerS[2] * kOmega2 * 0.25 * 2.1e-5 / (293.15 * 8.316e7), 1.0, 1e-12);
+  // Had a fit ended with D = 2.1e-5 cm²/s there (salts), going on from that
+  // value keeps it a D.
+  st->fittedDiffusion[2] = 2.1e-5;
+  StartTestConsole("0\r");
+  ASSERT_TRUE(SetupDialog(*st, SetupEntry::kParameters, Estimator()));
+  EXPECT_FALSE(st->molMassGiven[2]);
   // Without a positive plateau each component starts at its own mark's height.
   st->param[1] = 0;
   SetComponentStartValues(*st);

@@ -118,7 +118,24 @@ TEST_F(PassFixture, RiNoiseIsTheMeanOffsetOfEachScan) {
   }
 }
 
-TEST_F(PassFixture, MolarMassIsTurnedIntoDWrittenBackIntoTheParameter) {
+TEST_F(PassFixture, MolarMassAboveTheLargestDIsTurnedIntoDWrittenBackIntoTheParameter) {
+  setModel(st, 'C', 2);
+  st.param[5] = 2e-5;       // the largest diffusion coefficient
+  st.param[8] = 2.0001e-5;  // already a molar mass
+  st.psv[2] = 0.73;
+  st.updatePsvRho();
+  classifyDiffusionOrMass(st);
+  EXPECT_FALSE(st.molMassGiven[1]);
+  EXPECT_TRUE(st.molMassGiven[2]);
+  EXPECT_EQ(st.dPerS[1], 0.0);
+  // M in g/mol with R = 8.316e7 erg/(mol·K): D = s·R·T/((1 − v̄ρ)·M).
+  const double expected = (273.15 + 20.0) * 8.316e7 / ((1 - 0.73) * 2.0001e-5) / kOmega2;
+  EXPECT_NEAR(st.dPerS[2] / expected, 1.0, 1e-14);
+  EXPECT_NEAR(st.epsPerS[2] / (2 * expected), 1.0, 1e-14);
+  st.psv[2] = 0.736;
+  st.updatePsvRho();
+
+  // In the pass, with the test values given as molar masses.
   setModel(st, 'C', 2, true);
   freeAll(st);
   ASSERT_TRUE(st.molMassGiven[1] && st.molMassGiven[2]);
@@ -227,7 +244,7 @@ double trueMass(const AnalysisState& st) {
          ((1.0 - st.psvRho[1]) * kDiffusion[1]);
 }
 
-TEST(ArchibaldMasses, RecoverTheMolarMassWhereTheModelHasNoFlux) {
+TEST(ArchibaldMasses, RecoverTheMolarMassWhereTheModelHasNoFluxAndAreZeroWhereUndefined) {
   AnalysisState& st = sharedState();
   setSeries(st, 14, 50);
   // Holladay's solution has no flux through the meniscus exactly.
@@ -247,14 +264,9 @@ TEST(ArchibaldMasses, RecoverTheMolarMassWhereTheModelHasNoFlux) {
     archibaldMasses(st);
     EXPECT_NEAR(st.archibaldMeniscus / trueMass(st), 1.0, 5e-3) << letter;
   }
-}
-
-TEST(ArchibaldMasses, ZeroWhereUndefined) {
-  // H has no Archibald mass, models without a bottom term no bottom mass. With c0 = 0, c' takes
-  // the floor at the meniscus and the gradient is 0; at the bottom
-  // c − base line − linear term is exactly 0: no 0/0 anywhere.
-  AnalysisState& st = sharedState();
-  setSeries(st, 4, 50);
+  // H has no Archibald mass, models without a bottom term no bottom mass.
+  // With c0 = 0, c' takes the floor at the meniscus and the gradient is 0; at
+  // the bottom c − base line − linear term is exactly 0: no 0/0 anywhere.
   for (char letter : {'H', 'C', 'O', 'N'}) {
     setModel(st, letter, 1);
     archibaldMasses(st);
@@ -266,28 +278,6 @@ TEST(ArchibaldMasses, ZeroWhereUndefined) {
     EXPECT_EQ(st.archibaldMeniscus, 0.0) << letter;
     EXPECT_EQ(st.archibaldBottom, 0.0) << letter;
   }
-}
-
-// ---- Catalogue -----------------------------------------------------------------
-
-TEST(Catalogue, DiffusionOrMolarMassThreshold) {
-  AnalysisState& st = sharedState();
-  setSeries(st, 2, 30);
-  setModel(st, 'C', 2);
-  st.param[5] = 2e-5;       // the largest diffusion coefficient
-  st.param[8] = 2.0001e-5;  // already a molar mass
-  st.psv[2] = 0.73;
-  st.updatePsvRho();
-  classifyDiffusionOrMass(st);
-  EXPECT_FALSE(st.molMassGiven[1]);
-  EXPECT_TRUE(st.molMassGiven[2]);
-  EXPECT_EQ(st.dPerS[1], 0.0);
-  // M in g/mol with R = 8.316e7 erg/(mol·K): D = s·R·T/((1 − v̄ρ)·M).
-  const double expected = (273.15 + 20.0) * 8.316e7 / ((1 - 0.73) * 2.0001e-5) / kOmega2;
-  EXPECT_NEAR(st.dPerS[2] / expected, 1.0, 1e-14);
-  EXPECT_NEAR(st.epsPerS[2] / (2 * expected), 1.0, 1e-14);
-  st.psv[2] = 0.736;
-  st.updatePsvRho();
 }
 
 }  // namespace

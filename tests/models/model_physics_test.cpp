@@ -1,5 +1,10 @@
 // The models against the numerical solution of the Lamm equation (svfit_sim)
-// for a protein run, and against their own limiting cases.
+// for a protein run, and against their own limiting cases; the rotor of model
+// F's solver as the scan headers describe it (the solver itself is measured
+// against what the physics fixes in tests/tools/sim_files_test.cpp); the error
+// functions and correction peaks against known values and a high-precision
+// reference: erfcl·expl in extended precision where they do not overflow, the
+// asymptotic series of exp(x²)·erfc(x) beyond.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,8 +12,9 @@
 #include <vector>
 
 #include "model_fixture.h"
-#include "models/model_pass.h"
 #include "models/error_functions.h"
+#include "models/lamm_solver.h"
+#include "models/model_pass.h"
 #include "sim/lamm.h"
 
 namespace svfit::models {
@@ -145,9 +151,12 @@ TEST(LammAgreement, ModelFOverTheWholeCellThroughTheAcceleration) {
 
 // ---- Limiting cases -------------------------------------------------------------
 
-TEST(Limits, ModelNWithADistantBottomIsModelCPlusTheLinearTerm) {
+struct Limits : ::testing::Test {
   AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
+  void SetUp() override { setSeries(st, 14, 40); }
+};
+
+TEST_F(Limits, ModelNWithADistantBottomIsModelCPlusTheLinearTerm) {
   for (int n : {1, 3}) {
     setModel(st, 'C', n);
     std::vector<double> c;
@@ -162,11 +171,9 @@ TEST(Limits, ModelNWithADistantBottomIsModelCPlusTheLinearTerm) {
   }
 }
 
-TEST(Limits, ModelCSumsItsComponents) {
+TEST_F(Limits, ModelCSumsItsComponents) {
   // Four components equal the sum of four one-component models, each set up
   // from that component's slots (the base line counted once).
-  AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
   for (char letter : {'C', 'N', 'F'}) {
     setModel(st, letter, 4);
     const PerParam<double> four = st.param;
@@ -186,9 +193,7 @@ TEST(Limits, ModelCSumsItsComponents) {
   }
 }
 
-TEST(Limits, PartialTracesAddUpToTheModel) {
-  AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
+TEST_F(Limits, PartialTracesAddUpToTheModel) {
   for (char letter : {'N', 'R', 'C'}) {
     setModel(st, letter, letter == 'N' ? 2 : 1);
     for (double r : {6.0, 6.4, 7.1, 7.19}) {
@@ -207,9 +212,7 @@ TEST(Limits, PartialTracesAddUpToTheModel) {
   }
 }
 
-TEST(Limits, ModelPAtTheBoundaryAndFarFromIt) {
-  AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
+TEST_F(Limits, ModelPAtTheBoundaryAndFarFromIt) {
   setModel(st, 'P', 1);
   st.param[5] = 1e-8;  // a narrow boundary, so that both far sides are reached in the cell
   const int scan = 7;
@@ -224,9 +227,7 @@ TEST(Limits, ModelPAtTheBoundaryAndFarFromIt) {
   EXPECT_NEAR(ValueAt(st, scan, kMeniscus), base, 1e-15);
 }
 
-TEST(Limits, EpsFloors) {
-  AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
+TEST_F(Limits, EpsFloors) {
   // H: eps = 2D/sw is floored at 5e-5 cm²; D = 1e-9 with sw = 1 [1/s] uses it,
   // and the value then has no D dependence.
   setModel(st, 'H', 1);
@@ -255,12 +256,10 @@ TEST(Limits, EpsFloors) {
   }
 }
 
-TEST(Limits, SlitTimeIsTheTimeOfThePoint) {
+TEST_F(Limits, SlitTimeIsTheTimeOfThePoint) {
   // Value and gradient with the slit-time correction equal those of a scan
   // at the time of the point: O refers the slit time to 5 cm and 1e-4 of the
   // first radius, the others to the first radius, P not at all.
-  AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
   const double slit = 40.0, first = st.scanRadius[4][1];
   for (char letter : {'C', 'M', 'D', 'O', 'H', 'S', 'P', 'R', 'N'}) {
     setModel(st, letter, 1);
@@ -276,10 +275,8 @@ TEST(Limits, SlitTimeIsTheTimeOfThePoint) {
   }
 }
 
-TEST(Limits, FujitaModelsStayFiniteForHugeArguments) {
+TEST_F(Limits, FujitaModelsStayFiniteForHugeArguments) {
   // A sharp boundary early in the run: |z| far above 100 on both sides.
-  AnalysisState& st = sharedState();
-  setSeries(st, 14, 40);
   for (char letter : {'S', 'M'}) {
     for (double k : {0.0, 0.3, -0.2}) {
       setModel(st, letter, 1);
@@ -295,6 +292,126 @@ TEST(Limits, FujitaModelsStayFiniteForHugeArguments) {
       }
     }
   }
+}
+
+// ---- The rotor: elapsed time, ω²t integral and ω² of each scan ----------------------
+
+TEST(RotorSchedule, ALinearRampIsRebuiltFromTheHeaders) {
+  const double w2 = 2.7416e7;  // 50000 rpm [rad²/s²]
+  const RotorSchedule ramp = RotorSchedule::linearRamp(w2, 240);
+  // The first scan at speed (lag 2/3 of the ramp) or inside the ramp; the
+  // header keeps the set speed.
+  for (double first : {300.0, 100.0}) {
+    std::vector<RotorSchedule::ScanClock> scans;
+    for (double t = first; t < 4000; t += 150) scans.push_back({t, ramp.omega2tAt(t), w2});
+    const RotorSchedule rebuilt = RotorSchedule::fromScans(scans);
+    for (double t : {30.0, 100.0, 239.0, 241.0, 777.0, 3900.0, 9000.0}) {
+      EXPECT_NEAR(rebuilt.omega2tAt(t) / ramp.omega2tAt(t), 1.0, 1e-12) << first << ", t " << t;
+      EXPECT_NEAR(rebuilt.omega2At(t) / ramp.omega2At(t), 1.0, 1e-12) << first << ", t " << t;
+    }
+    EXPECT_NEAR(rebuilt.peakOmega2(), w2, 1e-6);
+  }
+
+  // Headers as the instrument writes them: ω²t to five digits, ω² changing a
+  // little between scans (50010 rpm), and a scan whose ω²t runs backwards.
+  // Every other header is met; the one that runs backwards is left out (ω²t
+  // goes on linearly over its time); the speed of the last scan is kept.
+  std::vector<RotorSchedule::ScanClock> scans = {
+      {190, 1.9906e9, w2}, {196, 2.1550e9, w2}, {256, 3.8010e9, w2}, {250, 2.0e9, w2}};
+  for (double t = 316; t < 2000; t += 60) scans.push_back({t, 3.8010e9 + (t - 256) * 2.7427e7, w2});
+  const RotorSchedule rebuilt = RotorSchedule::fromScans(scans);
+  for (const auto& s : scans) {
+    if (s.elapsed == 250) continue;
+    EXPECT_NEAR(rebuilt.omega2tAt(s.elapsed) / s.omega2t, 1.0, 1e-13) << s.elapsed;
+  }
+  EXPECT_NEAR(rebuilt.omega2tAt(250), 2.1550e9 + (250.0 - 196) / 60 * (3.8010e9 - 2.1550e9), 1.0);
+  EXPECT_EQ(rebuilt.omega2At(5000), w2);
+  const std::vector<double> knots = rebuilt.knots();
+  EXPECT_NEAR(knots.front(), 1.5 * (190 - 1.9906e9 / w2), 1e-9);  // the end of the ramp
+}
+
+// ---- Error functions and correction peaks ------------------------------------------
+
+// exp(x²)·erfc(x) to ~1e-17 relative: the library's extended functions up to
+// x = 25, the asymptotic series (1/(x√π))·Σ (−1)ⁿ·(2n − 1)!!/(2x²)ⁿ beyond.
+Extended referenceErfcx(Extended x) {
+  if (x <= 25) return std::erfc(x) * std::exp(x * x);
+  const Extended invPi = 0.564189583547756286948079451560772586L;  // 1/√π
+  Extended term = 1, sum = 1;
+  for (int n = 1; n < 40; ++n) {
+    term *= -(2 * n - 1) / (2 * x * x);
+    sum += term;
+    if (std::fabs(term) < 1e-20L) break;
+  }
+  return invPi / x * sum;
+}
+
+double relativeError(Extended value, Extended reference) {
+  return static_cast<double>(std::fabs(value / reference - 1));
+}
+
+// The extended routine to its stated accuracy by range (both sides of its
+// switch point at 4.29 lie on the grid), the fast double one to 1e-13
+// everywhere, far beyond the cell's arguments as well.
+TEST(ScaledErfc, StatedAccuracyOverTheWholeRangeForBothRoutines) {
+  EXPECT_NEAR(static_cast<double>(scaledErfc(0)), 1.0, 1e-11);
+  EXPECT_NEAR(static_cast<double>(scaledErfc(10)), 0.0561409927438226, 1e-15);
+  double worstLow = 0, worstSwitch = 0, worstHigh = 0, worstFast = 0;
+  for (int i = 0; i <= 60000; ++i) {
+    const Extended x = i * 0.0005L;
+    const Extended reference = referenceErfcx(x);
+    worstFast = std::max(worstFast, relativeError(fastErfcx(static_cast<double>(x)), reference));
+    if (i % 2) continue;
+    const double err = relativeError(scaledErfc(x), reference);
+    double& worst = x < 4 ? worstLow : x < 5 ? worstSwitch : worstHigh;
+    worst = std::max(worst, err);
+  }
+  for (double x : {35.0, 100.0, 1e3, 1e5, 1e8, 1e150})
+    worstFast = std::max(worstFast, relativeError(fastErfcx(x), referenceErfcx(x)));
+  EXPECT_LT(worstLow, 5e-11) << "recurrence below 4";
+  EXPECT_LT(worstSwitch, 1e-9) << "around the switch point";
+  EXPECT_LT(worstHigh, 1e-10) << "continued fraction from 5";
+  EXPECT_LT(worstFast, 1e-13) << "double-precision routine";
+}
+
+TEST(SafeErfc, SymmetryLimitsAndGuards) {
+  for (double z : {1e-8, 0.3, 1.0, 2.5, 4.29, 6.0, 27.0, 90.0, 106.0, 150.0}) {
+    EXPECT_EQ(safeErfc(-z), 2 - safeErfc(z)) << z;
+    if (z < 100) {
+      EXPECT_LT(relativeError(safeErfc(z), std::erfc(Extended(z))), 1e-9) << z;
+    }
+  }
+  // At 0 both sides are erfc(0) = 1 to the accuracy of the routine.
+  EXPECT_NEAR(static_cast<double>(safeErfc(0)), 1.0, 1e-11);
+  EXPECT_EQ(safeErfc(200), 0);
+  EXPECT_EQ(safeErfc(-200), 2);
+  EXPECT_EQ(gaussFactor(106.5L), 0);
+  EXPECT_EQ(gaussFactor(-106.5L), 0);
+  EXPECT_GT(gaussFactor(106.4L), 0);
+}
+
+TEST(CombinedExp, OneExponentWithinTheExtendedRange) {
+  // exp(8000)·exp(−8000.25) would overflow as a product of doubles.
+  EXPECT_NEAR(static_cast<double>(combinedExp(8000.0L, std::sqrt(8000.25L))), std::exp(-0.25),
+              1e-15);
+  EXPECT_EQ(combinedExp(0, 107), 0);                  // z² − a = 11449 > 11356
+  EXPECT_EQ(combinedExp(11500, 1), 0);                // a − z² beyond the range too
+  EXPECT_GT(combinedExp(0, std::sqrt(11355.0L)), 0);  // just inside
+}
+
+TEST(LogNormalPeak, PeakFloorAndFixedCorrections) {
+  // At x0 the peak has height A above the offset B.
+  EXPECT_NEAR(static_cast<double>(logNormalPeak(2.0L, 2.0, 3.0, 1.5, 0.7, 0.1)), 0.8, 1e-15);
+  // Left of the support (y ≤ 0) the floor 1e-300 gives the offset B to double precision.
+  EXPECT_EQ(boundaryCorrA(0.0), -0.091);
+  EXPECT_EQ(boundaryCorrA(-1.0), -0.091);
+  EXPECT_NEAR(meniscusCorr(6.3114), 0.7826 + 0.335, 1e-12);
+  EXPECT_NEAR(boundaryCorrA(2.5395e-3), 0.2713 - 0.091, 1e-12);
+  EXPECT_NEAR(boundaryCorrB(12.3361e-3), 9.107 + 2.4917, 1e-12);
+  // Half height at x0 + w·(b − 1/b)·…: ln y = ±ln b gives exp(−ln 2) = ½.
+  const double y = 7.1814;  // y = b
+  const double x = 12.3361 + (y - 1) * 7.1814 * 83.76 / (7.1814 * 7.1814 - 1);
+  EXPECT_NEAR(boundaryCorrB(x / 1000), 9.107 / 2 + 2.4917, 1e-12);
 }
 
 }  // namespace

@@ -1,11 +1,10 @@
-// The results file: for the report families N, C (three components, one D
+// The results file: for the report families N, C (four components, one D
 // tied to a molar mass) and S, every field is there with its type, and the
 // numbers, printed in the report's forms, give the report's digits. A results
 // file that cannot be written is said once; each fit appends one line.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <array>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -25,40 +24,9 @@ namespace {
 using console::FormatF;
 using console::FormatI;
 using nlohmann::json;
-using testing::SetParam;
-using testing::Sw;
 
-void SetRows(AnalysisState& st, std::initializer_list<std::array<double, 3>> rows) {
-  int k = 0;
-  for (const auto& [value, start, sd] : rows) SetParam(st, ++k, value, start, sd);  // sd 0: fixed
-}
-
-const std::pair<char, std::function<void(AnalysisState&)>> kCases[] = {
-    {'N', [](AnalysisState& st) {  // one component; RI noise replaces the base line
-       st.paramCount = st.dParamIndex = 7;
-       st.riNoiseOn = true;
-       st.meanRiOffset = 0.0021;
-       SetRows(st, {{0.8123, 0.75, 0.0021}, {Sw(4.35), Sw(4.0), Sw(0.012)}, {0.0056, 0.0, 0},
-                    {5.9512, 5.95, 0.00031}, {7.21, 7.2, 0}, {-0.0123, 0.0, 0.0004},
-                    {6.1e-7, 5.5e-7, 2.3e-9}});
-     }},
-    {'C', [](AnalysisState& st) {
-       st.paramCount = 11;
-       st.dParamIndex = 5;
-       st.componentCount = 3;
-       st.molMassGiven[3] = true;
-       SetRows(st, {{0.41, 0.4, 0.003}, {Sw(2.1), Sw(2.0), Sw(0.02)}, {-0.002, 0.0, 0.0005},
-                    {5.9512, 5.95, 0}, {8.2e-7, 8.0e-7, 1.1e-8}, {0.22, 0.2, 0.002},
-                    {Sw(4.4), Sw(4.0), Sw(0.03)}, {6.0e-7, 6.0e-7, 0}, {0.1, 0.12, 0.004},
-                    {Sw(7.0), Sw(7.5), Sw(0.1)}, {4.1e-7, 4.1e-7, 0}});
-     }},
-    {'S', [](AnalysisState& st) {  // concentration-dependent s, both noise terms
-       st.paramCount = st.dParamIndex = 6;
-       st.tiNoiseOn = st.riNoiseOn = true;
-       SetRows(st, {{0.8123, 0.75, 0.0021}, {Sw(4.35), Sw(4.0), Sw(0.012)}, {0.0056, 0.0, 0.0003},
-                    {5.9512, 5.95, 0.00031}, {-0.0123, 0.0, 0.0011}, {6.1e-7, 5.5e-7, 2.3e-9}});
-     }},
-};
+const std::pair<char, void (*)(AnalysisState&)> kCases[] = {
+    {'N', testing::SetN1}, {'C', testing::SetC4}, {'S', testing::SetS}};
 
 std::string E(const json& v) { return console::FormatExp11(v.get<double>()); }
 
@@ -74,7 +42,6 @@ TEST(FitOutputs, EveryFieldTypedAndPrintedAsTheReportPrintsIt) {
   for (const auto& [model, set] : kCases) {
     SCOPED_TRACE(model);
     auto st = testing::MakeFittedState(model);
-    if (model != 'C') st->componentCount = 1;
     set(*st);
     ReportText report(true);
     PrintFitReport(*st, report, {2026, 12, 5, 6});
@@ -132,7 +99,8 @@ TEST(FitOutputs, EveryFieldTypedAndPrintedAsTheReportPrintsIt) {
     if (model == 'S') expected.push_back("(1.File)         " + E(a["meniscus"]));
     EXPECT_EQ(model == 'C', a["meniscus"].is_null() && a["bottom"].is_null());
     for (const std::string& line : expected) EXPECT_NE(text.find(line), std::string::npos) << line;
-    EXPECT_EQ(j["molecular"][j["components"].get<int>() - 1]["molar_mass_sd"] == 0.0, model == 'C');  // tied
+    for (int k = 1; k <= st->componentCount; ++k)  // a tied D gives M without a deviation
+      EXPECT_EQ(j["molecular"][k - 1]["molar_mass_sd"] == 0.0, st->molMassGiven[k]) << k;
   }
 }
 

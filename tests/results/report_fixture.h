@@ -3,7 +3,9 @@
 // are made up; they only have to be fixed and plausible.
 #pragma once
 
+#include <array>
 #include <cmath>
+#include <initializer_list>
 #include <memory>
 
 #include "state/state.h"
@@ -75,6 +77,62 @@ inline void SetParam(AnalysisState& s, int k, double value, double start, double
     s.freeIndex[s.freeCount] = k;
     s.stdDev[s.freeCount] = sd;
   }
+}
+
+// Sets parameters 1.. from rows of value, start value and standard deviation
+// (0: fixed).
+inline void SetRows(AnalysisState& s, std::initializer_list<std::array<double, 3>> rows) {
+  int k = 0;
+  for (const auto& [value, start, sd] : rows) SetParam(s, ++k, value, start, sd);
+}
+
+// One component in `count` parameters, all fitted: c0, s, base line,
+// meniscus, (for S and M) the concentration parameter, D.
+inline void SetOne(AnalysisState& s, int count) {
+  s.paramCount = s.dParamIndex = count;
+  s.componentCount = 1;
+  SetParam(s, 1, 0.8123, 0.75, 0.0021);
+  SetParam(s, 2, Sw(4.35), Sw(4.0), Sw(0.012));
+  SetParam(s, 3, 0.0056, 0.0, 0.0003);
+  SetParam(s, 4, 5.9512, 5.95, 0.00031);
+  if (count == 6) SetParam(s, 5, -0.0123, 0.0, 0.0011);
+  SetParam(s, count, 6.1e-7, 5.5e-7, 2.3e-9);
+}
+
+// Bounded cell (model N), one component; the base line and the bottom fixed;
+// RI noise on and TI noise off, so the base line shows its level with the
+// mean RI offset.
+inline void SetN1(AnalysisState& s) {
+  s.paramCount = s.dParamIndex = 7;
+  s.componentCount = 1;
+  s.riNoiseOn = true;
+  s.meanRiOffset = 0.0021;
+  // clang-format off
+  SetRows(s, {{0.8123, 0.75, 0.0021}, {Sw(4.35), Sw(4.0), Sw(0.012)}, {0.0056, 0.0, 0},
+              {5.9512, 5.95, 0.00031}, {7.21, 7.2, 0}, {-0.0123, 0.0, 0.0004},
+              {6.1e-7, 5.5e-7, 2.3e-9}});
+  // clang-format on
+}
+
+// Model C, four components, component 3's D tied to a molar mass.
+inline void SetC4(AnalysisState& s) {
+  s.paramCount = 14;
+  s.dParamIndex = 5;
+  s.componentCount = 4;
+  s.molMassGiven[3] = true;
+  // clang-format off
+  SetRows(s, {{0.41, 0.4, 0.003}, {Sw(2.1), Sw(2.0), Sw(0.02)}, {-0.002, 0.0, 0.0005},
+              {5.9512, 5.95, 0}, {8.2e-7, 8.0e-7, 1.1e-8}, {0.22, 0.2, 0.002},
+              {Sw(4.4), Sw(4.0), Sw(0.03)}, {6.0e-7, 6.0e-7, 0}, {0.1, 0.12, 0.004},
+              {Sw(7.0), Sw(7.5), Sw(0.1)}, {4.1e-7, 4.1e-7, 0}, {0.05, 0.05, 0.006},
+              {Sw(11.5), Sw(11.0), Sw(0.4)}, {3.2e-7, 3.0e-7, 4.0e-8}});
+  // clang-format on
+}
+
+// Model S (concentration-dependent s), one component, both noise terms on.
+inline void SetS(AnalysisState& s) {
+  SetOne(s, 6);
+  s.tiNoiseOn = s.riNoiseOn = true;
 }
 
 }  // namespace svfit::results::testing

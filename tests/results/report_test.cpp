@@ -1,10 +1,13 @@
 // Rules of the report layout that the golden files cannot show: the file
 // number list, undefined quantities, the console output, and where option D
-// and the printer put the report.
+// and the printer put the report; and the molecular quantities of the report
+// against the textbook formulas, written out here in plain double arithmetic
+// with the program's constants.
 #include "results/report.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -14,10 +17,12 @@
 
 #include "console/crt.h"
 #include "report_fixture.h"
+#include "results/molecular.h"
 
 namespace svfit::results {
 namespace {
 
+using testing::kPi;
 using testing::MakeFittedState;
 using testing::SetParam;
 using testing::Sw;
@@ -128,29 +133,21 @@ TEST(FitOutcome, AFailedFitAndImpossibleValuesAreSaidUnderTheTitleAndUnderTheFig
             std::string::npos);
 }
 
-TEST(PrinterDestination, WithoutSpoolerTheReportGoesToADatedTextFileInUtf8) {
+TEST(PrinterDestination, ADatedUtf8FileWithoutSpoolerAndOptionDWithTheAskedLists) {
   const auto dir = std::filesystem::temp_directory_path() / "svfit_report_test";
+  std::filesystem::remove_all(dir);
   std::filesystem::create_directories(dir);
   std::tm t{};  // 14:03:09 on 5 December 2026, local time
-  t.tm_year = 2026 - 1900;
-  t.tm_mon = 11;
-  t.tm_mday = 5;
-  t.tm_hour = 14;
-  t.tm_min = 3;
-  t.tm_sec = 9;
-  t.tm_isdst = -1;
+  t.tm_year = 2026 - 1900, t.tm_mon = 11, t.tm_mday = 5;
+  t.tm_hour = 14, t.tm_min = 3, t.tm_sec = 9, t.tm_isdst = -1;
   const std::string note =
       SendReportToPrinter("Parameter \xB5\n", dir.string(), false, std::mktime(&t));
   const auto path = dir / "svfit-print-20261205-140309.txt";
   EXPECT_EQ(note, "report written to " + path.string());
   EXPECT_EQ(ReadFile(path), "Parameter \xC2\xB5\n");
-  std::filesystem::remove_all(dir);
-}
+  std::filesystem::remove(path);
 
-TEST(PrinterDestination, OptionDPrintsTheReportAndTheAskedListsThenReturnsTheNextKey) {
-  const auto dir = std::filesystem::temp_directory_path() / "svfit_option_d_test";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
+  // Option D prints the report and the lists asked for, then returns the next key.
   auto st = FaxenState();
   st->riNoiseOn = st->tiNoiseOn = true;
   st->maxPointCount = 40;
@@ -187,6 +184,55 @@ TEST(ConsoleReport, LinesStartInColumnOneAndThePagingWaitTakesOneKey) {
   EXPECT_NE(console::TestTranscript().find("date: 5:12:2026\n"), std::string::npos);
   EXPECT_NE(console::TestTranscript().find("\nInitial absorbance "), std::string::npos);
   EXPECT_EQ(console::TextAttribute() & 0x0F, console::kWhite);
+}
+
+// ---- Molecular quantities ---------------------------------------------------------
+
+constexpr double kR = 8.316e7;     // erg/(mol·K)
+constexpr double kNA = 6.0247e23;  // 1/mol
+constexpr double kT = 293.15;      // 20 °C
+constexpr double kEta = 0.01002;   // poise
+
+// 4.35 S, D = 6.1e-7 cm²/s, v̄ = 0.73 ml/g in water at 20 °C.
+ComponentInput Component() {
+  ComponentInput c;
+  c.vbar = c.vrho = 0.73;
+  c.D = 6.1e-7;
+  c.sw = Sw(4.35);
+  return c;
+}
+
+double Rel(Extended value, double expected) { return static_cast<double>(value) / expected - 1; }
+
+TEST(MolecularQuantities, SvedbergEquationStokesRadiusFrictionRatioAndTheDeviationOfM) {
+  auto st = MakeFittedState('C');  // 20.0 °C, 1.002 cP, ρ = 1
+  const MolecularQuantities q = ComputeMolecularQuantities(*st, Component());
+  const double s = 4.35e-13;
+  const double M = kR * kT * s / (6.1e-7 * (1 - 0.73));
+  EXPECT_NEAR(Rel(q.molarMass, M), 0, 1e-13);
+  EXPECT_NEAR(M, 64387.0, 1.0);  // the figure of the golden reports
+  const double rs = (kR / kNA) * kT / (6 * kPi * kEta * 6.1e-7);  // cm
+  EXPECT_NEAR(Rel(q.stokesRadius, rs), 0, 1e-13);
+  const double r0 = std::cbrt(3 * 0.73 * M / (4 * kPi * kNA));
+  EXPECT_NEAR(Rel(q.anhydrousRadius, r0), 0, 1e-13);
+  EXPECT_NEAR(Rel(q.frictionRatio, M * (1 - 0.73) / (kNA * s * 6 * kPi * kEta * r0)), 0, 1e-12);
+  // With M from s and D the friction ratio is the ratio of the two radii.
+  EXPECT_NEAR(Rel(q.frictionRatio, rs / r0), 0, 1e-12);
+  EXPECT_NEAR(Rel(q.excludedVolume, 4 * (4 * kPi / 3) * rs * rs * rs * kNA / M / 1000), 0, 1e-12);
+  EXPECT_NEAR(Rel(q.waterVolume, (4 * kPi / 3) * (rs * rs * rs - r0 * r0 * r0) * kNA / M), 0,
+              1e-11);
+
+  // The standard deviation of M = K·sw.
+  ComponentInput c = Component();
+  const double K = kR * kT / 6.1e-7 / (1 - 0.73) / testing::kOmega2;
+  c.sdSw = Sw(0.012);  // D fixed: only the deviation of s counts
+  EXPECT_NEAR(Rel(ComputeMolecularQuantities(*st, c).sdMolarMass, K * Sw(0.012)), 0, 1e-13);
+  c.sdD = 2.3e-9;  // both fitted: relative deviations add in quadrature
+  EXPECT_NEAR(Rel(ComputeMolecularQuantities(*st, c).sdMolarMass,
+                  K * c.sw * std::hypot(0.012 / 4.35, 2.3e-9 / 6.1e-7)),
+              0, 1e-12);
+  c.tied = true;  // D follows from a given molar mass: no deviation
+  EXPECT_EQ(ComputeMolecularQuantities(*st, c).sdMolarMass, 0);
 }
 
 }  // namespace

@@ -53,7 +53,7 @@ class CellDialog : public ::testing::Test {
   }
 };
 
-TEST_F(CellDialog, MouseClickChoosesTheRunDirectory) {
+TEST_F(CellDialog, MouseClickRefusalsRestartAndMissingStartFile) {
   // The first name of row 2 is "040505": column 0, row 2 of the console.
   console::StartTestConsole(dir.path() + "\r2\r\r\r\r");
   console::PostMouse(4, console::CellHeight() * 1 + 2, 1, false);
@@ -61,9 +61,7 @@ TEST_F(CellDialog, MouseClickChoosesTheRunDirectory) {
   console::PostMouse(4, 4, 0, false);
   EXPECT_EQ(st.firstFileName, dir.file("040505/00001.RA2"));
   EXPECT_EQ(st.fileStep, 1);
-}
 
-TEST_F(CellDialog, RefusalsRestartAndMissingStartFile) {
   // An empty device answer is refused; Y restarts; a missing start number
   // gives "File not found. New attempt ?"; N at the confirmation starts
   // again; cell 9 goes back to the device prompt.

@@ -1,7 +1,10 @@
-// Damaged scan files: a seeded random mutation of generated and real files
+// The instrument's own files and damaged ones. Every real series loads
+// completely with the counts that the files hold (CRLF, upper-case names,
+// three- and four-digit exponents, leading-zero temperatures, two-column
+// interference data). A seeded random mutation of generated and real files
 // (truncation, random bytes, huge numbers, non-finite text, a missing header,
-// overlong lines, binary junk) is fed to the reader in the middle of a series.
-// The reader must neither crash nor hang nor read out of bounds (the suite
+// overlong lines, binary junk) is fed to the reader in the middle of a series:
+// the reader must neither crash nor hang nor read out of bounds (the suite
 // also runs under the address and undefined-behaviour sanitizers), a broken
 // file is skipped and the sound files around it still load, and every scan
 // that is accepted keeps the invariants of the analysis state.
@@ -21,6 +24,60 @@ namespace {
 
 using namespace testing;
 
+const std::string kReal = SVFIT_SOURCE_DIR "/../shared/data/real/";
+
+TEST(RealData, EverySeriesLoadsEveryScan) {
+  const struct {
+    const char* folder;
+    const char* startFile;
+    char kind;
+    int scans;
+    int firstCount;  // points of the first scan
+    int lastCount;   // points of the last scan
+    long total;      // points of all scans
+    int cell;
+  } sets[] = {{"sedfit-bsa-ip4", "00001.IP4", 'P', 129, 1852, 1852, 129L * 1852, 4},
+              {"sedfit-igg-ip1", "00001.IP1", 'P', 226, 1759, 1759, 226L * 1759, 1},
+              {"mullins-spindata-ra2", "00001.RA2", 'R', 44, 316, 316, 14006, 2},
+              {"sedphat-6ch-ra1", "00001.RA1", 'R', 19, 357, 332, 6964, 1},
+              {"sedphat-xla386-ra2", "00001.RA2", 'R', 90, 326, 314, 29287, 2}};
+  int found = 0;
+  for (const auto& set : sets) {
+    const std::string start = kReal + set.folder + "/" + set.startFile;
+    if (!std::filesystem::exists(start)) continue;
+    ++found;
+    SCOPED_TRACE(set.folder);
+    AnalysisState st;
+    NewRun(st, set.kind);
+    ASSERT_EQ(Load(st, start), LoadOutcome::kLoaded);
+    ASSERT_EQ(st.scanCount, set.scans);
+    EXPECT_EQ(st.cellNumber, set.cell);
+    EXPECT_EQ(st.scanPointCount[1], set.firstCount);
+    EXPECT_EQ(st.scanPointCount[set.scans], set.lastCount);
+    long total = 0;
+    for (int s = 1; s <= st.scanCount; ++s) {
+      total += st.scanPointCount[s];
+      for (int i = 2; i <= st.scanPointCount[s]; ++i)
+        ASSERT_GT(st.scanRadius[s][i], st.scanRadius[s][i - 1]);
+      // Times rise within one rotor speed (the equilibrium sets change speed).
+      if (s > 1 && st.scanOmega2[s] == st.scanOmega2[s - 1]) {
+        EXPECT_GT(st.scanRunTime[s], st.scanRunTime[s - 1]) << s;
+      }
+    }
+    EXPECT_EQ(total, set.total);
+
+    FinishLoading(st);
+    results::ApplyLoadingCut(st);
+    EXPECT_EQ(st.seqLast, set.scans);
+    EXPECT_GT(st.pointTotal, 0);
+    for (int s = 1; s <= st.scanCount; ++s) {
+      ASSERT_GE(st.scanLastPoint[s], st.scanFirstPoint[s]);
+      ASSERT_LE(st.scanLastPoint[s], st.scanPointCount[s]);
+    }
+  }
+  if (found == 0) GTEST_SKIP() << "real data not found under " << kReal;
+}
+
 struct Base {
   std::string name;
   char kind;
@@ -36,12 +93,11 @@ std::vector<Base> Bases() {
       {"made-ip", 'P',
        ScanText("P 4 20.0 50000 0003600 9.8000E10 675 50", step(6.6, 2.0), "cm/pixel:  0.00071350165, Sample", "\n",
                 false)}};
-  const std::string real = SVFIT_SOURCE_DIR "/../shared/data/real/";
   for (const auto& [file, kind] : {std::pair{"sedfit-bsa-ip4/00064.IP4", 'P'}, {"mullins-spindata-ra2/00001.RA2", 'R'},
                                    {"sedphat-6ch-ra1/00001.RA1", 'R'}, {"sedphat-xla386-ra2/00002.RA2", 'R'}}) {
     std::ostringstream text;
-    text << std::ifstream(real + file).rdbuf();
-    if (std::filesystem::exists(real + file)) bases.push_back({file, kind, text.str()});
+    text << std::ifstream(kReal + file).rdbuf();
+    if (std::filesystem::exists(kReal + file)) bases.push_back({file, kind, text.str()});
   }
   return bases;
 }
