@@ -2,8 +2,8 @@
 // end rules, plateau search and range, derivative profiles, peaks of
 // simulated and real runs, the file. The SEDFIT export: texts against golden
 // files made by hand (tests/testdata/sedfit/README.md) and the slot rules of
-// models C, N and M. Their dialogues run in
-// tests/driver/distribution_session_test.cpp.
+// models C, N and M. Their dialogues run in a session of
+// tests/driver/app_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
