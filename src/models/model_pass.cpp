@@ -105,6 +105,9 @@ void modelPass(AnalysisState& st, PassSums& sums, int threads) {
     st.validityValue = o.validity;
     if (st.validityValue <= 1.0) st.validityScan = st.scanSequence[first + i];
   }
+  // A numerical solution (model F) has no approximation whose validity could
+  // end: the test passes in every scan, up to the last of the sequence.
+  if (model.prepare && positions > 0) st.validityScan = st.scanSequence[st.seqLast];
 
   // Phase 2: per radial index, sums over the scans in sequence order.
   int maxIndex = 0;

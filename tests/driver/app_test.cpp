@@ -274,6 +274,9 @@ TEST_F(Session, AbsorbanceRunModelNThenModelFFromItsEstimates) {
             std::string::npos);
   EXPECT_NE(afterN.find("\n(F)" + kSample + "/abs/00001\n"), std::string::npos);
   EXPECT_NE(afterN.find("Parameter(total/estimated)/tau(last set)       10/10"), std::string::npos);
+  // No approximation to fail: valid up to the last data set.
+  EXPECT_NE(afterN.find("Test for validity<1/no.of data file/RI-noise  0.000     30"),
+            std::string::npos);
   for (const std::string& label : {kS1, std::string("2.Svedberg coeff.(Svedb.units)  "),
                                    std::string("Bottom radius                  ")})
     EXPECT_EQ(TableRow(t, label, 2).start, TableRow(t, label, 1).value) << label;
