@@ -137,9 +137,17 @@ RadialPick PickRangeInViewer(AnalysisState& st, int scan) {
     // again, from the marks as they were, so that Enter alone then keeps the
     // range of the first file.
     const bool narrowBefore = before.end - before.start < kNarrowest;
-    if (scan > 0 || pick.end - pick.start >= kNarrowest || narrowBefore) break;
+    if (scan > 0 || narrowBefore) break;
+    const bool wide = pick.end - pick.start >= kNarrowest;
+    // A range that holds too few points of the first scan would be no cut at
+    // all: the loader keeps such scans whole.
+    const bool enough =
+        st.scanCount < 1 || scans::PointsInPick(st, 1, pick) >= scans::kMinScanPoints;
+    if (wide && enough) break;
     gr::SetTextColor(gr::kLightMagenta);
-    gr::WriteLn("start and end radius less than 0.05 cm apart: pick the range again");
+    gr::WriteLn(wide ? "fewer than " + std::to_string(scans::kMinScanPoints) +
+                           " data points in the range: pick the range again"
+                     : "start and end radius less than 0.05 cm apart: pick the range again");
     gr::SetTextColor(gr::kWhite);
     RestoreMarks(st, before);
   }

@@ -36,7 +36,7 @@ namespace {
 using console::FormatF;
 using console::FormatI;
 
-constexpr int kMinPoints = 20;                           // fewer points: file skipped
+constexpr int kMinPoints = kMinScanPoints;               // fewer points: file skipped
 constexpr double kEndRadius = 7.25;                      // [cm] beyond it a wild value ends the data
 constexpr double kLowValue = -0.6;                       // [OD or fringes] lowest sound value there
 constexpr double kSameRadius = 1e-6;                     // [cm] closer radii are one radius twice
@@ -494,6 +494,16 @@ std::string NextFileName(const AnalysisState& st, int& number) {
 
 // ---- The radial-range pick until the viewer takes it over ---------------------------
 
+int PointsInPick(const AnalysisState& st, int scan, const RadialPick& pick) {
+  const double lo = pick.meniscus > 0 ? std::min(pick.start, pick.meniscus) : pick.start;
+  const double hi = pick.bottom > 0 ? pick.bottom : 1e300;
+  const double* r = st.scanRadius[scan];
+  int count = 0;
+  for (int i = 1; i <= st.scanPointCount[scan]; ++i)
+    count += r[i] >= lo - kSameRadius && r[i] <= hi + kSameRadius;
+  return count;
+}
+
 RadialPick PickRadialRange(AnalysisState& st, int scan) {
   (void)scan;
   RadialPick pick;
@@ -629,14 +639,15 @@ void BottomPointCut(AnalysisState& st, int scan) {
 namespace {
 
 // Keeps the points of a scan with lo <= r <= hi (when at least 20 remain).
-void CutScan(AnalysisState& st, int scan, double lo, double hi) {
+bool CutScan(AnalysisState& st, int scan, double lo, double hi) {
   const int n = st.scanPointCount[scan];
   double* r = st.scanRadius[scan];
   double* v = st.scanValue[scan];
   int first = 1, last = n;
   while (first <= n && r[first] < lo - kSameRadius) ++first;
   while (last >= first && r[last] > hi + kSameRadius) --last;
-  if (last - first + 1 < kMinPoints || (first == 1 && last == n)) return;
+  if (last - first + 1 < kMinPoints) return false;
+  if (first == 1 && last == n) return true;
   const int m = last - first + 1;
   if (first > 1) {
     std::copy(r + first, r + last + 1, r + 1);
@@ -645,6 +656,7 @@ void CutScan(AnalysisState& st, int scan, double lo, double hi) {
   st.scanPointCount[scan] = m;
   st.scanFirstPoint[scan] = 1;
   st.scanLastPoint[scan] = m;
+  return true;
 }
 
 // Subtracts the 3000 rpm contour from every scan on the same radial grid.
@@ -705,10 +717,14 @@ void FinishLoading(AnalysisState& st, const LoadHooks& hooks) {
     if (range.bottom > 0) st.bottomMarked = range.bottom;
     const double lo = range.meniscus > 0 ? std::min(range.start, range.meniscus) : range.start;
     const double hi = range.bottom > 0 ? range.bottom : 1e300;
+    int whole = 0;  // scans with too few points in the range: kept whole
     for (int s = 1; s <= st.scanCount; ++s) {
-      if (lo > 0 || hi < 1e300) CutScan(st, s, lo, hi);
+      if ((lo > 0 || hi < 1e300) && !CutScan(st, s, lo, hi)) ++whole;
       if (st.interpolate && !Interference(st)) InterpolateScan(st, s, st.absRadialStep);
     }
+    if (whole > 0)
+      console::WriteLn(std::to_string(whole) + " data set(s) with fewer than " +
+                       std::to_string(kMinPoints) + " points in the range: kept whole");
     // What was picked, as one-by-one loading shows it for each file.
     console::WriteLn("start radius for fitting   : " + FormatF(st.startRadius, 7, 4));
     console::WriteLn("end radius for fitting     : " + FormatF(st.endRadius, 7, 4));

@@ -38,6 +38,13 @@ struct RadialPick {
 // kept. The program picks in the graph viewer instead (plot/range_pick.h).
 RadialPick PickRadialRange(AnalysisState& st, int scan);
 
+// A scan keeps at least this many points: a file with fewer is skipped, and a
+// radial range that holds fewer is no range for the series.
+inline constexpr int kMinScanPoints = 20;
+// The points of a loaded scan that a pick of the series keeps: from the
+// smaller of start radius and meniscus up to the bottom (or the last point).
+int PointsInPick(const AnalysisState& st, int scan, const RadialPick& pick);
+
 // Seams for the parts the loader does not own.
 struct LoadHooks {
   // The radial-range pick (the viewer's, PickRangeInViewer); PickRadialRange

@@ -553,13 +553,15 @@ TEST(PickFromMarks, MissingMeniscusIsTheStartAndMissingBottomTheEnd) {
 TEST_F(RangePick, SimultaneousMarksCutEveryScanFromTheMeniscusToTheBottom) {
   ASSERT_EQ(LoadBoundaries(3, "E"), LoadOutcome::kLoaded);
   const int before = gr::PicturesShown();
-  // Start and end on one radius, Enter: too narrow, asked again; then the marks.
-  gr::StartTestConsole("AE\r" + kPick);
+  // Start and end on one radius, Enter: too narrow, asked again; 0.07 cm
+  // holding 15 points: too few, asked again; then the marks.
+  gr::StartTestConsole("AE\r" + std::string("A") + Press('M', 50) + "E\r" + kPick);
   FinishLoading(st, hooks);
   const std::string t = gr::TestTranscript();
   EXPECT_NE(t.find("start and end radius less than 0.05 cm apart: pick the range again"), npos);
-  EXPECT_EQ(Count(t, "[viewer N]"), 2);
-  EXPECT_EQ(gr::PicturesShown(), before + 4);  // twice the series waiting, then with the marks
+  EXPECT_NE(t.find("fewer than 20 data points in the range: pick the range again"), npos);
+  EXPECT_EQ(Count(t, "[viewer N]"), 3);
+  EXPECT_EQ(gr::PicturesShown(), before + 6);  // the series three times, then the marks
   EXPECT_FALSE(gr::GraphicsVisible());
   const double meniscus = R(182), start = R(217), end = R(917);
   EXPECT_DOUBLE_EQ(st.meniscusMarked, meniscus);
