@@ -45,6 +45,7 @@ constexpr double kPlateauRise = 0.05;
 constexpr double kScale = 1e-12;            // scale of the stored g(s*)
 constexpr int kCutRadial = 130;             // m_cut: points left out before the plateau, R
 constexpr int kCutTime = 180;               //        and T (its differences reach further)
+constexpr double kFineGrid = 0.001;         // [cm] the grid the m_cut counts are made for
 constexpr double kFilePsv = 0.736;          // psv written with the radial distribution [ml/g]
 
 // A quadratic Savitzky–Golay kernel of half-width h: weight a − q² at
@@ -262,7 +263,15 @@ void StoreDistribution(AnalysisState& st, const DistributionRange& r, std::vecto
   st.distMidScan = r.c;
   st.distPointCount = n;
   st.distPlateau = r.p;
-  st.distCut = r.method == 'R' ? kCutRadial : kCutTime;
+  // m_cut is a margin of 0.13 cm (R) or 0.18 cm (T) on a grid of 0.001 cm or
+  // finer, counted in points; on a coarser grid (absorbance scans every
+  // 0.003 cm) the same count would reach three times as far and hide the
+  // boundary, so it is scaled to keep that margin in cm.
+  const int cut = r.method == 'R' ? kCutRadial : kCutTime;
+  const double* rc = st.scanRadius[r.c];
+  const int nc = st.scanPointCount[r.c];
+  const double step = nc > 1 ? (rc[nc] - rc[1]) / (nc - 1) : 0.0;  // mean spacing [cm]
+  st.distCut = step > kFineGrid ? static_cast<int>(std::lround(cut * kFineGrid / step)) : cut;
   st.distMidTime = tMid;
   // The end shown lies m_cut points before the plateau; a scan too short for
   // that cut is shown up to its plateau.

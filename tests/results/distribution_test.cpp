@@ -31,7 +31,8 @@ namespace fs = std::filesystem;
 // Scans of `points` points at 6.0 + 0.001 i cm, run times 600 s apart (or
 // given), values value(s, i).
 std::unique_ptr<AnalysisState> Series(int scans, int points, const std::function<double(int, int)>& value,
-                                      std::vector<double> times = {}, char kind = 'R') {
+                                      std::vector<double> times = {}, char kind = 'R',
+                                      double step = 0.001) {
   auto st = std::make_unique<AnalysisState>();
   st->dataKind = kind;
   st->omega2First = sim::omega2FromRpm(50000);
@@ -42,7 +43,7 @@ std::unique_ptr<AnalysisState> Series(int scans, int points, const std::function
     st->scanPointCount[s] = st->scanLastPoint[s] = points;
     st->scanRunTime[s] = times.empty() ? 600.0 * s : times[s - 1];
     for (int i = 1; i <= points; ++i) {
-      st->scanRadius[s][i] = 6.0 + 0.001 * i;
+      st->scanRadius[s][i] = 6.0 + step * i;
       st->scanValue[s][i] = value(s, i);
     }
   }
@@ -137,18 +138,24 @@ std::vector<double> Peaks(const AnalysisState& st) {
 
 TEST(DistributionPeaks, SimulatedRunsOfOneAndTwoSpecies) {
   // 50000 rpm, meniscus 6.05 cm, bottom 7.2 cm, scans every 300 s from 600 s,
-  // 6.0 .. 7.1 cm every 0.001 cm, noise 0.002 OD.
-  for (const auto& [species, scans] : {std::pair<std::vector<sim::Component>, int>{{{4.4, 6e-7, 0.8}}, 31},
-                                       {{{4.4, 6e-7, 0.5}, {7.5, 4.5e-7, 0.3}}, 19}}) {
+  // 6.0 .. 7.1 cm every 0.001 cm (and, as absorbance scans often are, every
+  // 0.003 cm: the peak must not fall into the margin before the plateau),
+  // noise 0.002 OD.
+  const std::vector<sim::Component> one = {{4.4, 6e-7, 0.8}};
+  const std::tuple<std::vector<sim::Component>, int, double> runs[] = {
+      {one, 31, 0.001}, {{{4.4, 6e-7, 0.5}, {7.5, 4.5e-7, 0.3}}, 19, 0.001}, {one, 31, 0.003}};
+  for (const auto& [species, scans, step] : runs) {
     const sim::Experiment run{6.05, 7.2, 50000, 0, species};
+    const int points = static_cast<int>(std::lround(1.1 / step)) + 1;
     std::vector<double> times, radii;
     for (int s = 0; s < scans; ++s) times.push_back(600 + 300.0 * s);
-    for (int i = 1; i <= 1101; ++i) radii.push_back(6.0 + 0.001 * i);
+    for (int i = 1; i <= points; ++i) radii.push_back(6.0 + step * i);
     const sim::Profiles c = sim::solveLamm(run, times, radii);
     std::mt19937 rng(99);
     std::normal_distribution<double> noise(0, 0.002);
-    auto st = Series(scans, 1101, [&](int s, int i) { return c.c[s - 1][i - 1] + noise(rng); }, times);
-    const std::vector<double> loaded(st->scanValue[9], st->scanValue[9] + 1102);
+    auto st = Series(scans, points, [&](int s, int i) { return c.c[s - 1][i - 1] + noise(rng); },
+                     times, 'R', step);
+    const std::vector<double> loaded(st->scanValue[9], st->scanValue[9] + points + 1);
     for (char method : {'R', 'T'}) {
       ASSERT_TRUE(CalculateDistribution(*st, method, scans));
       const std::vector<double> peaks = Peaks(*st);
@@ -156,7 +163,7 @@ TEST(DistributionPeaks, SimulatedRunsOfOneAndTwoSpecies) {
       for (std::size_t k = 0; k < peaks.size(); ++k)
         EXPECT_NEAR(peaks[k] / species[k].s, 1.0, species.size() == 1 ? 0.02 : 0.03) << method << k;
     }
-    EXPECT_EQ(std::vector<double>(st->scanValue[9], st->scanValue[9] + 1102), loaded);
+    EXPECT_EQ(std::vector<double>(st->scanValue[9], st->scanValue[9] + points + 1), loaded);
   }
 }
 
