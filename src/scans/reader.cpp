@@ -197,14 +197,20 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
       if (k == head.headerLine || k >= 200) break;
     }
   }
-  if (head.headerLine == 0) return FileResult::kSkipped;
+  if (head.headerLine == 0) {
+    NoteUnreadable(path, "no header line");
+    return FileResult::kSkipped;
+  }
 
   // 2. Interference: the pixel spacing from the title row.
   if (Interference(st)) ParseRadialStep(head.titleLines[0], st.radialStep);
 
   // 3. Header values.
   ScanHeader header;
-  if (!ParseHeader(head.header, header)) return FileResult::kSkipped;
+  if (!ParseHeader(head.header, header)) {
+    NoteUnreadable(path, "header unreadable");
+    return FileResult::kSkipped;
+  }
   const double omega2 = Omega2(header.rotorSpeed);
   st.cellNumber = head.header[2] - '0';
   st.temperature = header.temperature;
@@ -237,16 +243,25 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
     if (grid) r = n * st.radialStep + s.gridStart;
     if (++n > kMaxPoints) return FileResult::kTooManyPoints;
     if (r < 0) r = 0;
-    if (n > 1 && std::fabs(r - s.radius[static_cast<std::size_t>(n - 1)]) < kSameRadius)
+    if (n > 1 && std::fabs(r - s.radius[static_cast<std::size_t>(n - 1)]) < kSameRadius) {
+      NoteUnreadable(path, "line " + std::to_string(cursor.lineNumber()) + " repeats a radius");
       return FileResult::kSkipped;
+    }
     s.radius[static_cast<std::size_t>(n)] = r;
     s.value[static_cast<std::size_t>(n)] = v;
     sum += v;
   }
 
   // 6. Too short, or an absorbance scan without signal.
-  if (n < kMinPoints) return FileResult::kSkipped;
-  if (!Interference(st) && !st.use3000 && sum <= kNoSignal) return FileResult::kSkipped;
+  const std::string tooFew = "fewer than " + std::to_string(kMinPoints) + " data points";
+  if (n < kMinPoints) {
+    NoteUnreadable(path, tooFew);
+    return FileResult::kSkipped;
+  }
+  if (!Interference(st) && !st.use3000 && sum <= kNoSignal) {
+    NoteUnreadable(path, "no signal");
+    return FileResult::kSkipped;
+  }
 
   // 7. Trailing points that run back in radius are dropped; a scan that runs
   // back earlier ends before that point, so radii always increase.
@@ -257,7 +272,10 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
       break;
     }
   }
-  if (n < kMinPoints) return FileResult::kSkipped;
+  if (n < kMinPoints) {
+    NoteUnreadable(path, tooFew);
+    return FileResult::kSkipped;
+  }
 
   // The radii the files cover before any cut: the cell lies within them, so
   // the fit keeps its meniscus and bottom there.

@@ -102,7 +102,13 @@ TEST_F(Reader, EndAndSkipConditionsWithinOneSeries) {
   EXPECT_DOUBLE_EQ(st.scanValue[5][31], 3.2);
   EXPECT_EQ(st.scanTitle[8], "R 2 21.0 40000 0003700 5.7000E10 280 1");
   EXPECT_DOUBLE_EQ(st.temperature, 21.0);
-  EXPECT_NE(console::TestTranscript().find("file skipped: 00015.ra2 (line 4 unreadable)"), npos);
+  // Every file left out is named, with the reason.
+  const std::string t = console::TestTranscript();
+  for (int k : {3, 4, 6, 7, 12, 13, 14, 15})
+    EXPECT_NE(t.find("file skipped: " + Name(k) + " ("), npos) << k;
+  for (const char* note : {"00004.ra2 (fewer than 20 data points)", "00007.ra2 (no signal)",
+                           "00014.ra2 (no header line)", "00015.ra2 (line 4 unreadable)"})
+    EXPECT_NE(t.find(std::string("file skipped: ") + note), npos) << note;
 
   // A series without a usable file says so.
   TempDir empty;
