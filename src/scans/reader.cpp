@@ -187,6 +187,16 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
     NoteUnreadable(path, "not readable");
     return FileResult::kSkipped;
   }
+  // A file whose lines end with line ends but whose last line has none was
+  // cut off (an interrupted copy): that line may hold "2" of "2.35630", so it
+  // is left out, and said.
+  const std::size_t lastEnd = s.text.find_last_of("\r\n");
+  if (lastEnd != std::string::npos && lastEnd + 1 < s.text.size() && s.text.back() != '\x1a') {
+    s.text.resize(lastEnd + 1);
+    console::SetTextColor(console::kLightMagenta);
+    console::WriteLn(BaseName(path) + " ends inside a line: that line is left out");
+    console::SetTextColor(console::kWhite);
+  }
   // 1. Lines up to the header.
   const HeaderSearch head = FindHeader(s.text, st.dataKind);
   if (!Simultaneous(st)) {

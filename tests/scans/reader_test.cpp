@@ -94,10 +94,11 @@ TEST_F(Reader, EndAndSkipConditionsWithinOneSeries) {
       ScanText("R 2 20.0 40000 0003600 5.6000E10 280/1", Flat(30)),  // skipped
       ScanText("no header at all", Flat(30)),                        // skipped
       unreadable,                                                    // skipped with a note
-      ScanText("R 2 21.0 40000 0003700 5.7000E10 280 1", Flat(30))};
+      ScanText("R 2 21.0 40000 0003700 5.7000E10 280 1", Flat(30)),
+      ScanText("R 2 21.0 40000 0003800 5.8000E10 280 1", Flat(31)).substr(0, 1260)};  // cut off
   for (std::size_t k = 0; k < std::size(files); ++k) WriteFile(dir.file(Name(k + 1)), files[k]);
   ASSERT_EQ(LoadFirst(), LoadOutcome::kLoaded);
-  EXPECT_EQ(Counts(st), (std::vector<int>{25, 30, 20, 70, 40, 30, 50, 30}));
+  EXPECT_EQ(Counts(st), (std::vector<int>{25, 30, 20, 70, 40, 30, 50, 30, 30}));
   EXPECT_NEAR(st.scanRadius[2][30], 6.29, 1e-9);
   EXPECT_DOUBLE_EQ(st.scanValue[5][31], 3.2);
   EXPECT_EQ(st.scanTitle[8], "R 2 21.0 40000 0003700 5.7000E10 280 1");
@@ -109,6 +110,7 @@ TEST_F(Reader, EndAndSkipConditionsWithinOneSeries) {
   for (const char* note : {"00004.ra2 (fewer than 20 data points)", "00007.ra2 (no signal)",
                            "00014.ra2 (no header line)", "00015.ra2 (line 4 unreadable)"})
     EXPECT_NE(t.find(std::string("file skipped: ") + note), npos) << note;
+  EXPECT_NE(t.find("00017.ra2 ends inside a line: that line is left out"), npos);
 
   // A series without a usable file says so.
   TempDir empty;
