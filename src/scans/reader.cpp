@@ -190,8 +190,9 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
   // A file whose lines end with line ends but whose last line has none was
   // cut off (an interrupted copy): that line may hold "2" of "2.35630", so it
   // is left out, and said.
-  const std::size_t lastEnd = s.text.find_last_of("\r\n");
-  if (lastEnd != std::string::npos && lastEnd + 1 < s.text.size() && s.text.back() != '\x1a') {
+  const std::size_t end = std::min(s.text.find('\x1a'), s.text.size());  // Ctrl-Z ends a text
+  const std::size_t lastEnd = s.text.find_last_of("\r\n", end == 0 ? 0 : end - 1);
+  if (end > 0 && lastEnd != std::string::npos && lastEnd + 1 < end) {
     s.text.resize(lastEnd + 1);
     console::SetTextColor(console::kLightMagenta);
     console::WriteLn(BaseName(path) + " ends inside a line: that line is left out");

@@ -69,7 +69,12 @@ bool NextLine(std::string_view text, std::size_t& pos, std::string_view& line) {
 }
 
 std::string CutLine(std::string_view line) {
-  return std::string(line.substr(0, static_cast<std::size_t>(kLineLength)));
+  std::string text(line.substr(0, static_cast<std::size_t>(kLineLength)));
+  // Control bytes of a damaged file would act on the console (beep, move the
+  // cursor) and travel into reports: they show as '?'.
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = c == '\t' ? ' ' : '?';
+  return text;
 }
 
 bool IsHeaderLine(std::string_view line, char dataKind) {

@@ -402,7 +402,9 @@ TEST(TitleRow, InterferenceRadialStepAndConcentration) {
     double c = 0;
     EXPECT_EQ(FindTitleConcentration(title, c), expected > 0) << title;
     EXPECT_EQ(c, expected) << title;
-  }
+  }  // A title of a damaged file: 72 characters, control bytes shown as '?'.
+  EXPECT_EQ(CutLine("a\tb\x07" "c\x1b[2J\x7f" + std::string(80, 'x')),
+            "a b?c?[2J?" + std::string(62, 'x'));
 }
 
 TEST(DataLines, PointsBlankLinesBadLinesAndCtrlZ) {
