@@ -165,13 +165,15 @@ void RestoreDataSets(AnalysisState& st) {
       st.scanLastPoint[s] = st.scanPointCount[s];
       st.bottomPoint[s] = 0;  // the points beyond the bottom come back as well
     }
+    // The radii of the restored points; with the cuts kept (N) their radii
+    // stay too, so the report names the range that is fitted.
+    st.nearBottomRadius = st.bottomMarked;
+    st.startRadius = st.meniscusMarked;
+    st.endRadius = st.nearBottomRadius;
   }
   st.seqFirst = 1;
   st.seqLast = st.scanCount;
   st.omittedCount = 0;
-  st.nearBottomRadius = st.bottomMarked;
-  st.startRadius = st.meniscusMarked;
-  st.endRadius = st.nearBottomRadius;
   UsedSetsChanged(st);
 }
 
@@ -181,8 +183,10 @@ void NewNearBottomRadius(AnalysisState& st) {
   const double r = AskRadius("Radius near bottom (orig.radius=" + FormatF(st.origEndRadius, 7, 4) +
                                  ") new radius: " + FormatF(st.endRadius, 6, 4) + " :  ",
                              st.endRadius, [start](double v) { return v > start; });
-  st.nearBottomRadius = r;
-  st.endRadius = r;
+  // Beyond the data there is nothing to take: the radius is that of the last
+  // point the files hold (a typed 100 cm would stand in the report).
+  st.nearBottomRadius = st.fileMaxRadius > start ? std::min(r, st.fileMaxRadius) : r;
+  st.endRadius = st.nearBottomRadius;
   results::SetCommonMaxAbsorbance(st, false);  // the radius, then A_max when one is set
   st.dampQ = 5;
 }

@@ -590,8 +590,11 @@ bool PickAction(Session& v, int key) {
     v.result.meniscusPicked = true;
     gr::Beep(880, 100);
   } else if (up == 'E' && radiusKeys) {
+    // The end radius only: the near-bottom radius, where the scans are cut,
+    // follows it when loading ends or when K takes it (its default), so a
+    // mark in the viewer after a fit does not change what the report says of
+    // the fitted range.
     st.endRadius = std::min(r, kMaxEndRadius);
-    st.nearBottomRadius = st.endRadius;
     st.bottomMarked = r;
     v.ePressed = v.result.endPicked = true;
     gr::Beep(880, 100);

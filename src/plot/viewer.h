@@ -8,7 +8,7 @@
 //
 // What the crosshair keys write into the analysis state:
 //   M  meniscusMarked := radius                                  (mode N)
-//   E  endRadius := nearBottomRadius := min(radius, 7.3 cm),
+//   E  endRadius := min(radius, 7.3 cm),
 //      bottomMarked := radius                        (not B, not start values)
 //   A  startRadius := radius                         (not B, not start values)
 //   1..4  markedS[k] := sedimentation coefficient at the crosshair [S],

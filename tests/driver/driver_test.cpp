@@ -155,7 +155,7 @@ TEST(DataSetEditing, OrderOfNumbersAllSetsAndRadiiOutsideTheRange) {
   // K not above the start radius and M not below the near-bottom radius are
   // refused; a scan that ends before the new start radius keeps its last point.
   auto st = Loaded();
-  console::StartTestConsole("1-10\r8 5 5\r6.01\r7.12\r7.12\r6.305\r");
+  console::StartTestConsole("1-10\r8 5 5\r6.01\r7.12\r7.12\r6.305\r" + std::string("100\rN"));
   ASSERT_TRUE(OmitDataSets(*st));
   EXPECT_EQ(Used(*st), (std::vector<int>{1, 2, 3, 4, 6, 7, 9, 10}));
   NewNearBottomRadius(*st);
@@ -164,6 +164,12 @@ TEST(DataSetEditing, OrderOfNumbersAllSetsAndRadiiOutsideTheRange) {
   EXPECT_EQ(std::make_tuple(st->nearBottomRadius, st->startRadius), std::make_tuple(7.12, 6.305));
   EXPECT_EQ(st->scanFirstPoint[1], 17);  // 6.32 cm
   EXPECT_EQ(st->scanFirstPoint[3], 10);
+  // K beyond the data takes the last radius the files hold; O keeping the
+  // cuts (N) keeps their radii too, which the report names as the range.
+  st->fileMaxRadius = 7.18;
+  NewNearBottomRadius(*st);
+  RestoreDataSets(*st);
+  EXPECT_EQ(std::make_tuple(st->nearBottomRadius, st->startRadius), std::make_tuple(7.18, 6.305));
 }
 
 TEST(DataSetEditing, GraphChoiceOfSetsSpreadingAndItsLife) {
