@@ -56,6 +56,8 @@ double AskPsv(const std::string& text, double value) {
 }
 
 // A density [g/ml] or viscosity [cP]: the answer must start with a digit.
+// Density [g/ml] or viscosity [cP]: a value of 0 would make every molar mass
+// and friction ratio infinite, so only positive values are taken.
 double AskConstant(const std::string& text, double value) {
   const std::string prompt = text + F(value, 8, 6) + "  :  ";
   return AskNumber({.prompt = prompt,
@@ -63,7 +65,8 @@ double AskConstant(const std::string& text, double value) {
                     .defaultColumn = AnswerColumn(prompt) - 1,
                     .first = FirstChar::kDigit,
                     .defaultWidth = 9,
-                    .defaultDecimals = 6})
+                    .defaultDecimals = 6,
+                    .valid = [](double v) { return v > 0; }})
       .value;
 }
 

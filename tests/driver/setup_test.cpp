@@ -73,7 +73,7 @@ TEST(SetupDialog, WholeDialogueWithNewStartValuesAndFixedParameters) {
   StartTestConsole(std::string("\r")  // no new common end radius
                    + "0.5\r"          // slit speed 0.5 mm/s: 20 s/cm
                    + "\r" + "3\r"     // 200 iterations, damping 3
-                   + "0.74\r\r1.1\r"  // psv, density kept, viscosity
+                   + "0.74\r\r0\r1.1\r"  // psv, density kept, viscosity (0 refused)
                    + "\rJ"            // RI noise: Enter refused, J is yes
                    + "xc"             // model: x refused, C
                    + "2\r2-4\r"       // fix parameters 2 and 4 ("2-4" is not a range here)
