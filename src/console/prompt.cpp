@@ -331,4 +331,6 @@ std::string ReadAnswer() {
   return s;
 }
 
+std::string ReadPathAnswer() { return ReadLine(kPathLength + 2); }
+
 }  // namespace svfit::console

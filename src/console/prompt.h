@@ -35,6 +35,7 @@
 namespace svfit::console {
 
 inline constexpr int kAnswerLength = 72;  // console answers are cut to 72 characters
+inline constexpr int kPathLength = 4096;  // a directory or file path may be as long as Linux allows
 
 // ---- 1. Single-key choice --------------------------------------------------------
 struct KeyChoice {
@@ -142,5 +143,8 @@ std::optional<std::string> EditLineOrEscape(std::string_view initial,
 // The line read of the input stream (ReadLine with its 128-byte buffer),
 // cut to 72 characters.
 std::string ReadAnswer();
+// A path typed as the answer: directories and file names are not cut, up to
+// kPathLength characters (runs often lie deep in a directory tree).
+std::string ReadPathAnswer();
 
 }  // namespace svfit::console

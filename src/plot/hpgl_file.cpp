@@ -227,7 +227,7 @@ OpenedPlot OpenPlotFile(const AnalysisState& st, PlotFileSettings& s, PlotKind k
       std::string name;
       while (name.empty()) {
         console::Write("File name without extender  :  ");
-        name = console::ReadAnswer();
+        name = console::ReadPathAnswer();
         const std::size_t a = name.find_first_not_of(' ');
         name = a == std::string::npos ? "" : name.substr(a, name.find_last_not_of(' ') - a + 1);
       }

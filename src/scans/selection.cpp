@@ -73,7 +73,7 @@ std::string AskDirectory(std::string_view prompt) {
   for (;;) {
     console::Write(prompt);
     const int row = console::CursorRow();
-    const std::string answer = console::ReadAnswer();
+    const std::string answer = console::ReadPathAnswer();
     const std::string trimmed(answer.substr(0, answer.find_last_not_of(' ') + 1));
     if (trimmed.size() == 1 && std::toupper(static_cast<unsigned char>(trimmed[0])) == 'Z') {
       console::ConsoleHalt(0);
@@ -138,10 +138,10 @@ std::string ChooseFromListing(const std::vector<std::string>& names, std::string
   if (console::IsScriptFrontend()) {
     // Keys come from a script: a pending click or the next line.
     if (clicked(chosen)) return chosen;
-    return console::ReadAnswer();
+    return console::ReadPathAnswer();
   }
   for (;;) {
-    if (console::KeyPressed()) return console::ReadAnswer();
+    if (console::KeyPressed()) return console::ReadPathAnswer();
     if (clicked(chosen)) return chosen;
     // The list scrolls by one row when the mouse leaves it below or above.
     const int mouseRow = console::MouseY() / std::max(1, console::CellHeight()) + 1;
@@ -363,7 +363,7 @@ std::string AskExportPath() {
     console::SetTextColor(console::kWhite);
     console::Write(kPrompt);
     const int row = console::CursorRow();
-    const std::string answer = console::ReadAnswer();
+    const std::string answer = console::ReadPathAnswer();
     const std::size_t first = answer.find_first_not_of(' ');
     if (first == std::string::npos) {  // refused: the question again in place
       console::MoveCursor(1, row);
