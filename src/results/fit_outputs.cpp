@@ -138,16 +138,7 @@ Json Components(const AnalysisState& st, const models::ModelInfo& model) {
   Json list = Json::array();
   const int components = models::componentCountFor(model, st.paramCount);
   for (int c = 1; c <= components; ++c) {
-    const models::ComponentSlots slot = models::componentSlots(model, c);
-    ComponentInput in;
-    in.tied = st.molMassGiven[c];
-    in.sdD = StdDevOf(st, slot.dOrM);
-    in.sdSw = StdDevOf(st, slot.s);
-    in.vbar = st.psv[c];
-    in.vrho = st.psvRho[c];
-    in.D = st.param[slot.dOrM];
-    in.sw = st.param[slot.s];
-    in.c0 = st.param[slot.c0];
+    const ComponentInput in = ComponentInputOf(st, c);
     const MolecularQuantities q = ComputeMolecularQuantities(st, in);
     Json j;
     j["component"] = c;

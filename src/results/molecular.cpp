@@ -21,6 +21,7 @@
 
 #include "console/crt.h"
 #include "console/format.h"
+#include "models/catalogue.h"
 
 namespace svfit::results {
 namespace {
@@ -35,7 +36,30 @@ constexpr Extended kPiAvogadro = 1.8927153260082429e24L;     // π·N_A
 
 Extended CubeRoot(Extended x) { return std::exp(std::log(x) / 3); }
 
+// Standard deviation of parameter k after the fit; 0 when it was fixed.
+double StdDevOf(const AnalysisState& st, int k) {
+  for (int i = 1; i <= st.freeCount && i <= kMaxParams; ++i)
+    if (st.freeIndex[i] == k) return st.stdDev[i];
+  return 0.0;
+}
+
 }  // namespace
+
+ComponentInput ComponentInputOf(const AnalysisState& st, int component) {
+  const models::ComponentSlots slot =
+      models::componentSlots(models::modelInfo(st.modelLetter), component);
+  ComponentInput c;
+  c.tied = st.molMassGiven[component];
+  c.sdD = StdDevOf(st, slot.dOrM);
+  c.sdSw = StdDevOf(st, slot.s);
+  c.vbar = st.psv[component];
+  c.vrho = st.psvRho[component];
+  c.D = st.param[slot.dOrM];
+  c.sw = st.param[slot.s];
+  c.c0 = st.param[slot.c0];
+  c.sdC0 = StdDevOf(st, slot.c0);
+  return c;
+}
 
 MolecularQuantities ComputeMolecularQuantities(const AnalysisState& st, const ComponentInput& c) {
   const Extended T = static_cast<Extended>(st.temperature) + kAbsoluteZero;  // [K]
@@ -96,6 +120,10 @@ std::vector<std::string> MolecularRemarks(const MolecularQuantities& q, const Co
   if (massDefined && q.frictionRatio < 1)
     remarks.push_back("remark: friction ratio below 1 - D too large for this s, no particle");
   if (c.c0 < 0) remarks.push_back("remark: negative initial concentration - physically impossible");
+  // A deviation above the value: the component could as well be absent (or
+  // have any s), typically more components than the data hold.
+  if (c.sdC0 > std::fabs(c.c0) || c.sdSw > std::fabs(c.sw) || (!c.tied && c.sdD > std::fabs(c.D)))
+    remarks.push_back("remark: deviation above the value - the data do not determine this component");
   return remarks;
 }
 

@@ -24,7 +24,11 @@ struct ComponentInput {
   double D = 0;       // diffusion coefficient [cm²/s]
   double sw = 0;      // s·omega2First [1/s]
   double c0 = 0;      // initial concentration [data units], for the plausibility remarks
+  double sdC0 = 0;    // [data units]
 };
+
+// The inputs of component k as the last fit left them.
+ComponentInput ComponentInputOf(const AnalysisState& st, int component);
 
 struct MolecularQuantities {
   Extended molarMass = 0;        // M = R·T·s / (D·(1 − v̄ρ)) [g/mol]
@@ -45,7 +49,8 @@ MolecularQuantities ComputeMolecularQuantities(const AnalysisState& st, const Co
 // console, then back to white. A remark follows (in light magenta on the
 // console) for each value no particle can have: a friction ratio below 1 (a
 // D too large for its s), a negative initial concentration, or an s and D
-// that give no positive molar mass.
+// that give no positive molar mass; and when c0, s or D has a standard
+// deviation above its value, so that the data do not determine the component.
 void PrintMolecularQuantities(const AnalysisState& st, ReportText& out, const ComponentInput& c);
 
 // Those remarks, one line each; none when the values are plausible.

@@ -88,29 +88,26 @@ class ParameterTable {
   ParameterTable(const AnalysisState& st, ReportText& out)
       : st_(st), out_(out), sFactor_(1e13 / st.omega2First) {}
 
-  // Row of parameter k, values multiplied by `scale`. Returns the unscaled
-  // standard deviation (0 when k was fixed).
-  double Row(const char* label, int k, double scale = 1.0) {
+  // Row of parameter k, values multiplied by `scale`; no deviation when k
+  // was fixed.
+  void Row(const char* label, int k, double scale = 1.0) {
     const int i = FreePosition(st_, k);
     std::string line = label + FormatExp11(st_.param[k] * scale) + "   ";
-    double sd = 0;
     if (i > 0) {
-      sd = st_.stdDev[i];
-      line += FormatExp11(sd * scale) + "   ";
+      line += FormatExp11(st_.stdDev[i] * scale) + "   ";
     } else {
       line += Blanks(14);
     }
     out_.Line(line + FormatExp11(st_.startValue[k] * scale));
-    return sd;
   }
-  double SvedbergRow(const char* label, int k) { return Row(label, k, sFactor_); }
+  void SvedbergRow(const char* label, int k) { Row(label, k, sFactor_); }
 
-  // Heading and the rows of P[1]..P[4]; returns the standard deviation of P[2].
-  double Head() {
+  // Heading and the rows of P[1]..P[4].
+  void Head() {
     out_.Line("PARAMETER                         VALUE     STD.DEVIATION  START VALUES ");
     out_.Color(console::kWhite);
     Row("Initial absorbance             ", 1);
-    const double sdSw = SvedbergRow("Svedberg coeff. (Svedb.units)  ", 2);
+    SvedbergRow("Svedberg coeff. (Svedb.units)  ", 2);
     if (st_.riNoiseOn && !st_.tiNoiseOn) {
       // The RI offsets take the place of the base line: show its level as the
       // base line plus the mean offset, never with a standard deviation.
@@ -121,22 +118,10 @@ class ParameterTable {
       Row("Base line                      ", 3);
     }
     Row("Meniscus radius                ", 4);
-    return sdSw;
   }
 
   // Molecular quantities of the component with s at sIndex and D at dIndex.
-  void Molecular(int component, int sIndex, int dIndex, double sdSw, double sdD) {
-    ComponentInput c;
-    c.tied = st_.molMassGiven[component];
-    c.sdD = sdD;
-    c.sdSw = sdSw;
-    c.vbar = st_.psv[component];
-    c.vrho = st_.psvRho[component];
-    c.D = st_.param[dIndex];
-    c.sw = st_.param[sIndex];
-    c.c0 = st_.param[models::componentSlots(models::modelInfo(st_.modelLetter), component).c0];
-    PrintMolecularQuantities(st_, out_, c);
-  }
+  void Molecular(int component) { PrintMolecularQuantities(st_, out_, ComponentInputOf(st_, component)); }
 
   // Rows of a further component k = 2..4 (absorbance, s, D), in its console
   // colour, then its molecular quantities.
@@ -154,10 +139,10 @@ class ParameterTable {
          "4.Diffusion coefficient        "}};
     out_.Color(k == 2 ? console::kLightMagenta : console::kLightGreen);
     Row(kLabels[k][0], slot.c0);
-    const double sdSw = SvedbergRow(kLabels[k][1], slot.s);
-    const double sdD = Row(kLabels[k][2], slot.dOrM);
+    SvedbergRow(kLabels[k][1], slot.s);
+    Row(kLabels[k][2], slot.dOrM);
     out_.Color(console::kWhite);
-    Molecular(k, slot.s, slot.dOrM, sdSw, sdD);
+    Molecular(k);
   }
 
  private:
@@ -286,11 +271,11 @@ void ReportN(const AnalysisState& st, ReportText& out, const std::string& date) 
   if (st.paramCount < 14) out.WaitKey();
 
   ParameterTable table(st, out);
-  const double sdSw = table.Head();
+  table.Head();
   table.Row("Bottom radius                  ", 5);
   table.Row("Rotation parameter             ", 6);
-  const double sdD = table.Row("Diffusion coefficient          ", 7);
-  table.Molecular(1, 2, 7, sdSw, sdD);
+  table.Row("Diffusion coefficient          ", 7);
+  table.Molecular(1);
   if (st.paramCount > 13) out.WaitKey();
   for (int k = 2; k <= kMaxComponents && st.paramCount > 3 * k + 1; ++k) {
     out.Line("");
@@ -321,13 +306,13 @@ void ReportR(const AnalysisState& st, ReportText& out, const std::string& date) 
   out.WaitKey();
 
   ParameterTable table(st, out);
-  const double sdSw = table.Head();
+  table.Head();
   table.Row("Bottom radius                  ", 5);
   table.Row("Rotation parameter             ", 6);
-  const double sdD = table.Row("Diffusion coefficient          ", 7);
+  table.Row("Diffusion coefficient          ", 7);
   out.Line("Molecular mass at  bottom  after Archibald(1.File)         " +
            FormatExp11(st.archibaldBottom));
-  table.Molecular(1, 2, 7, sdSw, sdD);
+  table.Molecular(1);
   ClosingLine(out);
 }
 
@@ -343,9 +328,9 @@ void ReportFaxen(const AnalysisState& st, ReportText& out, const std::string& da
   if (st.paramCount < 12) out.WaitKey();
 
   ParameterTable table(st, out);
-  const double sdSw = table.Head();
-  const double sdD = table.Row("Diffusion coefficient          ", 5);
-  table.Molecular(1, 2, 5, sdSw, sdD);
+  table.Head();
+  table.Row("Diffusion coefficient          ", 5);
+  table.Molecular(1);
   if (st.paramCount > 11) out.WaitKey();
   for (int k = 2; k <= kMaxComponents && st.paramCount > 3 * k - 1; ++k) {
     table.Component(k);
@@ -366,9 +351,9 @@ void SyntheticBoundaryBody(const AnalysisState& st, ReportText& out, bool family
   ConsoleModelLine(st, out);
   out.WaitKey();
   ParameterTable table(st, out);
-  const double sdSw = table.Head();
-  const double sdD = table.Row("Diffusion coefficient          ", 5);
-  table.Molecular(1, 2, 5, sdSw, sdD);
+  table.Head();
+  table.Row("Diffusion coefficient          ", 5);
+  table.Molecular(1);
   ClosingLine(out);
 }
 
@@ -408,13 +393,13 @@ void ReportSM(const AnalysisState& st, ReportText& out, const std::string& date)
   out.WaitKey();
 
   ParameterTable table(st, out);
-  const double sdSw = table.Head();
+  table.Head();
   // k of s = s0·(1 − k·c); µ is byte 0xB5 of the console's Latin-1 set.
   table.Row("Parameter \xB5 in Sc=So-\xB5*c/cload ", 5);
-  const double sdD = table.Row("Diffusion coefficient          ", 6);
+  table.Row("Diffusion coefficient          ", 6);
   out.Line("Molecular mass at meniscus after Archibald(1.File)         " +
            FormatExp11(st.archibaldMeniscus));
-  table.Molecular(1, 2, 6, sdSw, sdD);
+  table.Molecular(1);
   ClosingLine(out);
 }
 

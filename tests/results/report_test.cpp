@@ -113,6 +113,7 @@ TEST(FitOutcome, AFailedFitAndImpossibleValuesAreSaidUnderTheTitleAndUnderTheFig
   st->undeterminedParams = (1u << 2) | (1u << 5);
   st->param[1] = -0.1;
   st->param[5] = 6.1e-5;  // a hundred times too fast for 4.35 S: f/f0 = 0.13
+  st->stdDev[2] = Sw(5.0);  // s = 4.35 ± 5 S: not determined
   const std::string text = Printed(*st);
   EXPECT_NE(text.find("5:12:2026\n     FIT FAILED: parameters not determined - the values are no "
                       "result\n     not determined: parameters 2 5\n"),
@@ -121,6 +122,7 @@ TEST(FitOutcome, AFailedFitAndImpossibleValuesAreSaidUnderTheTitleAndUnderTheFig
   EXPECT_EQ(text.substr(text.find('\n', friction) + 1),
             "     remark: friction ratio below 1 - D too large for this s, no particle\n"
             "     remark: negative initial concentration - physically impossible\n"
+            "     remark: deviation above the value - the data do not determine this component\n"
             "     \n     Molecular mass at meniscus after Archibald(1.File)          6.5432E+04\n"
             "     \n");
   // Every parameter fixed: the evaluation says so; on the console in colour 13.
