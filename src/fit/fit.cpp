@@ -599,10 +599,11 @@ void runFit(AnalysisState& st, const FitObserver& observer) {
     // The five convergence tests, the key I, and the iteration limit of the set-up.
     const double change = std::fabs(dSumSq);
     const bool limitReached = st.maxIterations > 0 && st.iterCount - iterStart >= st.maxIterations;
-    if (stopKey || limitReached || change < 0.01 * ssTolerance || stepNorm < 0.0001 ||
-        (change < 0.1 * ssTolerance && q < 0.5) ||
-        (change < ssTolerance && stepNorm < 0.001 && q <= 1.0)) {
-      stoppedEarly = stopKey || limitReached;
+    const bool converged = change < 0.01 * ssTolerance || stepNorm < 0.0001 ||
+                           (change < 0.1 * ssTolerance && q < 0.5) ||
+                           (change < ssTolerance && stepNorm < 0.001 && q <= 1.0);
+    if (stopKey || limitReached || converged) {
+      stoppedEarly = (stopKey || limitReached) && !converged;
       break;
     }
 
@@ -674,14 +675,17 @@ void runFit(AnalysisState& st, const FitObserver& observer) {
     st.fitOutcome = FitOutcome::kNotFinite;
   } else if (atDampingLimit) {
     st.fitOutcome = FitOutcome::kDampingLimit;
+  } else if (stoppedEarly) {
+    st.fitOutcome = FitOutcome::kStopped;
   } else {
     st.fitOutcome = FitOutcome::kFitted;
   }
   st.undeterminedParams = dependent | notFinite;
 
-  // A failed fit ends at the best point it has seen, with its statistics.
+  // A failed fit ends at the best point it has seen, with its statistics; a
+  // stopped one where it stopped, so that F goes on from there.
   if (st.fitOutcome != FitOutcome::kFitted && st.fitOutcome != FitOutcome::kEvaluated &&
-      !(st.sumSq <= ssBest)) {
+      st.fitOutcome != FitOutcome::kStopped && !(st.sumSq <= ssBest)) {
     st.param = paramBest;
     st.meniscusCorrValue = models::meniscusCorr(st.param[4]);
     fitEvaluate(st, observer);

@@ -14,6 +14,8 @@ std::string FitOutcomeLine(const AnalysisState& st) {
   switch (st.fitOutcome) {
     case FitOutcome::kFitted:
       return "";
+    case FitOutcome::kStopped:
+      return "NOT CONVERGED: stopped before a convergence test held - F goes on";
     case FitOutcome::kEvaluated:
       return "NO FIT: every parameter fixed, the model at the given values";
     case FitOutcome::kSingular:

@@ -87,6 +87,7 @@ Role RoleOf(const AnalysisState& st, const models::ModelInfo& model, int k) {
 const char* OutcomeName(FitOutcome outcome) {
   switch (outcome) {
     case FitOutcome::kFitted: return "fitted";
+    case FitOutcome::kStopped: return "stopped";
     case FitOutcome::kEvaluated: return "evaluated";
     case FitOutcome::kSingular: return "singular";
     case FitOutcome::kNotFinite: return "not_finite";

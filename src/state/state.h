@@ -90,7 +90,8 @@ struct DisplayFlags {
 // How the last fit ended: whether its numbers are a result. Set by the fit,
 // read by the report and the displays; the texts are fit::FitOutcomeText.
 enum class FitOutcome {
-  kFitted,        // a stop test held or the user stopped it: the numbers are a fit result
+  kFitted,        // a convergence test held: the numbers are a fit result
+  kStopped,       // key I or the iteration limit before convergence: F goes on
   kEvaluated,     // no free parameter: the model evaluated once at the given values
   kSingular,      // singular normal equations: some parameters cannot be determined
   kNotFinite,     // standard deviations that are not finite numbers

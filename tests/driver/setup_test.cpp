@@ -275,6 +275,7 @@ TEST(FitStep, StoppedByKeyIThenContinuedByF) {
   console::PostKey('i');
   ASSERT_TRUE(RunFit(*st));
   EXPECT_EQ(st->iterCount, 3);
+  EXPECT_EQ(st->fitOutcome, FitOutcome::kStopped);
   EXPECT_EQ(st->startValue, start);
   const double seconds = st->fitSeconds;
   EXPECT_GT(seconds, 0);
@@ -282,6 +283,7 @@ TEST(FitStep, StoppedByKeyIThenContinuedByF) {
   ASSERT_TRUE(RunFit(*st));
   EXPECT_NEAR(st->param[2] / (4.4e-13 * kOmega2), 1.0, 3e-3);
   EXPECT_NEAR(st->param[5] / 6e-7, 1.0, 0.05);
+  EXPECT_EQ(st->fitOutcome, FitOutcome::kFitted);
   EXPECT_EQ(st->startValue, start);
   EXPECT_GT(st->fitSeconds, seconds);
   // Five points left for five free parameters (data sets omitted since):

@@ -269,6 +269,7 @@ TEST_F(FitEngine, AStopRequestEndsTheFitAfterTheCurrentIteration) {
   EXPECT_EQ(evaluating, (std::vector<int>{1, 1, 2, 3}));  // the start and step 1 both show 1
   EXPECT_EQ(st->faultCount, 0);
   EXPECT_TRUE(st->fitDone);
+  EXPECT_EQ(st->fitOutcome, FitOutcome::kStopped);  // not converged: said so
 }
 
 TEST_F(FitEngine, StepsThatTurnParametersNegativeAreCutBackByModelFamily) {
