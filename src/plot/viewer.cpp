@@ -396,10 +396,40 @@ std::string ConsoleKeys(const Session& v) {
   return s + FinishKeyName() + ": done";
 }
 
+// A line of items joined by ", ", broken between items to fit 79 columns.
+void WriteWrapped(const std::string& text) {
+  std::string line;
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t next = text.find(", ", pos);
+    next = next == std::string::npos ? text.size() : next + 2;
+    const std::string item = text.substr(pos, next - pos);
+    if (!line.empty() && line.size() + item.size() > 79) {
+      gr::WriteLn(line.substr(0, line.find_last_not_of(' ') + 1));
+      line.clear();
+    }
+    line += item;
+    pos = next;
+  }
+  if (!line.empty()) gr::WriteLn(line);
+}
+
+// The status on one console line of 79 columns: when start values or peaks
+// are marked, the marks S1..S4 take the place of the counters, which the
+// picture alone shows.
 void EchoStatus(const Session& v) {
   if (!EchoOnConsole()) return;
   std::string line;
-  for (const std::string& f : StatusFields(v)) line += (line.empty() ? "" : "  ") + f;
+  for (const std::string& f : StatusFields(v)) {
+    if (v.req.startValues && (f.rfind("n=", 0) == 0 || f.rfind("d=", 0) == 0 ||
+                              f.rfind("last file", 0) == 0))
+      continue;
+    line += (line.empty() ? "" : "  ") + f;
+  }
+  if (v.req.startValues) {
+    line += "  S1-S4 =";
+    for (int k = 1; k <= 4; ++k) line += " " + F2(v.st.markedS[static_cast<std::size_t>(k)]);
+  }
   if (!v.note.empty()) line = v.note;
   gr::Write("\r" + line.substr(0, 79));
   gr::ClearToEndOfLine();
@@ -636,7 +666,7 @@ void CrosshairPick(Session& v) {
   gr::Announce(std::string("[viewer ") + v.req.mode + "]");
   if (EchoOnConsole()) {
     NoteNoWindow();
-    gr::WriteLn(ConsoleKeys(v));
+    WriteWrapped(ConsoleKeys(v));
   }
   AnnounceStatus(v);
   for (;;) {
@@ -691,7 +721,7 @@ ViewerResult GraphViewer(AnalysisState& st, const ViewerRequest& request, const 
   } else {
     if (EchoOnConsole()) {
       NoteNoWindow();
-      gr::WriteLn(ViewerKeys(request.mode));
+      WriteWrapped(ViewerKeys(request.mode));
     }
     for (;;) {
       const int key = MenuKey(v);
