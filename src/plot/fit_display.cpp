@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "console/crt.h"
 #include "console/format.h"
 #include "console/graph.h"
 #include "plot/screen_frame.h"
@@ -142,10 +143,26 @@ void EndFitDisplay() {
   g_fit.active = false;
 }
 
+// On a terminal without a graphics window the picture is not seen: the fit's
+// progress then goes on one console line that each iteration rewrites.
+namespace {
+struct ConsoleProgress {
+  bool on = false;
+  int iteration = 0;
+};
+ConsoleProgress g_progress;
+}  // namespace
+
 fit::FitObserver FitDisplayObserver() {
   fit::FitObserver o;
-  o.begin = [](const AnalysisState& st) { BeginFitDisplay(st); };
-  o.evaluating = [](int iteration) { ShowIterationNumber(iteration); };
+  o.begin = [](const AnalysisState& st) {
+    BeginFitDisplay(st);
+    g_progress = {!gr::IsScriptFrontend() && !gr::GraphicsWindowActive(), 0};
+  };
+  o.evaluating = [](int iteration) {
+    ShowIterationNumber(iteration);
+    g_progress.iteration = iteration;
+  };
   o.evaluated = [](const AnalysisState& st) {
     for (int p = st.seqFirst; p <= st.seqLast; ++p) {
       const int s = st.scanSequence[p];
@@ -154,8 +171,16 @@ fit::FitObserver FitDisplayObserver() {
   };
   o.status = [](const fit::FitStatus& f) {
     ShowFitStatus(f.sumSq, f.dSumSq, f.ssLimit, f.stepNorm, f.q);
+    if (!g_progress.on) return;
+    gr::Write("\rfit: iteration " + std::to_string(g_progress.iteration) + "  SS " +
+              gr::FormatExp11(f.sumSq) + "  damping " + gr::FormatF(f.q, 0, 3) + "  (I stops)");
+    gr::ClearToEndOfLine();
   };
-  o.end = [] { EndFitDisplay(); };
+  o.end = [] {
+    EndFitDisplay();
+    if (g_progress.on && g_progress.iteration > 0) gr::WriteLn();
+    g_progress = {};
+  };
   return o;
 }
 
