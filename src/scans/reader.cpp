@@ -760,6 +760,10 @@ void FinishLoading(AnalysisState& st, const LoadHooks& hooks) {
     console::WriteLn("meniscus radius            : " + FormatF(range.meniscus, 7, 4));
     console::WriteLn("Number of data points/file : " + std::to_string(st.scanLastPoint[st.scanCount]) + "/ " +
                      FormatI(st.scanCount, 2));
+    // The scans begin at the meniscus when it lies inside the start radius,
+    // and the fit uses every point of a scan until option M moves its start.
+    if (range.meniscus > 0 && range.meniscus < range.start - kSameRadius)
+      console::WriteLn("the fit starts at the meniscus; option M moves it to the start radius");
   }
 
   // 3. Title lines.

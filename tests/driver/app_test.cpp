@@ -323,7 +323,8 @@ TEST_F(Session, InterferenceRunNoiseFixedDThenKeptEstimatesThenOldFiles) {
   // 0.00071350165 cm holds 1200 points from the meniscus to the end radius.
   EXPECT_NE(t.find("start radius for fitting   :  6.1713\nend radius for fitting     :  6.9744\n"
                    "meniscus radius            :  6.1178\n" +
-                   kCounts + "1200/ 16\n"),
+                   kCounts + "1200/ 16\n" +
+                   "the fit starts at the meniscus; option M moves it to the start radius\n"),
             std::string::npos);
 
   // First fit: the noise terms replace the base line, D is fixed: 3 of 5.
