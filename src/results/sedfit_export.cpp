@@ -95,13 +95,15 @@ SedfitSlotArray SedfitSlots(const AnalysisState& st, double divisor, bool estima
     v[b + 3] = comp[k].D * 1e7;
     v[b + 5] = Sv(comp[k].s);
   }
-  v[40] = estimated ? P[4] : st.meniscusMarked;
-  v[41] = estimated ? P[5] : st.bottomMarked;
+  // Without a fit (0 iterations) there are no estimated radii: the marked ones.
+  const bool fitted = estimated && P[4] > 0;
+  v[40] = fitted ? P[4] : st.meniscusMarked;
+  v[41] = fitted ? P[5] : st.bottomMarked;
   v[42] = RadiusAt(st, 1, st.scanFirstPoint[1] + 10);
   const int last = st.seqLast;  // taken as a scan number
   v[43] = RadiusAt(st, last, st.scanLastPoint[last] - 1);
   v[44] = 500.0;
-  v[53] = st.psvRho[1];
+  v[53] = st.psvRho[1] > 0 ? st.psvRho[1] : st.psv[1] * st.rho;  // set-up not yet run: the defaults
   v[64] = 0.1;
   v[65] = 0.5;
   v[66] = 0.01;
@@ -240,6 +242,8 @@ void ExportForSedfit(AnalysisState& st) {
     console::WriteLn(std::to_string(st.seqLast - st.seqFirst + 1) + " data files, list." +
                      SedfitExtension(st, estimated) + " and ~tmppars." + SedfitExtension(st, estimated) +
                      " written to " + directory);
+    if (!(st.param[4] > 0))
+      console::WriteLn("no fit yet: the start values hold the marked radii, no c, s or D");
     console::Delay(200);
     return;
   }

@@ -297,6 +297,14 @@ TEST(SedfitExport, ModelRulesForCAndM) {
   v = SedfitSlots(*st, 2.0, true);
   EXPECT_EQ(std::tuple(v[14], v[21], v[3] + v[12] + v[24] + v[4] + v[39]), std::tuple(2 * v[5], 0.6 / 2.0, 3.0));
   EXPECT_DOUBLE_EQ(v[23], std::log10(5 * 0.07 * 2.0 / 0.6));
+
+  // Before any fit (0 iterations, no set-up): the marked radii and the
+  // default psv·rho, not zeros.
+  st->modelLetter = 'N', st->param.fill(0), st->psvRho.fill(0);
+  v = SedfitSlots(*st, 1.0, true);
+  EXPECT_EQ(std::tuple(v[40], v[41], v[53]),
+            std::tuple(st->meniscusMarked, st->bottomMarked, st->psv[1] * st->rho));
+  EXPECT_GT(v[40] * v[53], 0);
 }
 
 }  // namespace
