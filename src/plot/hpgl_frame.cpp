@@ -348,7 +348,9 @@ void SetNoiseOrdinate(PlotFrame& frame, const std::vector<std::pair<double, doub
     hi = any ? std::max(hi, p.second) : p.second;
     any = true;
   }
-  SetOrdinate(frame, lo, std::max(hi, 0.0));  // the zero line stays in the picture
+  // The zero line stays in the picture, also when every value lies above it
+  // (a TI profile of 0.03..0.13 drew it under the frame).
+  SetOrdinate(frame, std::min(lo, 0.0), std::max(hi, 0.0));
 }
 
 }  // namespace

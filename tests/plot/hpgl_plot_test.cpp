@@ -263,6 +263,23 @@ TEST_F(HpglDialogue, PensSmallSymbolsResidualPanelsAndTheExtension) {
   EXPECT_NE(text.find(label), std::string::npos) << label;
 }
 
+TEST_F(HpglDialogue, NoiseCurveKeepsItsZeroLineInTheFrame) {
+  // A TI profile wholly above 0: the ordinate reaches down to 0, so that the
+  // zero line is not drawn under the frame.
+  MakeFit(st, 6, false, true);
+  for (double& v : st.tiNoise) v += 0.03;
+  const PlotWritten w = Plot("N" "NY" + NewFile("ti") + "N" "YYYY\rYYY\r" "Y");
+  const HpglDrawing d = ParseHpgl(Read(w.path));
+  ASSERT_EQ(d.pages.size(), 1u);
+  const auto& strokes = d.pages[0].strokes;
+  const auto frame = std::find_if(strokes.begin(), strokes.end(),
+                                  [](const HpglStroke& k) { return k.points.size() == 5; });
+  ASSERT_NE(frame, strokes.end());
+  const auto [lo, hi] = std::minmax({frame->points[0].y, frame->points[2].y});
+  for (const HpglStroke& k : strokes)  // the ticks stand out by their length, 60
+    for (const auto& pt : k.points) EXPECT_TRUE(pt.y >= lo - 60 && pt.y <= hi + 60) << pt.y;
+}
+
 // ---- Golden plots ---------------------------------------------------------------------------------
 
 struct GoldenCase {
