@@ -170,6 +170,9 @@ Json Archibald(const AnalysisState& st, const models::ModelInfo& model) {
     case 'S': meniscus = true; break;
     default: break;  // H, P: none
   }
+  // H, P and S have no meniscus boundary to evaluate: the report prints 0 for
+  // S (its layout has the line), the results file says there is no value.
+  meniscus = meniscus && model.archibald;
   Json j;
   j["meniscus"] = meniscus ? Number(st.archibaldMeniscus) : Json(nullptr);
   j["bottom"] = bottom ? Number(st.archibaldBottom) : Json(nullptr);
