@@ -17,6 +17,7 @@
 #include <cairo.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -220,6 +221,11 @@ std::string EndHardcopyJob() {
     if (ec) return "Graph hardcopies kept in " + job.tempPath + " (the current directory is not writable)";
     std::remove(job.tempPath.c_str());
   }
+  // The temporary file was private (0600); kept, it reads like the user's
+  // other files.
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  ::chmod(job.keptName.c_str(), 0666 & ~mask);
   return (job.printer.empty() ? "" : "Printer " + job.printer + " did not take the job; ") +
          std::string("Graph hardcopies saved in ") + job.keptName;
 }

@@ -3,6 +3,7 @@
 #include "console/hardcopy.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -125,6 +126,9 @@ TEST_F(Hardcopy, OneJobOfHardcopiesOneUnderTheOtherUprightAndTurned) {
   ASSERT_EQ(kept.size(), 1u);
   EXPECT_EQ(note, "Graph hardcopies saved in " + kept[0]);
   EXPECT_EQ(kept[0].size(), std::string("svfit-hardcopy-YYYYMMDD-HHMMSS.pdf").size());
+  const mode_t mask = ::umask(0);
+  ::umask(mask);
+  EXPECT_EQ(fs::status(kept[0]).permissions(), static_cast<fs::perms>(0666 & ~mask));  // not 0600
   EXPECT_EQ(PageCount(kept[0]), 2);
   const Page p = Render(kept[0], 1);
   ASSERT_NEAR(p.w, 595, 1);  // A4
