@@ -88,8 +88,11 @@ int countedScans(const AnalysisState& st) {
 }
 
 // Plateau and sedimentation parameter: steps 2 to 11 of the estimate, with the
-// profile (if any) taken out. Writes P[1] to P[6]. Returns true when s·ω² was
-// raised to its floor of 0.16 S.
+// profile (if any) taken out. Writes P[1] to P[6]. Returns true when the
+// boundary was not found: s·ω² was raised to its floor of 0.16 S, or the
+// middle scan never reaches half the plateau (the plateau of R, H, P and S
+// is raised to 2.5 times a data value, above a sector-cell run's plateau,
+// and the search then ends at the scan's last point, far beyond the boundary).
 bool estimatePlateauAndBoundary(AnalysisState& st, bool tiMode, int l1, int q, double b) {
   const char letter = st.modelLetter;
   const int c = countedScans(st);
@@ -144,6 +147,7 @@ bool estimatePlateauAndBoundary(AnalysisState& st, bool tiMode, int l1, int q, d
   const int lm = st.scanLastPoint[m];
   int k = 1;
   while (k < lm && st.scanValue[m][k] < half) ++k;
+  const bool unreached = st.scanValue[m][k] < half;
   const double rb = st.scanRadius[m][k];
   const double tm = st.scanTime[m];
 
@@ -165,7 +169,7 @@ bool estimatePlateauAndBoundary(AnalysisState& st, bool tiMode, int l1, int q, d
   st.param[3] = 0;
   if ((letter == 'S' || letter == 'H') && st.scanValue[c][1] > 0) st.param[3] = st.scanValue[m][1];
   st.param[1] -= st.param[3];
-  return floored;
+  return floored || unreached;
 }
 
 // Value of scan s at radius r [cm], linear between its points, its end
@@ -264,12 +268,12 @@ void EstimateStartValues(AnalysisState& st, int dParamIndex) {
   // TI mode: the TI noise is eliminated and not already removed with the 3000 rpm contour.
   const bool tiMode = st.tiNoiseOn && !st.contourSubtraction && q >= 1 && l1 - q >= q;
 
-  bool floored = false;
+  bool lost = false;
   if (tiMode) {
     const ProfileRemoval removal(st, q, l1 - q);
-    floored = estimatePlateauAndBoundary(st, true, l1, q, removal.mean());
+    lost = estimatePlateauAndBoundary(st, true, l1, q, removal.mean());
   } else {
-    floored = estimatePlateauAndBoundary(st, false, l1, q, 0.0);
+    lost = estimatePlateauAndBoundary(st, false, l1, q, 0.0);
   }
 
   if (st.contourSubtraction) {
@@ -284,7 +288,7 @@ void EstimateStartValues(AnalysisState& st, int dParamIndex) {
   // The estimate failed: plateau and s from the step in the data. Both are
   // differences of data levels, so no offset is taken off them.
   double plateau = 0, sw = 0;
-  if ((!(st.param[1] > 0) || floored) && stepFromData(st, st.tiNoiseOn, plateau, sw)) {
+  if ((!(st.param[1] > 0) || lost) && stepFromData(st, st.tiNoiseOn, plateau, sw)) {
     st.param[1] = plateau;
     st.param[2] = sw;
   }

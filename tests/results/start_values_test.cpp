@@ -156,15 +156,22 @@ TEST(StartValues, TiModeSeesThroughTheProfileAndLeavesTheScansAsTheyWere) {
 }
 
 TEST(StartValues, ModelFamiliesSetBaseLineAndBottom) {
-  // S: the base line is point 1 of the middle scan; the plateau at least 2.5
-  // times the plateau point.
-  auto st = StepSeries(
-      10, 0.8, Boundary5S, [](int, int) { return 0.05; }, 'S');
+  // S: the base line is point 1 of the middle scan. The plateau, raised to
+  // 2.5 times the plateau point, is never reached by half in the middle scan:
+  // plateau and s come from the step in the data instead.
+  for (const char letter : {'S', 'H', 'P', 'R'}) {
+    auto st = StepSeries(
+        10, 0.8, Boundary5S, [](int, int) { return 0.05; }, letter);
+    const int d = letter == 'S' ? 6 : letter == 'R' ? 7 : 5;  // where D goes
+    EstimateStartValues(*st, d);
+    EXPECT_DOUBLE_EQ(st->param[3], letter == 'S' || letter == 'H' ? 0.05 : 0.0) << letter;
+    EXPECT_NEAR(st->param[1], 0.8, 1e-9) << letter;
+    ExpectSedimentation(*st, GridRadius(Boundary5S(6)), 3600.0);
+    EXPECT_GT(st->param[d], 0.0);
+  }
+  auto st = StepSeries(10, 0.8, Boundary5S, {}, 'S');
   EstimateStartValues(*st, 6);
-  EXPECT_DOUBLE_EQ(st->param[3], 0.05);
   EXPECT_EQ(st->param[5], 0.0);
-  EXPECT_GT(st->param[6], 0.0);
-  EXPECT_NEAR(st->param[1] + st->param[3], 2.5 * 0.85, 1e-9);
   st = StepSeries(10, 0.8, Boundary5S, {}, 'N');  // the bottom marked in the viewer
   EstimateStartValues(*st, 7);
   EXPECT_EQ(st->param[5], 7.25);
