@@ -8,15 +8,15 @@
 // SVFIT_WRITE_GOLDEN=1 and look at every changed plot (svfit-plot).
 #include <cairo.h>
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
+
+#include "../scans/scan_fixture.h"
 
 #include "console/crt.h"
 #include "models/catalogue.h"
@@ -29,22 +29,12 @@ namespace svfit::plot {
 namespace {
 
 namespace fs = std::filesystem;
+using scans::testing::Count;
+using scans::testing::ReadFile;
+using scans::testing::TempDir;
 
 const std::string kGolden = SVFIT_SOURCE_DIR "/tests/testdata/hpgl/";
 const std::string kEtxText(1, kEtx);
-
-std::string Read(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
-
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
-  return n;
-}
 
 // The page, the residual band and panels, the rotated plot, the label glyphs
 // and the ordinate numbers of each kind of plot are fixed by the golden plots;
@@ -143,22 +133,9 @@ void MakeDistribution(AnalysisState& st) {
   st.distMax = *hi;
 }
 
-class HpglFiles : public ::testing::Test {
+class HpglDialogue : public ::testing::Test {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "svfit-hpgl-XXXXXX").string();
-    dir = std::string(::mkdtemp(pattern.data())) + "/";
-  }
-  void TearDown() override { fs::remove_all(dir); }
-  std::string dir;
-};
-
-class HpglDialogue : public HpglFiles {
- protected:
-  void SetUp() override {
-    HpglFiles::SetUp();
-    MakeFit(st, 6);
-  }
+  void SetUp() override { MakeFit(st, 6); }
 
   // Runs option Z on `keys`; the keys must all be used.
   PlotWritten Plot(const std::string& keys) {
@@ -173,6 +150,8 @@ class HpglDialogue : public HpglFiles {
   }
   static inline AnalysisState st;
   HpglSession session;
+  TempDir tmp;
+  const std::string dir = tmp.path();
 };
 
 TEST_F(HpglDialogue, FileNameAskedAgainNoFramePartsAndAppendedPlots) {
@@ -188,7 +167,7 @@ TEST_F(HpglDialogue, FileNameAskedAgainNoFramePartsAndAppendedPlots) {
   EXPECT_EQ(Count(transcript, "File name without extender  :  "), 3);
   EXPECT_NE(transcript.find("the plot file " + dir + "no/such.HGL cannot be created"), std::string::npos);
   EXPECT_EQ(Count(transcript, "X-Offset     (5200)      0  : "), 2);
-  std::string text = Read(w.path);
+  std::string text = ReadFile(w.path);
   EXPECT_EQ(text.rfind("IN;DT" + kEtxText + ";DF;VS1;\nPW0.3;\nSI0.150,0.150;\nSP1;PA", 0), 0u);
   for (const char* absent : {"VS4", "LB", "DI", "PR"}) EXPECT_EQ(Count(text, absent), 0) << absent;
   EXPECT_TRUE(text.ends_with("PU;\nSD6,3;SP;DF;\n"));
@@ -197,28 +176,28 @@ TEST_F(HpglDialogue, FileNameAskedAgainNoFramePartsAndAppendedPlots) {
   // header and asks nothing about the file.
   EXPECT_EQ(session.file.yOffset, 6000 + 1500);
   w = Plot("N" "N" "N" "C" "N" "\r\r\r" "NL" "Y" "\r" "N" "N" "NNNNN" "N");
-  text = Read(w.path);
+  text = ReadFile(w.path);
   EXPECT_EQ(Count(text, "IN;"), 1);
   EXPECT_EQ(Count(text, "SP;DF;\nVS1;\nPW0.3;"), 1);
   EXPECT_NE(text.find("SP1;PA1500,9"), std::string::npos);  // 1500 units above the offset
   // A third plot into a new file: the old one is finished with "DF;" and the
   // new one starts at the foot of the page again.
   w = Plot("N" "N" "N" "C" "N" "\r\r\r" "NL" "N" "\r\r" + dir + "\rnext\r\r\rN" "\rNN" "NNNNN" "N");
-  EXPECT_TRUE(Read(dir + "data.HGL").ends_with("SP;DF;\nDF;"));
+  EXPECT_TRUE(ReadFile(dir + "data.HGL").ends_with("SP;DF;\nDF;"));
   EXPECT_EQ(session.file.plotCounter, 1);
   FinishPlotFile(session.file);
-  const std::string next = Read(dir + "next.HGL");
+  const std::string next = ReadFile(dir + "next.HGL");
   EXPECT_EQ(next.substr(next.size() - 6), "\x1b%0A\x1b" "E");
   EXPECT_LT(std::stoi(next.substr(next.find("SP1;PA1500,") + 11)), 2000);
   FinishPlotFile(session.file);  // finished once only
-  EXPECT_EQ(Read(dir + "next.HGL"), next);
+  EXPECT_EQ(ReadFile(dir + "next.HGL"), next);
 }
 
 TEST_F(HpglDialogue, PensSmallSymbolsResidualPanelsAndTheExtension) {
   // Eight scans: pens 1..6, then 1 and 2 again. Radius 8: short strokes.
   MakeFit(st, 8);
   PlotWritten w = Plot("N" "N" "N" "C" "N" "\r\r\r" + NewFile("pens") + "N" "8\r" "N" "N" "NNNNN" "N");
-  std::string text = Read(w.path);
+  std::string text = ReadFile(w.path);
   std::string pens;
   for (auto p = text.find("SP"); p != std::string::npos; p = text.find("SP", p + 1)) pens += text[p + 2];
   EXPECT_EQ(pens.substr(0, 8), "12345612");
@@ -233,7 +212,7 @@ TEST_F(HpglDialogue, PensSmallSymbolsResidualPanelsAndTheExtension) {
   // The abscissa legend emptied (Ctrl-Y) keeps its default; the ordinate's
   // edited to "res".
   w = Plot("N" "Y" "M" "S" "\r\r\r" + NewFile("panels") + "N" + "YYYY\x19\rYYY\x19res\r" + "N");
-  text = Read(w.path);
+  text = ReadFile(w.path);
   EXPECT_NE(console::TestTranscript().find("Sequence of data files to draw (each 1. 2. n.) : 5"), std::string::npos);
   EXPECT_EQ(Count(text, "PU;SP1;PA1500,"), 8);
   EXPECT_EQ(session.options.residualMode, 'N');
@@ -250,7 +229,7 @@ TEST_F(HpglDialogue, PensSmallSymbolsResidualPanelsAndTheExtension) {
   session = {};
   w = Plot("N" "N" "N" "C" "Y" "C" "D" "\r\r\r" + NewFile("band") + "N" "\rNN" "NNNNN" "N");
   EXPECT_NE(console::TestTranscript().find("Extension of the residuals ref.to data :   4.00"), std::string::npos);
-  text = Read(w.path);
+  text = ReadFile(w.path);
   const int h = 4500 - 4500 / 4, b = h / 9;
   double lo = 1e9, hi = -1e9;
   for (int k = 1; k <= 6; ++k)
@@ -269,7 +248,7 @@ TEST_F(HpglDialogue, NoiseCurveKeepsItsZeroLineInTheFrame) {
   MakeFit(st, 6, false, true);
   for (double& v : st.tiNoise) v += 0.03;
   const PlotWritten w = Plot("N" "NY" + NewFile("ti") + "N" "YYYY\rYYY\r" "Y");
-  const HpglDrawing d = ParseHpgl(Read(w.path));
+  const HpglDrawing d = ParseHpgl(ReadFile(w.path));
   ASSERT_EQ(d.pages.size(), 1u);
   const auto& strokes = d.pages[0].strokes;
   const auto frame = std::find_if(strokes.begin(), strokes.end(),
@@ -305,9 +284,9 @@ TEST_P(HpglGolden, MatchesByteForByteAndRenders) {
   keys.replace(keys.find('@'), 1, dir);
   const PlotWritten w = Plot(keys);
   ASSERT_TRUE(w.written);
-  const std::string text = Read(w.path);
+  const std::string text = ReadFile(w.path);
   if (std::getenv("SVFIT_WRITE_GOLDEN")) std::ofstream(kGolden + c.file, std::ios::binary) << text;
-  EXPECT_EQ(text, Read(kGolden + c.file)) << c.file;
+  EXPECT_EQ(text, ReadFile(kGolden + c.file)) << c.file;
   const HpglDrawing d = ParseHpgl(text);
   ASSERT_EQ(d.pages.size(), 1u) << c.file;
   EXPECT_TRUE(d.unknown.empty()) << c.file;
@@ -392,37 +371,12 @@ TEST(HpglReading, PenStatesLabelsRotationPagesAndUnknownInstructions) {
   EXPECT_EQ(d.escapes, 2);
 }
 
-TEST_F(HpglFiles, RenderedPageSizeAndPixels) {
-  // A 4000 x 2000 unit angle with a 0.35 mm pen (14 units): the page is the
-  // drawing and 1 cm (400 units) around it.
-  const HpglDrawing d = ParseHpgl("IN;SP1;PA0,0;PD4000,0,4000,2000;PU;");
-  const PageBox box = PageBoxOf(d.pages[0]);
-  EXPECT_DOUBLE_EQ(box.x0, -414);
-  EXPECT_DOUBLE_EQ(box.width, 4028 + 800);
-  EXPECT_DOUBLE_EQ(box.height, 2028 + 800);
-  ASSERT_EQ(RenderHpgl(d, dir + "a.pdf", PlotFormat::kPdf, {}, nullptr).size(), 1u);
-  const std::string pdf = Read(dir + "a.pdf");
-  const auto media = pdf.find("/MediaBox [ 0 0 ");
-  ASSERT_NE(media, std::string::npos);
-  double w = 0, h = 0;
-  std::istringstream(pdf.substr(media + 16, 40)) >> w >> h;
-  EXPECT_NEAR(w, box.width * 72 / 1016, 0.01);  // points
-  EXPECT_NEAR(h, box.height * 72 / 1016, 0.01);
-  ASSERT_EQ(RenderHpgl(d, dir + "a.png", PlotFormat::kPng, {.dpi = 100}, nullptr).size(), 1u);
-  cairo_surface_t* png = cairo_image_surface_create_from_png((dir + "a.png").c_str());
-  EXPECT_EQ(cairo_image_surface_get_width(png),
-            static_cast<int>(std::ceil(box.width * 100 / 1016)));
-  const double k = DeviceScale(box, PlotFormat::kPng, {.dpi = 100});
-  auto pixel = [&](double x, double y) {
-    const HpglPoint p = DevicePoint(box, k, x, y);
-    const auto* row = cairo_image_surface_get_data(png) +
-                      static_cast<int>(p.y) * cairo_image_surface_get_stride(png);
-    return reinterpret_cast<const std::uint32_t*>(row)[static_cast<int>(p.x)] & 0xFFFFFF;
-  };
-  EXPECT_EQ(pixel(2000, 0), 0x000000u);     // on the line
-  EXPECT_EQ(pixel(4000, 1000), 0x000000u);
-  EXPECT_EQ(pixel(2000, 1000), 0xFFFFFFu);  // inside the angle
-  cairo_surface_destroy(png);
+// The colour (0xRRGGBB) of the pixel of a rendered PNG under the plot point (x, y).
+std::uint32_t PixelAt(cairo_surface_t* png, const PageBox& box, double k, double x, double y) {
+  const HpglPoint p = DevicePoint(box, k, x, y);
+  const auto* row = cairo_image_surface_get_data(png) +
+                    static_cast<int>(p.y) * cairo_image_surface_get_stride(png);
+  return reinterpret_cast<const std::uint32_t*>(row)[static_cast<int>(p.x)] & 0xFFFFFF;
 }
 
 // A pixel is the colour (r, g, b in 0..1) within the rounding of 8 bits.
@@ -433,45 +387,59 @@ bool IsColour(std::uint32_t pixel, double r, double g, double b) {
   return near(pixel >> 16 & 255, r) && near(pixel >> 8 & 255, g) && near(pixel & 255, b);
 }
 
-// In the golden data plots the frame corners are black and a filled data
-// point has the colour of its pen.
-TEST_F(HpglFiles, RenderedGoldenPlotPixels) {
-  for (const std::string name : {"band", "rotated"}) {
-    const HpglDrawing d = ParseHpgl(Read(kGolden + name + ".HGL"));
-    ASSERT_EQ(RenderHpgl(d, dir + "plot.png", PlotFormat::kPng, {}, nullptr).size(), 1u) << name;
-    const HpglPage& page = d.pages[0];
-    const PageBox box = PageBoxOf(page);
-    const double k = DeviceScale(box, PlotFormat::kPng, {});
-    cairo_surface_t* png = cairo_image_surface_create_from_png((dir + "plot.png").c_str());
-    auto pixel = [&](HpglPoint at) {
-      const HpglPoint p = DevicePoint(box, k, at.x, at.y);
-      const auto* row = cairo_image_surface_get_data(png) +
-                        std::lround(p.y) * cairo_image_surface_get_stride(png);
-      return reinterpret_cast<const std::uint32_t*>(row)[std::lround(p.x)] & 0xFFFFFF;
-    };
-    // The frame: the widest closed stroke of pen 1, black at its corners
-    // (anti-aliasing may lighten a corner pixel a little).
-    const HpglStroke* frame = nullptr;
-    for (const HpglStroke& s : page.strokes)
-      if (s.pen == 1 && s.points.size() == 5 &&
-          (!frame || std::fabs(s.points[2].y - s.points[0].y) >
-                         std::fabs(frame->points[2].y - frame->points[0].y)))
-        frame = &s;
-    ASSERT_NE(frame, nullptr) << name;
-    for (const HpglPoint& corner : frame->points) EXPECT_LT(pixel(corner) & 0xFF, 0x40u) << name;
-    if (name == "band") {
-      EXPECT_EQ(frame->points[0].x, 1500);
-      EXPECT_EQ(frame->points[2].y, 6000);
-    } else {
-      // The last point of the sixth scan, a filled circle of pen 6 (orange).
-      const auto dot = std::find_if(page.circles.rbegin(), page.circles.rend(),
-                                    [](const HpglCircle& c) { return c.filled; });
-      ASSERT_NE(dot, page.circles.rend());
-      EXPECT_EQ(dot->pen, 6);
-      EXPECT_TRUE(IsColour(pixel(dot->centre), 0.9, 0.5, 0));
-    }
-    cairo_surface_destroy(png);
-  }
+TEST(HpglRendering, PageSizeAndPixelsOfALineAndOfTheRotatedGoldenPlot) {
+  TempDir tmp;
+  const std::string dir = tmp.path();
+  // A 4000 x 2000 unit angle with a 0.35 mm pen (14 units): the page is the
+  // drawing and 1 cm (400 units) around it.
+  HpglDrawing d = ParseHpgl("IN;SP1;PA0,0;PD4000,0,4000,2000;PU;");
+  PageBox box = PageBoxOf(d.pages[0]);
+  EXPECT_DOUBLE_EQ(box.x0, -414);
+  EXPECT_DOUBLE_EQ(box.width, 4028 + 800);
+  EXPECT_DOUBLE_EQ(box.height, 2028 + 800);
+  ASSERT_EQ(RenderHpgl(d, dir + "a.pdf", PlotFormat::kPdf, {}, nullptr).size(), 1u);
+  const std::string pdf = ReadFile(dir + "a.pdf");
+  const auto media = pdf.find("/MediaBox [ 0 0 ");
+  ASSERT_NE(media, std::string::npos);
+  double w = 0, h = 0;
+  std::istringstream(pdf.substr(media + 16, 40)) >> w >> h;
+  EXPECT_NEAR(w, box.width * 72 / 1016, 0.01);  // points
+  EXPECT_NEAR(h, box.height * 72 / 1016, 0.01);
+  ASSERT_EQ(RenderHpgl(d, dir + "a.png", PlotFormat::kPng, {.dpi = 100}, nullptr).size(), 1u);
+  cairo_surface_t* png = cairo_image_surface_create_from_png((dir + "a.png").c_str());
+  EXPECT_EQ(cairo_image_surface_get_width(png),
+            static_cast<int>(std::ceil(box.width * 100 / 1016)));
+  double k = DeviceScale(box, PlotFormat::kPng, {.dpi = 100});
+  EXPECT_EQ(PixelAt(png, box, k, 2000, 0), 0x000000u);  // on the line
+  EXPECT_EQ(PixelAt(png, box, k, 4000, 1000), 0x000000u);
+  EXPECT_EQ(PixelAt(png, box, k, 2000, 1000), 0xFFFFFFu);  // inside the angle
+  cairo_surface_destroy(png);
+
+  // The rotated golden plot: the frame corners black, a filled data point in
+  // the colour of its pen.
+  d = ParseHpgl(ReadFile(kGolden + "rotated.HGL"));
+  ASSERT_EQ(RenderHpgl(d, dir + "plot.png", PlotFormat::kPng, {}, nullptr).size(), 1u);
+  const HpglPage& page = d.pages[0];
+  box = PageBoxOf(page);
+  k = DeviceScale(box, PlotFormat::kPng, {});
+  png = cairo_image_surface_create_from_png((dir + "plot.png").c_str());
+  // The frame: the widest closed stroke of pen 1, black at its corners
+  // (anti-aliasing may lighten a corner pixel a little).
+  const HpglStroke* frame = nullptr;
+  for (const HpglStroke& s : page.strokes)
+    if (s.pen == 1 && s.points.size() == 5 &&
+        (!frame || std::fabs(s.points[2].y - s.points[0].y) >
+                       std::fabs(frame->points[2].y - frame->points[0].y)))
+      frame = &s;
+  ASSERT_NE(frame, nullptr);
+  for (const HpglPoint& c : frame->points) EXPECT_LT(PixelAt(png, box, k, c.x, c.y) & 0xFF, 0x40u);
+  // The last point of the sixth scan, a filled circle of pen 6 (orange).
+  const auto dot = std::find_if(page.circles.rbegin(), page.circles.rend(),
+                                [](const HpglCircle& c) { return c.filled; });
+  ASSERT_NE(dot, page.circles.rend());
+  EXPECT_EQ(dot->pen, 6);
+  EXPECT_TRUE(IsColour(PixelAt(png, box, k, dot->centre.x, dot->centre.y), 0.9, 0.5, 0));
+  cairo_surface_destroy(png);
 }
 
 }  // namespace

@@ -11,7 +11,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <string>
 
 #include "console/crt.h"
@@ -31,6 +30,7 @@ namespace svfit::plot {
 namespace {
 
 namespace gr = svfit::console;
+using namespace scans::testing;
 
 // A synthetic sedimentation velocity series: `scans` scans of a single 5 S
 // boundary moving from the meniscus (5.95 cm) towards the bottom at 40000
@@ -127,6 +127,17 @@ class Screen : public ::testing::Test {
     gr::SaveImage(0, 0, gr::MaxX(), gr::MaxY(), img);
     return img;
   }
+  // Pixels of `colour` (of any but black when -1) in columns x0 .. x1 - 1, rows y0 .. y1 - 1.
+  static int Lit(int x0, int x1, int y0, int y1, int colour = -1) {
+    int n = 0;
+    for (int x = x0; x < x1; ++x)
+      for (int y = y0; y < y1; ++y)
+        n += colour < 0 ? gr::GetPixel(x, y) != 0 : gr::GetPixel(x, y) == colour;
+    return n;
+  }
+  // Pixels of a row between the frame lines, and of a column of the data area.
+  int LitInRow(int y, int colour = -1) const { return Lit(lay.left + 1, lay.right, y, y + 1, colour); }
+  int InColumn(int x, int colour) const { return Lit(x, x + 1, lay.top, lay.bottomLine, colour); }
   static inline AnalysisState st;
   ScreenLayout lay;
 };
@@ -139,13 +150,6 @@ class Plots : public Screen {
     for (int s = 1; s <= scans; ++s)
       for (int j = 1; j <= st.scanLastPoint[s]; ++j)
         st.scanValue[s][j] = st.fitCurve[s][j] = 0.1 * s;
-  }
-  // Pixels of a row between the frame lines that are not black.
-  int LitInRow(int y, int colour = -1) const {
-    int n = 0;
-    for (int x = lay.left + 1; x < lay.right; ++x)
-      n += colour < 0 ? gr::GetPixel(x, y) != 0 : gr::GetPixel(x, y) == colour;
-    return n;
   }
 };
 
@@ -166,22 +170,15 @@ TEST_F(Plots, SeriesPlotMapsTheDataRangeClearsFittedValuesAndColoursByScanNumber
   EXPECT_EQ(gr::GetPixel(x, sc.YPixel(1.4)), 15);  // scan 14: white
   EXPECT_EQ(gr::GetPixel(x, sc.YPixel(0.1)), 15);  // scan 1: white
   EXPECT_EQ(gr::GetPixel(x, sc.YPixel(0.3)), 13);
-}
-
-TEST_F(Plots, PointsCloserThanSevenPixelsShowAsOne) {
-  // 0.003 cm apart over 1.2 cm: under 3 pixels between neighbouring points.
-  MakeSeries(st, 1, 0);
-  for (int j = 1; j <= st.scanLastPoint[1]; ++j) st.scanValue[1][j] = 0.5;
-  st.scanValue[1][1] = 0;
-  st.scanValue[1][st.scanLastPoint[1]] = 1;
-  const AxisScale sc = DrawSeriesPlot(st);
-  // Along the flat part the dots stand 7 or 8 pixels apart, never closer.
-  const int y = sc.YPixel(0.5) - 2;
+  // Points 0.003 cm apart over 1.2 cm are under 3 pixels apart: closer than
+  // seven pixels they show as one, so along scan 1 the dots stand 7 or 8
+  // pixels apart, never closer.
+  const int y = sc.YPixel(0.1) - 2;
   int last = -100, dots = 0;
-  for (int x = lay.left + 10; x < lay.right - 10; ++x)
-    if (gr::GetPixel(x, y) == 15 && gr::GetPixel(x - 1, y) != 15) {
-      if (last > 0) { EXPECT_GE(x - last, 7); }
-      last = x;
+  for (int px = lay.left + 10; px < lay.right - 10; ++px)
+    if (gr::GetPixel(px, y) == 15 && gr::GetPixel(px - 1, y) != 15) {
+      if (last > 0) { EXPECT_GE(px - last, 7); }
+      last = px;
       ++dots;
     }
   EXPECT_GT(dots, (lay.right - lay.left - 20) / 9);
@@ -389,16 +386,12 @@ TEST_F(Viewer, DistributionPeaksAreMarkedInSvedbergAndEscapeDropsThem) {
 }
 
 // "=" in mode J (after Enter): the picture shows the crosshair at once. (The
-// range and the start values: the batch sessions.)
-TEST_F(Viewer, TypedPositionInModeJ) {
+// range and the start values: the batch sessions.) Ctrl-V places a text at
+// the crosshair.
+TEST_F(Viewer, TypedPositionInModeJAndATextPlacedWithCtrlV) {
   ASSERT_FALSE(Run("\r=" + gr::FormatF(scale.Radius(420), 0, 6) + "\rA", {'J'}));
   EXPECT_DOUBLE_EQ(st.startRadius, scale.Radius(420));
-  int yellow = 0;  // the crosshair's column
-  for (int y = lay.top; y < lay.bottomLine; ++y) yellow += gr::GetPixel(420, y) == 14;
-  EXPECT_GT(yellow, 100);
-}
-
-TEST_F(Viewer, CtrlVPlacesATextAtTheCrosshair) {
+  EXPECT_GT(InColumn(420, 14), 100);  // the crosshair's column, yellow
   ClearPlacedTexts();
   ASSERT_TRUE(Run(Press('M', 10) + "\x16" + "peak 1\r" + kFinish, {'B'}));
   ASSERT_EQ(PlacedTexts().size(), 1u);
@@ -408,32 +401,27 @@ TEST_F(Viewer, CtrlVPlacesATextAtTheCrosshair) {
 }
 
 TEST_F(Viewer, MarkedRadiiShowAsLinesWhilePickingAndThePictureComesBackAfterwards) {
-  // Pixels of a colour in a column of the data area; a dashed line gives
-  // hundreds, the data dots of a scan in that colour a few.
-  auto inColumn = [&](int x, int colour) {
-    int n = 0;
-    for (int y = lay.top; y < lay.bottomLine; ++y) n += gr::GetPixel(x, y) == colour;
-    return n;
-  };
+  // A dashed line gives hundreds of pixels of its colour in its column, the
+  // data dots of a scan in that colour a few.
   gr::ShowGraphics(2);
   scale = DrawSeriesPlot(st);
   st.meniscusMarked = scale.Radius(300);
   st.startRadius = scale.Radius(330);
   st.endRadius = scale.Radius(800);
   EXPECT_FALSE(Run("", {'N'}));  // waiting for keys
-  EXPECT_GT(inColumn(300, 13), 100);  // meniscus
-  EXPECT_GT(inColumn(330, 10), 100);  // start
-  EXPECT_GT(inColumn(800, 12), 100);  // end
+  EXPECT_GT(InColumn(300, 13), 100);  // meniscus
+  EXPECT_GT(InColumn(330, 10), 100);  // start
+  EXPECT_GT(InColumn(800, 12), 100);  // end
   // A moves the start line: the old column is as it was, the new one marked.
   scale = DrawSeriesPlot(st);
   EXPECT_FALSE(Run(Press('M', 40) + "A" + Press('M', 5), {'N'}));
-  EXPECT_LT(inColumn(330, 10), 50);
-  EXPECT_GT(inColumn(390, 10), 100);
+  EXPECT_LT(InColumn(330, 10), 50);
+  EXPECT_GT(InColumn(390, 10), 100);
   // Start put on the meniscus column and moved on: the meniscus line stays.
   st.meniscusMarked = scale.Radius(380);
   scale = DrawSeriesPlot(st);
   EXPECT_FALSE(Run(Press('M', 30) + "A" + Press('M', 20) + "A" + Press('M', 5), {'N'}));
-  EXPECT_GT(inColumn(380, 13), 100);
+  EXPECT_GT(InColumn(380, 13), 100);
   // When a picking ends (by itself in mode N, by the key in B, after Ctrl-Y
   // in A) the picture is as it was, with the viewer's ordinate numbers.
   scale = DrawSeriesPlot(st);
@@ -452,22 +440,19 @@ TEST_F(Viewer, CtrlLLeavesModeAAndPrintsWithABeepInModeJ) {
   EXPECT_EQ(result.lastKey, gr::kKeyCtrlL);
   EXPECT_FALSE(result.printed);
   // A fake lpstat without a default printer keeps the job in a file here.
-  namespace fs = std::filesystem;
-  const fs::path dir = fs::temp_directory_path() / ("svfit-viewer-" + std::to_string(getpid()));
-  const fs::path oldDir = fs::current_path();
+  const TempDir dir;
+  const std::filesystem::path oldDir = std::filesystem::current_path();
   const std::string oldPath = std::getenv("PATH");
-  fs::create_directories(dir);
-  fs::current_path(dir);
-  std::ofstream("lpstat") << "#!/bin/sh\necho 'no system default destination'\n";
-  fs::permissions("lpstat", fs::perms::owner_all);
-  setenv("PATH", (dir.string() + ":" + oldPath).c_str(), 1);
+  std::filesystem::current_path(dir.path());
+  WriteFile("lpstat", "#!/bin/sh\necho 'no system default destination'\n");
+  std::filesystem::permissions("lpstat", std::filesystem::perms::owner_all);
+  setenv("PATH", (dir.path() + ":" + oldPath).c_str(), 1);
   const int beeps = gr::TestBeepCount();
   EXPECT_TRUE(Run("\x0c\x1b", {'J'}) && result.printed);
   EXPECT_GT(gr::TestBeepCount(), beeps);
   EXPECT_EQ(gr::EndHardcopyJob().rfind("Graph hardcopies saved in svfit-hardcopy-", 0), 0u);
   setenv("PATH", oldPath.c_str(), 1);
-  fs::current_path(oldDir);
-  fs::remove_all(dir);
+  std::filesystem::current_path(oldDir);
 }
 
 TEST_F(Viewer, ScanListColoursAfterAFit) {
@@ -477,10 +462,7 @@ TEST_F(Viewer, ScanListColoursAfterAFit) {
   UseNumberFont();
   auto colourInRow = [&](int i, int colour) {
     const int y0 = static_cast<int>(std::lround((i - 1) * 24 * lay.yScale));
-    int n = 0;
-    for (int y = y0; y < y0 + gr::FontHeight(); ++y)
-      for (int x = 0; x < lay.listRight; ++x) n += gr::GetPixel(x, y) == colour;
-    return n;
+    return Lit(0, lay.listRight, y0, y0 + gr::FontHeight(), colour);
   };
   EXPECT_GT(colourInRow(14, 15), 10);  // 16 - 14 = 2, minus 2 is 0, plus 15 is 15
   EXPECT_GT(colourInRow(8, 6), 10);    // 16 - 8 = 8, minus 2 is 6
@@ -490,16 +472,9 @@ TEST_F(Viewer, ScanListColoursAfterAFit) {
 
 // ---- The radial range picked while loading ------------------------------------------------
 
-using namespace scans::testing;
 using scans::FinishLoading;
 using scans::LoadHooks;
 using scans::LoadOutcome;
-
-int Count(const std::string& text, const std::string& what) {
-  int n = 0;
-  for (std::size_t p = text.find(what); p != npos; p = text.find(what, p + 1)) ++n;
-  return n;
-}
 
 // A boundary of 0.8 OD at 6.4 cm on a base line of 0.01, 5.95 .. 7.25 cm every 0.005 cm.
 std::vector<Point> Boundary() {

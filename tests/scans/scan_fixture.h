@@ -1,5 +1,6 @@
-// Scan files made by the tests: a temporary directory and a writer for
-// absorbance and interference scan files in the instrument's layout.
+// Files made by the tests: a temporary directory, whole files read and
+// written, and a writer for absorbance and interference scan files in the
+// instrument's layout.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -58,6 +60,17 @@ inline std::string ScanText(const std::string& header, const std::vector<Point>&
 
 inline void WriteFile(const std::string& path, const std::string& text) {
   std::ofstream(path, std::ios::binary) << text;
+}
+inline std::string ReadFile(const std::string& path) {
+  std::ostringstream s;
+  s << std::ifstream(path, std::ios::binary).rdbuf();
+  return s.str();
+}
+// How often `what` occurs in `text`, overlaps included.
+inline int Count(const std::string& text, const std::string& what) {
+  int n = 0;
+  for (auto p = text.find(what); p != npos; p = text.find(what, p + 1)) ++n;
+  return n;
 }
 
 // n points from r0 in steps of dr with value f(r).
