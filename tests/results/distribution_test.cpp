@@ -9,13 +9,12 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <random>
-#include <sstream>
 #include <tuple>
 
+#include "../scans/scan_fixture.h"
 #include "console/crt.h"
 #include "results/distribution.h"
 #include "results/max_absorbance.h"
@@ -199,10 +198,7 @@ TEST(DistributionPeaks, RealBsaRunHasItsMonomerPeakAndADimerShoulder) {
 
 // A golden file under tests/testdata.
 std::string Golden(const std::string& name) {
-  std::ifstream in(SVFIT_SOURCE_DIR "/tests/testdata/" + name, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return scans::testing::ReadFile(SVFIT_SOURCE_DIR "/tests/testdata/" + name);
 }
 
 TEST(DistributionFile, GoldenTextAndNameRule) {

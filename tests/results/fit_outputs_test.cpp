@@ -3,9 +3,7 @@
 // numbers, printed in the report's forms, give the report's digits. A results
 // file that cannot be written is said once; each fit appends one line.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <nlohmann/json.hpp>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "console/crt.h"
+#include "../scans/scan_fixture.h"
 #include "console/format.h"
 #include "report_fixture.h"
 #include "results/fit_outputs.h"
@@ -109,28 +108,27 @@ TEST(FitOutputs, EveryFieldTypedAndPrintedAsTheReportPrintsIt) {
 TEST(FitOutputs, EachFitAppendsOneLineAndAFailureIsToldOnce) {
   auto st = testing::MakeFittedState('C');
   st->paramCount = st->dParamIndex = 5;
-  char dir[] = "/tmp/svfit-outputs-XXXXXX";
-  ASSERT_NE(mkdtemp(dir), nullptr);
+  const scans::testing::TempDir tmp;
+  const std::string dir = tmp.path();
   console::StartTestConsole("");
   FitOutputWriter good, bad;
-  good.Configure({std::string(dir) + "/r.jsonl", "", "1.0"});
-  bad.Configure({std::string(dir) + "/missing/r.jsonl", std::string(dir) + "/r.jsonl/c", "1.0"});
+  good.Configure({dir + "r.jsonl", "", "1.0"});
+  bad.Configure({dir + "missing/r.jsonl", dir + "r.jsonl/c", "1.0"});
   for (int fit = 0; fit < 2; ++fit) {
     good.AfterFit(*st);
     bad.AfterFit(*st);
     st->fitOutcome = FitOutcome::kDiverged;
   }
-  std::ifstream in(std::string(dir) + "/r.jsonl");
+  std::ifstream in(dir + "r.jsonl");
   std::string one, two;
   ASSERT_TRUE(std::getline(in, one) && std::getline(in, two));
   EXPECT_EQ(json::parse(one)["fit"], 1);
   EXPECT_EQ(json::parse(two)["fit"], 2);
   EXPECT_EQ(json::parse(two)["outcome"], "diverged");
   EXPECT_EQ(console::TestTranscript(),
-            "curve files cannot be written (Not a directory):\n  " + std::string(dir) + "/r.jsonl/c\n" +
-                "results file cannot be written (No such file or directory):\n  " + std::string(dir) +
-                "/missing/r.jsonl\n");
-  std::filesystem::remove_all(dir);
+            "curve files cannot be written (Not a directory):\n  " + dir + "r.jsonl/c\n" +
+                "results file cannot be written (No such file or directory):\n  " + dir +
+                "missing/r.jsonl\n");
 }
 
 }  // namespace

@@ -10,8 +10,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <functional>
-#include <sstream>
 
+#include "../scans/scan_fixture.h"
 #include "report_fixture.h"
 #include "results/report.h"
 
@@ -79,11 +79,7 @@ TEST(ReportGolden, EveryFamilyOnConsoleOrPrinterMatchesItsGoldenFile) {
       std::ofstream(path, std::ios::binary) << out.Annotated();
       continue;
     }
-    std::ifstream in(path, std::ios::binary);
-    ASSERT_TRUE(in) << "missing golden file " << c.file;
-    std::stringstream expected;
-    expected << in.rdbuf();
-    EXPECT_EQ(out.Annotated(), expected.str()) << "report differs from " << c.file;
+    EXPECT_EQ(out.Annotated(), scans::testing::ReadFile(path)) << "report differs from " << c.file;
     if (c.model == 'P') {  // named after the series of the new instrument files
       EXPECT_EQ(st->setTitle, "/data/run7/00005.R__");
     }

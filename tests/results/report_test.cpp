@@ -10,11 +10,11 @@
 #include <cmath>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "../scans/scan_fixture.h"
 #include "console/crt.h"
 #include "report_fixture.h"
 #include "results/molecular.h"
@@ -22,6 +22,7 @@
 namespace svfit::results {
 namespace {
 
+using scans::testing::ReadFile;
 using testing::kPi;
 using testing::MakeFittedState;
 using testing::SetParam;
@@ -45,13 +46,6 @@ std::unique_ptr<AnalysisState> FaxenState() {
   st->paramCount = st->dParamIndex = 5;
   st->componentCount = 1;
   return st;
-}
-
-std::string ReadFile(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
 }
 
 std::string FileList(AnalysisState& st, bool printer, int scans, int first) {
@@ -136,9 +130,8 @@ TEST(FitOutcome, AFailedFitAndImpossibleValuesAreSaidUnderTheTitleAndUnderTheFig
 }
 
 TEST(PrinterDestination, ADatedUtf8FileWithoutSpoolerAndOptionDWithTheAskedLists) {
-  const auto dir = std::filesystem::temp_directory_path() / "svfit_report_test";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
+  const scans::testing::TempDir tmp;
+  const auto dir = std::filesystem::path(tmp.path()).parent_path();
   std::tm t{};  // 14:03:09 on 5 December 2026, local time
   t.tm_year = 2026 - 1900, t.tm_mon = 11, t.tm_mday = 5;
   t.tm_hour = 14, t.tm_min = 3, t.tm_sec = 9, t.tm_isdst = -1;
@@ -146,7 +139,7 @@ TEST(PrinterDestination, ADatedUtf8FileWithoutSpoolerAndOptionDWithTheAskedLists
       SendReportToPrinter("Parameter \xB5\n", dir.string(), false, std::mktime(&t));
   const auto path = dir / "svfit-print-20261205-140309.txt";
   EXPECT_EQ(note, "report written to " + path.string());
-  EXPECT_EQ(ReadFile(path), "Parameter \xC2\xB5\n");
+  EXPECT_EQ(ReadFile(path.string()), "Parameter \xC2\xB5\n");
   std::filesystem::remove(path);
 
   // Option D prints the report and the lists asked for, then returns the next key.
@@ -165,7 +158,7 @@ TEST(PrinterDestination, ADatedUtf8FileWithoutSpoolerAndOptionDWithTheAskedLists
   EXPECT_NE(shown.find("report written to " + dir.string() + "/svfit-print-"), std::string::npos);
   EXPECT_NE(shown.find("data send off"), std::string::npos);
   ASSERT_EQ(std::distance(std::filesystem::directory_iterator(dir), {}), 1);
-  const std::string text = ReadFile(std::filesystem::directory_iterator(dir)->path());
+  const std::string text = ReadFile(std::filesystem::directory_iterator(dir)->path().string());
   EXPECT_EQ(text.substr(0, 14), "\n\n\n     \n     ");  // three lines, then the report
   // The RI offsets of the used scans relative to their mean.
   EXPECT_NE(text.find("\x1b\x0c\n      2.000-03  3.000-03"), std::string::npos);
@@ -175,7 +168,6 @@ TEST(PrinterDestination, ADatedUtf8FileWithoutSpoolerAndOptionDWithTheAskedLists
   ASSERT_EQ(counts.size(), 3u);
   EXPECT_EQ(counts[0], "       7 102 103 104 105 106 107 108 109 111 112 113 114 115 116 117 118");
   EXPECT_EQ(counts[1].substr(0, 13), "      119 121");
-  std::filesystem::remove_all(dir);
 }
 
 TEST(ConsoleReport, LinesStartInColumnOneAndThePagingWaitTakesOneKey) {
