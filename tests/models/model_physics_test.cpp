@@ -156,21 +156,6 @@ struct Limits : ::testing::Test {
   void SetUp() override { setSeries(st, 14, 40); }
 };
 
-TEST_F(Limits, ModelNWithADistantBottomIsModelCPlusTheLinearTerm) {
-  for (int n : {1, 3}) {
-    setModel(st, 'C', n);
-    std::vector<double> c;
-    for (int j = 1; j <= 40; ++j) c.push_back(ValueAt(st, 9, st.scanRadius[9][j]));
-    setModel(st, 'N', n);
-    st.param[5] = 1e4;  // r_b [cm]
-    for (int j = 1; j <= 40; ++j) {
-      const double r = st.scanRadius[9][j];
-      const double linear = (r - st.linearRefRadius) * st.param[6];
-      EXPECT_NEAR(ValueAt(st, 9, r), c[j - 1] + linear, 1e-13) << "r = " << r;
-    }
-  }
-}
-
 TEST_F(Limits, ModelCSumsItsComponents) {
   // Four components equal the sum of four one-component models, each set up
   // from that component's slots (the base line counted once).
@@ -193,7 +178,21 @@ TEST_F(Limits, ModelCSumsItsComponents) {
   }
 }
 
-TEST_F(Limits, PartialTracesAddUpToTheModel) {
+// N is C plus a bottom term: with the bottom far away it is C plus the linear
+// term; its partial traces add up to the model.
+TEST_F(Limits, ModelNIsModelCPlusABottomTermAndPartialTracesAddUp) {
+  for (int n : {1, 3}) {
+    setModel(st, 'C', n);
+    std::vector<double> c;
+    for (int j = 1; j <= 40; ++j) c.push_back(ValueAt(st, 9, st.scanRadius[9][j]));
+    setModel(st, 'N', n);
+    st.param[5] = 1e4;  // r_b [cm]
+    for (int j = 1; j <= 40; ++j) {
+      const double r = st.scanRadius[9][j];
+      const double linear = (r - st.linearRefRadius) * st.param[6];
+      EXPECT_NEAR(ValueAt(st, 9, r), c[j - 1] + linear, 1e-13) << "r = " << r;
+    }
+  }
   for (char letter : {'N', 'R', 'C'}) {
     setModel(st, letter, letter == 'N' ? 2 : 1);
     for (double r : {6.0, 6.4, 7.1, 7.19}) {
@@ -374,7 +373,7 @@ TEST(ScaledErfc, StatedAccuracyOverTheWholeRangeForBothRoutines) {
   EXPECT_LT(worstFast, 1e-13) << "double-precision routine";
 }
 
-TEST(SafeErfc, SymmetryLimitsAndGuards) {
+TEST(SafeErfcAndCombinedExp, SymmetryLimitsAndGuardsOfTheExtendedRange) {
   for (double z : {1e-8, 0.3, 1.0, 2.5, 4.29, 6.0, 27.0, 90.0, 106.0, 150.0}) {
     EXPECT_EQ(safeErfc(-z), 2 - safeErfc(z)) << z;
     if (z < 100) {
@@ -388,10 +387,7 @@ TEST(SafeErfc, SymmetryLimitsAndGuards) {
   EXPECT_EQ(gaussFactor(106.5L), 0);
   EXPECT_EQ(gaussFactor(-106.5L), 0);
   EXPECT_GT(gaussFactor(106.4L), 0);
-}
-
-TEST(CombinedExp, OneExponentWithinTheExtendedRange) {
-  // exp(8000)·exp(−8000.25) would overflow as a product of doubles.
+  // combinedExp: exp(8000)·exp(−8000.25) would overflow as a product of doubles.
   EXPECT_NEAR(static_cast<double>(combinedExp(8000.0L, std::sqrt(8000.25L))), std::exp(-0.25),
               1e-15);
   EXPECT_EQ(combinedExp(0, 107), 0);                  // z² − a = 11449 > 11356
