@@ -91,10 +91,8 @@ inline void SetRows(AnalysisState& s, std::initializer_list<std::array<double, 3
 inline void SetOne(AnalysisState& s, int count) {
   s.paramCount = s.dParamIndex = count;
   s.componentCount = 1;
-  SetParam(s, 1, 0.8123, 0.75, 0.0021);
-  SetParam(s, 2, Sw(4.35), Sw(4.0), Sw(0.012));
-  SetParam(s, 3, 0.0056, 0.0, 0.0003);
-  SetParam(s, 4, 5.9512, 5.95, 0.00031);
+  SetRows(s, {{0.8123, 0.75, 0.0021}, {Sw(4.35), Sw(4.0), Sw(0.012)}, {0.0056, 0.0, 0.0003},
+              {5.9512, 5.95, 0.00031}});
   if (count == 6) SetParam(s, 5, -0.0123, 0.0, 0.0011);
   SetParam(s, count, 6.1e-7, 5.5e-7, 2.3e-9);
 }

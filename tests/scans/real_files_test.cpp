@@ -11,9 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <random>
-#include <sstream>
 
 #include "results/max_absorbance.h"
 #include "scan_fixture.h"
@@ -95,9 +93,7 @@ std::vector<Base> Bases() {
                 false)}};
   for (const auto& [file, kind] : {std::pair{"sedfit-bsa-ip4/00064.IP4", 'P'}, {"mullins-spindata-ra2/00001.RA2", 'R'},
                                    {"sedphat-6ch-ra1/00001.RA1", 'R'}, {"sedphat-xla386-ra2/00002.RA2", 'R'}}) {
-    std::ostringstream text;
-    text << std::ifstream(kReal + file).rdbuf();
-    if (std::filesystem::exists(kReal + file)) bases.push_back({file, kind, text.str()});
+    if (std::filesystem::exists(kReal + file)) bases.push_back({file, kind, ReadFile(kReal + file)});
   }
   return bases;
 }
