@@ -136,7 +136,9 @@ class Screen : public ::testing::Test {
     return n;
   }
   // Pixels of a row between the frame lines, and of a column of the data area.
-  int LitInRow(int y, int colour = -1) const { return Lit(lay.left + 1, lay.right, y, y + 1, colour); }
+  int LitInRow(int y, int colour = -1) const {
+    return Lit(lay.left + 1, lay.right, y, y + 1, colour);
+  }
   int InColumn(int x, int colour) const { return Lit(x, x + 1, lay.top, lay.bottomLine, colour); }
   static inline AnalysisState st;
   ScreenLayout lay;

@@ -93,7 +93,8 @@ std::vector<Base> Bases() {
                 false)}};
   for (const auto& [file, kind] : {std::pair{"sedfit-bsa-ip4/00064.IP4", 'P'}, {"mullins-spindata-ra2/00001.RA2", 'R'},
                                    {"sedphat-6ch-ra1/00001.RA1", 'R'}, {"sedphat-xla386-ra2/00002.RA2", 'R'}}) {
-    if (std::filesystem::exists(kReal + file)) bases.push_back({file, kind, ReadFile(kReal + file)});
+    if (std::filesystem::exists(kReal + file))
+      bases.push_back({file, kind, ReadFile(kReal + file)});
   }
   return bases;
 }
