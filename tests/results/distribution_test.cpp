@@ -245,7 +245,7 @@ std::unique_ptr<AnalysisState> GoldenState() {
   return st;
 }
 
-TEST(SedfitExport, FilesMatchTheGoldenFilesAndOENamesOnlyTheRadii) {
+TEST(SedfitExport, GoldenFilesOENamesOnlyTheRadiiAndTheSlotRulesOfCAndM) {
   auto st = GoldenState();
   EXPECT_EQ(SedfitDataText(*st, 1, 2.0), Golden("sedfit/00001.ra9"));
   EXPECT_EQ(SedfitListText(*st, "/data/export/", true), Golden("sedfit/list.ra9"));
@@ -266,12 +266,10 @@ TEST(SedfitExport, FilesMatchTheGoldenFilesAndOENamesOnlyTheRadii) {
   st->tiNoiseOn = true;
   EXPECT_EQ(SedfitDataText(*st, 2, 2.0), Golden("sedfit/00002.ip0"));
   EXPECT_EQ(SedfitExtension(*st, false), "ip0");
-}
 
-TEST(SedfitExport, ModelRulesForCAndM) {
-  auto st = GoldenState();
   // Model C, one component: the bottom as marked, the range to the last
   // loaded point, and nothing in the slots of further components.
+  st = GoldenState();
   st->modelLetter = 'C', st->componentCount = 1, st->param[5] = 6e-7;  // C: P[5] is D
   SedfitSlotArray v = SedfitSlots(*st, 1.0, true);
   EXPECT_EQ(v[41], 7.19);

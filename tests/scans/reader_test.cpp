@@ -123,21 +123,20 @@ TEST_F(Reader, EndAndSkipConditionsWithinOneSeries) {
 // ---- Header values and file names ------------------------------------------------------
 
 TEST_F(Reader, HeaderValuesAndFinishingASeriesOfTwoSpeeds) {
-  Write("00001.ra2", Flat(30), "R 2 20.0 40000 3600 5.6E10 280 1");
-  ASSERT_EQ(LoadFirst(), LoadOutcome::kLoaded);
-  const double omega2 = std::pow(std::numbers::pi * 40000 / 30, 2);
-  const double runTime = 5.6E10 / omega2;
-  EXPECT_NEAR(st.runTime, runTime, 1e-9 * runTime);
-  EXPECT_NEAR(st.timeOffset, std::fabs(3600 - runTime), 1e-9 * runTime);
-  EXPECT_NEAR(st.scanRunTime[1], runTime, 1e-9 * runTime);
-  EXPECT_NEAR(st.scanOmega2[1], omega2, 1e-9 * omega2);
-
-  // Finishing a series of two speeds: ω² relative to the first scan, the
-  // title, the radii and the series defaults.
   Write("00001.ra2", Flat(30, 6.0, 0.01), "R 2 20.0 40000 3600 5.6E10 280 1", "BSA 0.5 mg/ml");
   Write("00002.ra2", Flat(40, 6.0, 0.01), "R 2 20.0 20000 7200 6.6E10 280 1", "BSA 0.5 mg/ml");
-  NewRun(st, 'R');
   ASSERT_EQ(LoadFirst(), LoadOutcome::kLoaded);
+  // The run time at full speed is ω²t over ω² of the header's speed; the
+  // offset is its distance from the elapsed time (of the file read last).
+  const double omega2 = std::pow(std::numbers::pi * 40000 / 30, 2);
+  const double runTime = 5.6E10 / omega2, runTime2 = 6.6E10 / (omega2 / 4);
+  EXPECT_NEAR(st.scanRunTime[1], runTime, 1e-9 * runTime);
+  EXPECT_NEAR(st.scanOmega2[1], omega2, 1e-9 * omega2);
+  EXPECT_NEAR(st.runTime, runTime2, 1e-9 * runTime2);
+  EXPECT_NEAR(st.timeOffset, std::fabs(7200 - runTime2), 1e-9 * runTime2);
+
+  // Finishing the series: ω² relative to the first scan, the title, the radii
+  // and the series defaults.
   FinishLoading(st);
   EXPECT_DOUBLE_EQ(st.scanOmega2[1], 1.0);
   EXPECT_NEAR(st.scanOmega2[2], 0.25, 1e-15);
