@@ -179,7 +179,7 @@ TEST_F(Limits, ModelCSumsItsComponents) {
 }
 
 // N is C plus a bottom term: with the bottom far away it is C plus the linear
-// term; its partial traces add up to the model.
+// term. The partial traces of N, R and C add up to the model.
 TEST_F(Limits, ModelNIsModelCPlusABottomTermAndPartialTracesAddUp) {
   for (int n : {1, 3}) {
     setModel(st, 'C', n);
