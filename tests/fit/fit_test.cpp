@@ -502,7 +502,7 @@ std::vector<Extended> Reference(const Matrix& a, const std::vector<double>& b) {
   return x;
 }
 
-TEST(NormalSystem, NoVariablesLeaveEverythingAlone) {
+TEST(NormalSystem, NoVariablesLeaveEverythingAloneOneSolvesToBOverA) {
   NormalSystem ns;
   ns.setSize(0);
   ns.cholPacked[1] = 7.0;
@@ -516,12 +516,9 @@ TEST(NormalSystem, NoVariablesLeaveEverythingAlone) {
   ns.stdDevFromFactor(2.0);
   EXPECT_EQ(std::vector<double>({ns.cholPacked[1], ns.solveVec[1], ns.stepVec[1], ns.dampWeight[1]}),
             std::vector<double>({7, 3, 5, 9}));
-}
-
-TEST(NormalSystem, OneVariableSolvesToBOverAWithTheScaledDiagonalInOneToFour) {
+  // One variable solves to b/a with the scaled diagonal in (1, 4].
   for (double a : {1.0, 3.0, 1e-9, 2.5e7, 0.7e-30, 4.0}) {
     const double b = -0.3 * a + 1e-3;
-    NormalSystem ns;
     Load(ns, {{a}}, {b});
     ns.scaleAndDamp();
     EXPECT_GT(ns.cholPacked[1], 1.0) << a;
@@ -531,7 +528,6 @@ TEST(NormalSystem, OneVariableSolvesToBOverAWithTheScaledDiagonalInOneToFour) {
     EXPECT_NEAR(std::ldexp(ns.solveVec[1], ns.scaleExp[1]), b / a, 4 * kEps * std::fabs(b / a)) << a;
   }
   // A diagonal of 1e-120 gets the fixed scale 1e50, not 1/√1e-120 = 1e60.
-  NormalSystem ns;
   Load(ns, {{1e-120}}, {0.0});
   ns.scaleAndDamp();
   int e = 0;
@@ -539,7 +535,7 @@ TEST(NormalSystem, OneVariableSolvesToBOverAWithTheScaledDiagonalInOneToFour) {
   EXPECT_EQ(ns.scaleExp[1], e);
 }
 
-TEST(NormalSystem, RefinementOfAnExactSolutionChangesNothing) {
+TEST(NormalSystem, RefinementLeavesAnExactSolutionAndIteratesDampingTowardsTheUndamped) {
   // A = [[4, 2], [2, 3]], z = (1, −2): B = A·z = (0, −4), all exact in binary.
   NormalSystem ns;
   Load(ns, {{4, 2}, {2, 3}}, {0, -4}, 0.5);
@@ -553,9 +549,7 @@ TEST(NormalSystem, RefinementOfAnExactSolutionChangesNothing) {
   ns.solvePacked();
   EXPECT_EQ(ns.stepVec[1] + std::ldexp(ns.solveVec[1], ns.scaleExp[1]), 1.0);
   EXPECT_EQ(ns.stepVec[2] + std::ldexp(ns.solveVec[2], ns.scaleExp[2]), -2.0);
-}
 
-TEST(NormalSystem, RefinementIsIteratedDampingTowardsTheUndampedSolution) {
   // A = [[3, 1], [1, 2]], B = (1, 1), λ = 4: z_0 = (A + λI)⁻¹B and
   // z_(k+1) = z_k + (A + λI)⁻¹(B − A·z_k), towards the undamped (0.2, 0.4).
   auto dampedSolve = [](double b1, double b2) {  // [[7, 1], [1, 6]]⁻¹ by Cramer's rule, det 41
@@ -563,7 +557,6 @@ TEST(NormalSystem, RefinementIsIteratedDampingTowardsTheUndampedSolution) {
   };
   std::vector<double> z = dampedSolve(1, 1);
   const double error0 = std::hypot(z[0] - 0.2, z[1] - 0.4);
-  NormalSystem ns;
   Load(ns, {{3, 1}, {1, 2}}, {1, 1}, 4.0);
   for (int refinements = 0; refinements <= 2; ++refinements) {
     SolveRefined(ns, refinements);
@@ -575,24 +568,6 @@ TEST(NormalSystem, RefinementIsIteratedDampingTowardsTheUndampedSolution) {
   // Each solve contracts the distance by at most λ/(λ + smallest eigenvalue
   // of A) = 4/(4 + (5 − √5)/2) < 0.75.
   EXPECT_LT(std::hypot(ns.stepVec[1] - 0.2, ns.stepVec[2] - 0.4), 0.75 * 0.75 * error0);
-}
-
-TEST(NormalSystem, StandardDeviationsFromTheFactor) {
-  // The identity factor gives σ times the scale of each variable.
-  NormalSystem ns;
-  ns.setSize(3);
-  for (int i = 1; i <= 3; ++i)
-    for (int j = i; j <= 3; ++j) ns.cholPacked[ns.at(i, j)] = (i == j) ? 1.0 : 0.0;
-  ns.scaleExp = {0, 0, -20, 7};
-  ns.stdDevFromFactor(2.0);
-  EXPECT_EQ(std::vector<double>(ns.stepVec.begin() + 1, ns.stepVec.begin() + 4),
-            std::vector<double>({2.0, 2.0 * std::ldexp(1.0, -20), 2.0 * 128.0}));
-  // A = [[4, 2, 0], [2, 5, 1], [0, 1, 3]]: det = 44, (A⁻¹)_ii = 14/44, 12/44, 16/44.
-  Load(ns, {{4, 2, 0}, {2, 5, 1}, {0, 1, 3}}, {0, 0, 0});
-  ns.scaleAndDamp();
-  ns.factorPacked();
-  ns.stdDevFromFactor(3.0);
-  for (int i = 1; i <= 3; ++i) EXPECT_NEAR(ns.stepVec[i], 3.0 * std::sqrt((i == 1 ? 14 : i == 2 ? 12 : 16) / 44.0), 1e-14);
 }
 
 TEST(NormalSystem, ZeroAndNegativePivotsGiveFiniteResults) {

@@ -153,6 +153,7 @@ std::unique_ptr<AnalysisState> LoadFiles(const std::string& start, char generati
 // within their relative tolerances, and σ after the fit.
 void ExpectRecovered(const AnalysisState& st, int k, double s, double sTol, int d, double D,
                      double dTol, double sigma, double sigmaTol) {
+  SCOPED_TRACE(std::string("model ") + st.modelLetter + ", slot " + std::to_string(k));
   EXPECT_NEAR(st.param[k] * 1e13 / st.omega2First / s, 1.0, sTol);
   if (d > 0) {
     EXPECT_NEAR(st.param[d] / D, 1.0, dTol);
@@ -161,15 +162,20 @@ void ExpectRecovered(const AnalysisState& st, int k, double s, double sTol, int 
   EXPECT_TRUE(st.fitDone);
 }
 
-TEST(Recovery, OneSpeciesWithModelC) {
+// One species with model C, and with model N over the whole cell; two species
+// with model C from start values as picked in the viewer (15 % off).
+TEST(Recovery, OneSpeciesWithModelsCAndNTwoSpeciesWithModelC) {
   auto st = FitSimulated(Series{}, 'C', 1);
   ExpectRecovered(*st, 2, 4.4, 0.005, 5, 6e-7, 0.03, 0.004, 0.0004);
-}
-
-TEST(Recovery, OneSpeciesWithModelNOverTheWholeCell) {
-  auto st = FitSimulated(Series{.scans = 30, .interval = 600, .rLast = 7.15}, 'N', 1);
+  st = FitSimulated(Series{.scans = 30, .interval = 600, .rLast = 7.15}, 'N', 1);
   ExpectRecovered(*st, 2, 4.4, 0.005, 7, 6e-7, 0.03, 0.004, 0.0004);
   EXPECT_NEAR(st->param[5], 7.2, 0.02);  // bottom radius [cm]
+  const Series two{.run = {.components = {{3.0, 7e-7, 0.4}, {9.0, 4e-7, 0.4}}}, .scans = 30,
+                   .interval = 300};
+  const PerParam<double> start = {0, 0.35, 3.4 * kUnit, 0, 5.99, 6e-7, 0.45, 7.8 * kUnit, 5e-7};
+  st = FitSimulated(two, 'C', 2, &start);
+  ExpectRecovered(*st, 2, 3.0, 0.02, 0, 0, 0, 0.004, 0.0005);
+  ExpectRecovered(*st, 7, 9.0, 0.02, 0, 0, 0, 0.004, 0.0005);
 }
 
 // The optics saturate near the bottom: the pile-up of a 1.0 OD solute reads
@@ -193,16 +199,6 @@ TEST(Recovery, ModelNWithTheBottomPileUpClippedTakesTheProposedMaximalAbsorbance
   st->dampQ = 1;
   runFit(*st);
   ExpectRecovered(*st, 2, 4.4, 0.005, 7, 6e-7, 0.02, 0.004, 0.0004);
-}
-
-TEST(Recovery, TwoSpeciesWithModelC) {
-  const Series series{.run = {.components = {{3.0, 7e-7, 0.4}, {9.0, 4e-7, 0.4}}}, .scans = 30,
-                      .interval = 300};
-  // Start values as picked in the viewer: 15 % off.
-  const PerParam<double> start = {0, 0.35, 3.4 * kUnit, 0, 5.99, 6e-7, 0.45, 7.8 * kUnit, 5e-7};
-  auto st = FitSimulated(series, 'C', 2, &start);
-  ExpectRecovered(*st, 2, 3.0, 0.02, 0, 0, 0, 0.004, 0.0005);
-  ExpectRecovered(*st, 7, 9.0, 0.02, 0, 0, 0, 0.004, 0.0005);
 }
 
 // Model S (a synthetic-boundary solution) on a sector-cell run, from the
