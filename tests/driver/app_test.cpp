@@ -173,9 +173,14 @@ class Session : public Analysis {
 // The absorbance run (simulated: 0.6 OD at 4.4 S, D = 6.0179e-7 cm²/s and
 // 0.2 OD at 6.8 S, D = 4.6502e-7 cm²/s; meniscus 6.05 cm, base line 0.01 OD,
 // noise 0.004 OD): loaded simultaneously, range picked, first 0 iterations,
-// then (W) two species marked in the viewer and fitted; then (N) a new
-// loading of every tenth file one by one. Every picture saved as PNG.
-TEST_F(Session, AbsorbanceRunZeroIterationsTwoSpeciesThenOneByOne) {
+// then (W) two species marked in the viewer and fitted with model C, a text
+// placed in its graph, option Z twice (the data with fit, residuals and the
+// text, then residual panels appended to the same file); then (N) a new loading
+// of every tenth file one by one; then (N) a new analysis of the whole run with
+// its distribution g(s*), plotted onto the end of the file, which svfit-plot
+// draws as a three-page PDF. Every picture saved as PNG.
+TEST_F(Session, AbsorbanceRunZeroIterationsTwoSpeciesPlotsOneByOneAndADistribution) {
+  const std::string frameParts = "YYYY\nYYY\n";  // frame, ticks, numbers, legends
   const std::string input =
       std::string("\r\n\r\n\r\nx\r\ns\r\n\n")      // run options: CR LF answers, x refused
       + kSample + "/abs\n2\n\n\n\nE" + kPick      // cell 2, defaults
@@ -184,9 +189,21 @@ TEST_F(Session, AbsorbanceRunZeroIterationsTwoSpeciesThenOneByOne) {
       + "CGFL" + "R" + "\x1b"                      // no fit: nothing, then the data again
       + "W" + "\n\n\n\n\n" + "N" + "C"             // iterations .. viscosity, no RI, model C
       + Right(490) + "1" + Right(165) + "2" + "\n" + "\n\n" + "0\n"  // S1, S2; psv; none fixed
-      + Results(4) + "NF" + "\r\r\rO\r\r" + kSample + "/abs\n2\n\n10\n\n" + kPick  // marks kept
-      + "\r\r" + "E" + "\n\nN\n\n0\n\x1b" + "EF";
-  const std::string& t = Analyse(input, "--png png");
+      + "\x1b" + "\n\n\n\n" + " " + "\n"  // fit, constants, report
+      + "\n\x16Peak A\n\n\x1b"              // graph: a text placed with Ctrl-V
+      // Data, fitted curves, the residual band and the text into plots/run.HGL
+      // (the directory is created after asking).
+      + "Z" "N" "NNCYCD" "\n\n\n" "NL" "\n\n" "plots\n" "Y" "run\n" "\n\n" "N" "\n" "NY" "Y" +
+      frameParts + "Y"
+      // Residual panels, medium resolution, appended to the same file, without the text.
+      + "Z" "N" "YMS" "\n\n\n" "NL" "Y" "N" + frameParts + "Y"
+      + "NF" + "\r\r\rO\r\r" + kSample + "/abs\n2\n\n10\n\n" + kPick  // marks kept
+      + "\r\r" + "E" + "\n\nN\n\n0\n\x1b"
+      // The time-derivative distribution up to scan 12 (middle scan 10), straight
+      // to the menu, plotted onto the end of the same file; the text of the first
+      // analysis is no longer offered.
+      + "NF" + kLoadAbs + "\n\nYR\r12\nT\r\rY" + "Z" "N" "NY" "NL" "Y" + frameParts + "Y" + "EF";
+  const std::string& t = Analyse(input, "--png png", 120);
   EXPECT_EQ(run.err, "");
   EXPECT_EQ(t.substr(0, t.find("device")), kGen + "N\n" + kInterp + "N\n" + kConc3000 + "N\n" +
                                                kLoad + "\n" + kLoad + "\n" + kLoad + "S\n" +
@@ -243,7 +260,7 @@ TEST_F(Session, AbsorbanceRunZeroIterationsTwoSpeciesThenOneByOne) {
 
   // One by one after the restart: files 1, 11 and 21, each picked (the
   // first) or with the kept marks, each with its count.
-  const std::string again = t.substr(t.find(kRestart) + kRestart.size());
+  const std::string again = Between(t, kRestart, kRestart).substr(kRestart.size());
   EXPECT_EQ(again.substr(0, again.find(kSeries)), kGen + "N\n" + kInterp + "N\n" + kConc3000 +
                                                       "N\n" + kLoad + "O\n" + kOutlier + "Y\n" +
                                                       kBottom + "N\n");
@@ -253,14 +270,39 @@ TEST_F(Session, AbsorbanceRunZeroIterationsTwoSpeciesThenOneByOne) {
   EXPECT_TRUE(Has(again, "Name des  3.  data files   : " + kSample + "/abs/00021.RA2\n"));
   EXPECT_TRUE(Has(t, kFinish));
 
-  // Pictures: loading 2, no fit 2, marks 2, fit and graph 2, one by one 6 and 1.
-  EXPECT_EQ(std::distance(fs::directory_iterator(run.dir / "png"), {}), 15);
-  for (int k = 1; k <= 15; ++k) {
-    char name[32];
-    std::snprintf(name, sizeof name, "graph-%03d.png", k);
-    EXPECT_EQ(run.Read("png/" + std::string(name)).substr(0, 8), "\x89PNG\r\n\x1a\n") << name;
-    EXPECT_TRUE(Has(t, "[graph " + std::to_string(k) + ": png/" + name + "]\n"));
+  // Pictures up to the second restart: loading 2, no fit 2, marks 2, fit and
+  // graph 2, the graph again and with its text 2, one by one 6 and 1; after it
+  // 6 more, and the three plots. Each a PNG file named in the transcript.
+  const auto second = t.find(kRestart, t.find(kRestart) + 1);
+  EXPECT_LT(t.find("[graph 17: "), second);
+  EXPECT_GT(t.find("[graph 18: "), second);
+  EXPECT_EQ(std::distance(fs::directory_iterator(run.dir / "png"), {}), 23 + 3);
+  for (const auto& e : fs::directory_iterator(run.dir / "png")) {
+    const std::string name = e.path().filename().string(), kind = name.substr(0, name.find('-'));
+    EXPECT_EQ(ReadAll(e.path()).substr(0, 8), "\x89PNG\r\n\x1a\n") << name;
+    EXPECT_TRUE(Has(t, "[" + kind + " " + std::to_string(std::stoi(name.substr(kind.size() + 1))) +
+                           ": png/" + name + "]\n"));
   }
+  // The second plot appended; the text offered before the restart only.
+  EXPECT_TRUE(Has(t, "Shall the new plot file appended to the first plot file  (Y/N)  : Y\n"));
+  EXPECT_EQ(Count(t, "Write additional text on plot    (Y/N) : "), 2);  // not after the restart
+  EXPECT_EQ(Count(t, "Draw Sedimentation distribution   (Y/N) : "), 1);  // with a distribution
+
+  // One header, three plots, the text in the first, the distribution's
+  // middle scan in the last name label, and the reset sequence at the end.
+  const std::string hgl = run.Read("plots/run.HGL");
+  EXPECT_EQ(hgl.rfind("IN;DT\x03;DF;VS1;", 0), 0u);
+  EXPECT_EQ(Count(hgl, "IN;"), 1);
+  EXPECT_EQ(Count(hgl, "VS1;"), 3);
+  EXPECT_EQ(Count(hgl, "SP;DF;"), 3);
+  EXPECT_EQ(Count(hgl, "LBPeak A\x03"), 1);
+  EXPECT_TRUE(hgl.ends_with(" run      10\x03;PU;PA0,0;SP0;\nSP;DF;\n\x1b%0A\x1b" "E"));
+  const std::string draw = "cd '" + run.dir.string() + "' && '" SVFIT_BINARY_DIR
+                           "/tools/plot/svfit-plot' plots/run.HGL -o run.pdf >tool 2>&1";
+  EXPECT_EQ(std::system(draw.c_str()), 0) << run.Read("tool");
+  EXPECT_EQ(run.Read("tool"), "run.pdf\n");  // no instruction unknown to the renderer
+  const std::string pdf = run.Read("run.pdf");
+  EXPECT_EQ(Count(pdf, "/Type /Page") - Count(pdf, "/Type /Pages"), 3);
 }
 
 // The absorbance run fitted with model N from two marked species, then (W)
@@ -500,54 +542,6 @@ TEST_F(Session, DistributionThenModelCFromItsPeaksThenTheSedfitFiles) {
   EXPECT_EQ(run.Read("blocked/notes.txt"), "mine");
   EXPECT_NE(run.Read("blocked/00001.ra0"), "old");  // overwritten
   for (const auto& [path, text] : before) EXPECT_EQ(ReadAll(path), text) << path;  // unchanged
-}
-
-// Plot files: the sample run fitted with model C, a text placed in its graph,
-// option Z twice (the data with fit, residuals and the text, then residual
-// panels appended to the same file); a new analysis of the same run with its
-// distribution g(s*), plotted onto the end of the file. svfit-plot draws the
-// file as a three-page PDF.
-TEST_F(Session, FitThenTwoPlotsInOneFileThenTheDistributionOfANewAnalysis) {
-  const std::string frameParts = "YYYY\nYYY\n";  // frame, ticks, numbers, legends
-  const std::string& out = Analyse(
-      kLoadAbs + "\n\nN"                                            // all sets; no distribution
-      + "\n\n\n\n\n\n\n" + "N" + "C"                                // set-up, model C
-      + Right(490) + "1" + Right(165) + "2" + "\n" + "\n\n" + "0\n"  // S1, S2; psv; none fixed
-      + "\x1b" + "\n\n\n\n" + " " + "\n"                              // fit, constants, report
-      + "\n\x16Peak A\n\n\x1b"  // graph: a text placed with Ctrl-V
-      // Data, fitted curves, the residual band and the text into plots/run.HGL
-      // (the directory is created after asking).
-      + "Z" "N" "NNCYCD" "\n\n\n" "NL" "\n\n" "plots\n" "Y" "run\n" "\n\n" "N" "\n" "NY" "Y" +
-      frameParts + "Y"
-      // Residual panels, medium resolution, appended to the same file, without the text.
-      + "Z" "N" "YMS" "\n\n\n" "NL" "Y" "N" + frameParts + "Y"
-      // A new analysis: its time-derivative distribution up to scan 12 (middle
-      // scan 10), straight to the menu, plotted onto the end of the same file;
-      // the text of the first analysis is no longer offered.
-      + "NF" + kLoadAbs + "\n\nYR\r12\nT\r\rY" + "Z" "N" "NY" "NL" "Y" + frameParts + "Y" + "EF",
-      "--png png", 120);
-  EXPECT_TRUE(Has(out, "[plot 1: png/plot-001.png]"));
-  EXPECT_TRUE(Has(out, "Shall the new plot file appended to the first plot file  (Y/N)  : Y\n"));
-  EXPECT_EQ(Count(out, "Write additional text on plot    (Y/N) : "), 2);  // not after the restart
-  EXPECT_EQ(Count(out, "Draw Sedimentation distribution   (Y/N) : "), 1);  // with a distribution
-  EXPECT_TRUE(Has(out, "[plot 3: png/plot-003.png]"));
-  EXPECT_EQ(run.Read("png/plot-003.png").substr(1, 3), "PNG");
-
-  // One header, three plots, the text in the first, the distribution's
-  // middle scan in the last name label, and the reset sequence at the end.
-  const std::string hgl = run.Read("plots/run.HGL");
-  EXPECT_EQ(hgl.rfind("IN;DT\x03;DF;VS1;", 0), 0u);
-  EXPECT_EQ(Count(hgl, "IN;"), 1);
-  EXPECT_EQ(Count(hgl, "VS1;"), 3);
-  EXPECT_EQ(Count(hgl, "SP;DF;"), 3);
-  EXPECT_EQ(Count(hgl, "LBPeak A\x03"), 1);
-  EXPECT_TRUE(hgl.ends_with(" run      10\x03;PU;PA0,0;SP0;\nSP;DF;\n\x1b%0A\x1b" "E"));
-  const std::string draw = "cd '" + run.dir.string() + "' && '" SVFIT_BINARY_DIR
-                           "/tools/plot/svfit-plot' plots/run.HGL -o run.pdf >tool 2>&1";
-  EXPECT_EQ(std::system(draw.c_str()), 0) << run.Read("tool");
-  EXPECT_EQ(run.Read("tool"), "run.pdf\n");  // no instruction unknown to the renderer
-  const std::string pdf = run.Read("run.pdf");
-  EXPECT_EQ(Count(pdf, "/Type /Page") - Count(pdf, "/Type /Pages"), 3);
 }
 
 // The real IgG interference run (cell 1, 226 scans; 6.61 S and rmsd 0.0030
