@@ -125,7 +125,7 @@ TEST(CrtKeys, SixteenthKeyBeepsAndKeysAreLostUntilTheQueueIsEmpty) {
   EXPECT_EQ(ReadKey(), 59);
 }
 
-TEST(CrtKeys, F1FromTheKeyScriptIsZeroThen59AndKeyPressedDoesNotReadAhead) {
+TEST(CrtKeys, F1FromTheScriptIsZeroThen59KeyPressedDoesNotReadAheadMouseStateIsClamped) {
   StartTestConsole(std::string("\0;xy", 4));
   EXPECT_FALSE(KeyPressed());
   EXPECT_EQ(ReadKey(), 0);
@@ -137,9 +137,7 @@ TEST(CrtKeys, F1FromTheKeyScriptIsZeroThen59AndKeyPressedDoesNotReadAhead) {
   EXPECT_EQ(ReadKey(), 'x');
   EXPECT_EQ(ReadKey(), 'y');
   EXPECT_THROW(ReadKey(), InputEnded);
-}
-
-TEST(CrtKeys, MouseStateIsClampedAndKeysLeaveTheShiftState) {
+  // The mouse state is clamped; keys leave the shift state.
   StartTestConsole("a");
   PostMouse(20000, -20000, 3, true);
   EXPECT_EQ(std::tuple(MouseX(), MouseY(), MouseButtons()), std::tuple(10000, -10000, 3));
@@ -189,7 +187,7 @@ TEST(CrtReadLine, BufferOf128TakesAt126CharactersBackspaceSparesThePromptCtrlZIs
 
 // ---- Transcript --------------------------------------------------------------------
 
-TEST(CrtTranscript, TextAppearsAsWrittenWrapsAndAnnouncementsStandAlone) {
+TEST(CrtTranscript, TextAppearsAsWrittenWrapsAnnouncementsStandAloneRowsAreWrittenAgain) {
   StartTestConsole("");
   WriteLn("s in \xB5m");  // Latin-1 becomes UTF-8, control bytes their pictures
   Write("x\x01");
@@ -204,11 +202,8 @@ TEST(CrtTranscript, TextAppearsAsWrittenWrapsAndAnnouncementsStandAlone) {
   WriteLn("top");
   EXPECT_EQ(TestTranscript(), "s in \xC2\xB5m\nx\xE2\x90\x81\n\n" + std::string(80, 'w') +
                                   "\n\nhalf\n[graph 1]\nhalfrest\ntop\n");
-}
-
-// A default written back into the answered row, and a prompt written again in
-// place: the transcripts of the question forms (prompt_test).
-TEST(CrtTranscript, RowsWrittenAgainInPlace) {
+  // A default written back into the answered row, and a prompt written again in
+  // place: the transcripts of the question forms (below).
   // Backspace shows the row as it now stands at the next key read.
   StartTestConsole("ab\bc\r");
   Write("> ");
@@ -310,7 +305,7 @@ int AskGeneration() {
 
 // ---- Single key ------------------------------------------------------------------
 
-TEST(AskKey, RefusedKeysWriteThePromptAgainOnTheSameRow) {
+TEST(AskKey, RefusedKeysWriteThePromptAgainEnterAndAliasesEchoTheirMeaningColumnColour) {
   StartTestConsole(std::string("xZ\0H", 4) + "i");
   EXPECT_EQ(AskGeneration(), 'I');
   EXPECT_EQ(ScreenRow(1), Pad(std::string(kGeneration) + "I"));
@@ -318,9 +313,7 @@ TEST(AskKey, RefusedKeysWriteThePromptAgainOnTheSameRow) {
   EXPECT_EQ(std::pair(CursorColumn(), CursorRow()), std::pair(1, 2));
   const std::string p(kGeneration);
   EXPECT_EQ(TestTranscript(), p + "\n" + p + "\n" + p + "\n" + p + "I\n");
-}
-
-TEST(AskKey, EnterAndAliasesEchoTheirMeaningAndEchoColumnAndColour) {
+  // Enter and the aliases echo their meaning.
   StartTestConsole("\raq");
   EXPECT_EQ(AskGeneration(), 'N');
   EXPECT_EQ(AskGeneration(), 'O');
@@ -379,7 +372,7 @@ TEST(AskNumber, EmptyAnswerWritesTheDefaultAtItsColumnInTheAnsweredRow) {
   EXPECT_EQ(ScreenRow(25), Pad(""));
 }
 
-TEST(AskNumber, FirstCharacterRulesAndDefaultForms) {
+TEST(AskNumber, FirstCharacterRulesDefaultFormsAndTextThatIsNoNumber) {
   // ".73" and "1.2" are refused as partial specific volumes, "0.5" as a radius.
   StartTestConsole(".73\r1.2\r0.73\r0.5\r6.95\r");
   const NumberAnswer a = AskNumber({.prompt = "psv :  ", .defaultValue = 0.736, .defaultColumn = 8,
@@ -399,22 +392,20 @@ TEST(AskNumber, FirstCharacterRulesAndDefaultForms) {
              .first = FirstChar::kOneToNine, .defaultWidth = 8, .defaultDecimals = 4});
   EXPECT_EQ(ScreenRow(1), Pad("psv :  0.736"));
   EXPECT_EQ(ScreenRow(2), Pad("radius :    6.5000"));
-}
-
-TEST(AskNumber, TextThatIsNoNumberIsAskedAgainOnTheRowsItSpilledInto) {
+  // Text that is no number is asked again on the rows it spilled into.
   // "2o0" is no number, "12.5" no whole number, " 7" starts with a blank,
   // "-3" with a sign, 30 is too large, 100 letters spill into the next row.
   StartTestConsole("2o0\r12.5\r 7\r-3\r30\r" + std::string(100, 'x') + "\r7\r");
-  const NumberAnswer a = AskNumber({.prompt = "n :  ", .integer = true,
+  const NumberAnswer n = AskNumber({.prompt = "n :  ", .integer = true,
                                     .valid = [](double v) { return v <= 20; }});
-  EXPECT_EQ(a.asInt(), 7) << TestTranscript();
+  EXPECT_EQ(n.asInt(), 7) << TestTranscript();
   EXPECT_EQ(ScreenRow(1), Pad("n :  7"));
   EXPECT_EQ(ScreenRow(2), Pad(""));
 }
 
 // ---- Number lists and ranges ------------------------------------------------------------
 
-TEST(ScanNumberList, RunsOfCodes43To69AreNumbersAndShortHyphenatedPairsRanges) {
+TEST(NumberList, RunsOfCodes43To69AreNumbersShortHyphenatedPairsRangesEmptyLinesAskAgain) {
   // Text, numbers expected, ranges recognised; then the result: ok, a range, the numbers.
   struct Case { const char* text; int expected; bool ranges, ok, isRange; std::vector<double> v; };
   const Case cases[] = {
@@ -434,9 +425,7 @@ TEST(ScanNumberList, RunsOfCodes43To69AreNumbersAndShortHyphenatedPairsRanges) {
     EXPECT_EQ(r.isRange, c.isRange) << c.text;
     if (c.ok) { EXPECT_EQ(r.values, c.v) << c.text; }
   }
-}
-
-TEST(AskNumberList, EmptyLineIsReadAgainUnlessAllowed) {
+  // Asked: an empty line is read again unless allowed.
   StartTestConsole("\r1/2\r4 9\r\r2-9\r");
   EXPECT_EQ(AskNumberList("which :  ", 10).values, (std::vector<double>{4, 9}));
   EXPECT_EQ(ScreenRow(1), Pad("which :  4 9"));
@@ -454,7 +443,7 @@ constexpr char kLeft[] = {0, 75, 0};
 constexpr char kRight[] = {0, 77, 0};
 std::string K(const char* two) { return std::string(two, 2); }
 
-TEST(EditLine, InsertMoveDeleteAndClear) {
+TEST(EditLine, InsertMoveDeleteClearAtMost72CharactersTheCursorLeftOfColumn80) {
   StartTestConsole(K(kHome) + "x" + K(kEnd) + "\b" + K(kLeft) + K(kLeft) + "-" + K(kRight) +
                    K(kRight) + K(kRight) + "!\r");
   Write("t: ");
@@ -466,9 +455,6 @@ TEST(EditLine, InsertMoveDeleteAndClear) {
   EXPECT_EQ(EditLine("old text"), "new");
   EXPECT_EQ(ScreenRow(1), Pad("new"));
   EXPECT_EQ(TestTranscript(), "old text\nnew\n");
-}
-
-TEST(EditLine, AtMost72CharactersAndTheCursorStaysLeftOfColumn80) {
   StartTestConsole(std::string(80, 'k') + "\r" + std::string(100, 'q') + "\r");
   EXPECT_EQ(EditLine("").size(), 72u);
   EXPECT_EQ(ReadAnswer(), std::string(72, 'q'));

@@ -70,7 +70,7 @@ TEST(RunOptions, AnswersSetTheStateAndDecideWhichQuestionsFollow) {
   EXPECT_TRUE(st->contourSubtraction && !st->loadOneByOne);
 }
 
-TEST(OptionMenu, SedfitLineOnlyForModelsNMAndC) {
+TEST(OptionMenu, SedfitLineOnlyForModelsNMAndCDisplayLettersResetTheFlagsButPAdds) {
   for (char m : std::string("NMCHPSROD")) {
     AnalysisState st;
     st.modelLetter = m;
@@ -80,9 +80,7 @@ TEST(OptionMenu, SedfitLineOnlyForModelsNMAndC) {
     EXPECT_EQ(console::ScreenRow(18).substr(0, 2), sedfit ? "U=" : "Z=") << m;
     EXPECT_TRUE(sedfit || RouteOption(st, 'U').step == Step::kMenu) << m;
   }
-}
-
-TEST(OptionRouting, DisplayLettersStartFromTheDefaultsButPAddsToTheCurrentFlags) {
+  // The display letters start from the default flags, but P adds to the current ones.
   AnalysisState st;
   st.fitDone = true;
   st.modelLetter = 'R';
