@@ -2,8 +2,8 @@
 // models: damping and undo rules, cut-backs by model family, noise
 // elimination, statistics, continuation and threads; and its packed normal
 // equations: edge cases of scaling, factoring and refinement, standard
-// deviations, degenerate pivots, agreement with a straightforward solver on
-// random systems, and the polynomial window fit.
+// deviations, degenerate pivots, random systems solved to the exact solution,
+// and the polynomial window fit.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -479,29 +479,6 @@ void SolveRefined(NormalSystem& ns, int refinements) {
   }
 }
 
-// Gauss-Jordan elimination with partial pivoting in extended precision.
-std::vector<Extended> Reference(const Matrix& a, const std::vector<double>& b) {
-  const std::size_t n = b.size();
-  std::vector<std::vector<Extended>> m(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    m[i].assign(a[i].begin(), a[i].end());
-    m[i].push_back(b[i]);
-  }
-  for (std::size_t c = 0; c < n; ++c) {
-    std::size_t p = c;
-    for (std::size_t r = c + 1; r < n; ++r)
-      if (std::fabs(m[r][c]) > std::fabs(m[p][c])) p = r;
-    std::swap(m[p], m[c]);
-    for (std::size_t r = 0; r < n; ++r) {
-      const Extended f = r == c ? 0 : m[r][c] / m[c][c];
-      for (std::size_t k = c; k <= n; ++k) m[r][k] -= f * m[c][k];
-    }
-  }
-  std::vector<Extended> x(n);
-  for (std::size_t i = 0; i < n; ++i) x[i] = m[i][n] / m[i][i];
-  return x;
-}
-
 TEST(NormalSystem, NoVariablesLeaveEverythingAloneOneSolvesToBOverA) {
   NormalSystem ns;
   ns.setSize(0);
@@ -588,7 +565,7 @@ TEST(NormalSystem, ZeroAndNegativePivotsGiveFiniteResults) {
   }
 }
 
-TEST(NormalSystem, RandomSystemsAgreeWithEliminationForOneToSixteenVariables) {
+TEST(NormalSystem, RandomSystemsOfOneToSixteenVariablesGiveTheExactSolution) {
   std::mt19937_64 rng(20240611);
   std::uniform_real_distribution<double> u(-1.0, 1.0);
   std::uniform_int_distribution<int> magnitude(-8, 8);
@@ -616,15 +593,12 @@ TEST(NormalSystem, RandomSystemsAgreeWithEliminationForOneToSixteenVariables) {
       Load(ns, a, b);
       SolveRefined(ns, 2);
       // Compared in the unit variables, where all components have unit size.
-      const std::vector<Extended> ref = Reference(a, b);
-      double err = 0, errRef = 0, size = 0;
+      double err = 0, size = 0;
       for (int i = 0; i < n; ++i) {
         err += std::pow((ns.stepVec[i + 1] - x[i]) * unit[i], 2);
-        errRef += std::pow(static_cast<double>((ns.stepVec[i + 1] - ref[i]) * unit[i]), 2);
         size += std::pow(x[i] * unit[i], 2);
       }
-      EXPECT_LT(std::sqrt(err / size), 10 * kEps) << "n=" << n << ": against the exact solution";
-      EXPECT_LT(std::sqrt(errRef / size), 10 * kEps) << "n=" << n << ": against elimination";
+      EXPECT_LT(std::sqrt(err / size), 10 * kEps) << "n=" << n;
     }
   }
 }
