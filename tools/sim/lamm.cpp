@@ -135,11 +135,6 @@ double diffusionFromMolarMass(double s, double molarMass, double vbar, double rh
          (molarMass * (1 - vbar * rho));
 }
 
-double molarMassFromDiffusion(double s, double D, double vbar, double rho,
-                              double temperatureC) {
-  return s * kSvedberg * kGasConstant * (temperatureC + kKelvin) / (D * (1 - vbar * rho));
-}
-
 Profiles solveLamm(const Experiment& run, std::span<const double> times,
                    std::span<const double> radii, double secondsPerCm, double tolerance) {
   checkRun(run, times, radii, secondsPerCm, tolerance);

@@ -54,11 +54,9 @@ double omega2FromRpm(double rpm);
 // ω_f²·(t − 2·t_a/3) after it.
 double omega2tIntegral(const Experiment& run, double t);
 
-// Svedberg equation M = s·R·T / (D·(1 − v̄·ρ)), solved for D [cm²/s] or M [g/mol].
+// Svedberg equation M = s·R·T / (D·(1 − v̄·ρ)), solved for D [cm²/s].
 // s [S], M [g/mol], vbar [ml/g], rho [g/ml], temperature [°C].
 double diffusionFromMolarMass(double s, double molarMass, double vbar, double rho,
-                              double temperatureC);
-double molarMassFromDiffusion(double s, double D, double vbar, double rho,
                               double temperatureC);
 
 // Concentration profiles of `run` at the elapsed times `times` [s] (counted
