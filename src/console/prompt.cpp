@@ -220,6 +220,10 @@ NumberList ScanNumberList(std::string_view line, int maxCount, bool ranges) {
     r.values.push_back(v);
     i = j;
   }
+  for (; i < s.size(); ++i) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    if (c >= 43 && c <= 69) r.more = true;
+  }
   if (r.isRange && r.values.size() < 2) r.ok = false;
   return r;
 }

@@ -112,6 +112,7 @@ struct NumberList {
   std::vector<double> values;
   bool isRange = false;  // "n-m": values[0] = n, values[1] = m
   bool ok = true;        // every number converted (and a range has both ends)
+  bool more = false;     // numbers beyond the count read were left on the line
 };
 // Scans a line left to right: every run of characters with codes 43..69
 // (+ , - . / 0..9 : ; < = > ? @ A..E) is one number, every other character

@@ -50,10 +50,13 @@ void UsedSetsChanged(AnalysisState& st) {
 // The positions an answer to A names, ascending and each once: a range n-m
 // clamped to seqFirst..seqLast and expanded, or single numbers rounded. Empty
 // when a number lies outside seqFirst..seqLast, when the range misses it
-// altogether, or when every used set would go (the answer is asked again).
+// altogether, has an end below 1 ("2--5") or more numbers after it ("4-6 9",
+// of which only the range would be read), or when every used set would go
+// (the answer is asked again).
 std::vector<int> PositionsToOmit(const AnalysisState& st, const console::NumberList& list) {
   std::vector<int> pos;
   if (list.isRange) {
+    if (list.more || list.values[0] < 1 || list.values[1] < 1) return {};
     long lo = std::lround(list.values[0]), hi = std::lround(list.values[1]);
     if (lo > hi) std::swap(lo, hi);
     for (long p = std::max<long>(lo, st.seqFirst); p <= std::min<long>(hi, st.seqLast); ++p)

@@ -203,8 +203,14 @@ bool RunFit(AnalysisState& st) {
   return g_fitUnwritten;
 }
 
+void NoteRestoredSets(const AnalysisState& st) {
+  if (st.restoredAfterFit)
+    console::WriteLn("note: this fit was made before O restored the data sets; F or W fits them");
+}
+
 void ShowResults(AnalysisState& st) {
   console::ClearScreen();
+  NoteRestoredSets(st);
   AskPostFitConstants(st);
   // Archibald masses refer to one sedimenting component.
   if (st.componentCount < 2) {

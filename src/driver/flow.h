@@ -62,6 +62,9 @@ bool OmitDataSets(AnalysisState& st);    // A; false: empty answer, back to the 
 void ChooseStartSet(AnalysisState& st);  // S
 void ChooseLastSet(AnalysisState& st);   // H
 void RestoreDataSets(AnalysisState& st); // O
+// After O the report, the print-out and the export still show the last fit,
+// made on other data sets than those now restored: a console note says so.
+void NoteRestoredSets(const AnalysisState& st);
 void NewNearBottomRadius(AnalysisState& st);  // K
 void NewStartRadius(AnalysisState& st);  // M
 void ProposeMaxAbsorbance(AnalysisState& st); // L

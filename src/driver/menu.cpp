@@ -89,6 +89,7 @@ Route OptionA(AnalysisState& st) {
 
 Route OptionO(AnalysisState& st) {
   RestoreDataSets(st);
+  if (FitMade(st)) st.restoredAfterFit = true;
   return To(Step::kMenu);
 }
 
@@ -152,6 +153,7 @@ Route OptionN(AnalysisState& st) {
 
 Route OptionU(AnalysisState& st) {
   if (!SedfitModel(st.modelLetter)) return To(Step::kMenu);  // not offered for this model
+  NoteRestoredSets(st);
   WriteSedfitFiles(st);
   return To(Step::kMenu);
 }
@@ -163,6 +165,7 @@ Route OptionZ(AnalysisState& st) {
 
 Route OptionD(AnalysisState& st) {
   // The key read after "data send off" is tried as U and Z only.
+  NoteRestoredSets(st);
   const int next = PrintReport(st);
   const int key = (next >= 'a' && next <= 'z') ? next - 'a' + 'A' : next;
   if (key == 'U') return OptionU(st);

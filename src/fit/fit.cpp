@@ -434,6 +434,7 @@ void runFit(AnalysisState& st, const FitObserver& observer) {
   NormalSystem& ns = mem.ns;
   const int n = st.freeCount;
   st.fitDone = false;
+  st.restoredAfterFit = false;
   computeFitTotals(st);
   const double ssTolerance = 1e-7 * st.sumSqData;
   const models::ModelInfo& model = models::modelInfo(st.modelLetter);

@@ -69,6 +69,7 @@ void AnalysisState::resetForAnalysis() {
   displayOffset = 0;
   dataOffset = 0;
   fitDone = false;
+  restoredAfterFit = false;
   secondSpeedFirstScan = 0;
   profile3000Count = 0;  // a 3000 rpm profile belongs to the analysis that read it
   distExists = false;    // so does a distribution

@@ -263,6 +263,7 @@ struct AnalysisState {
   double dampFinal = 0;               // damping at the end of the fit
   double fitSeconds = 0;              // accumulated fit time [s]
   bool fitDone = false;               // at least one iteration ran
+  bool restoredAfterFit = false;      // O since the last fit: its report is of other data sets
   FitOutcome fitOutcome = FitOutcome::kFitted;  // how the last fit ended
   unsigned undeterminedParams = 0;    // bit k set: the last fit could not determine P[k]
   double validityValue = 0;           // bounded-cell validity maximum

@@ -462,7 +462,8 @@ TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
       {block('B'), "Chose last file                              (<= 30) :  10\n"
                    "Chose start file (negativ without suppress)  (<= 10) :  -2\n"
                    "Chose sequence of data files       (each 1. 2. n. )  :  3\n[graph "},
-      {block('R'), "specific density (rho)            (standard)          1.000000  :  "},
+      {block('R'), "note: this fit was made before O restored the data sets; F or W fits them\n"
+                   "specific density (rho)            (standard)          1.000000  :  "},
       {block('W'), "max. number of iterations  (200=default)               :  200\n"},
       // Straight back to the menu:
       {block('N'), "Really new (F)ile loading  (F/N) N\nR"},

@@ -158,11 +158,12 @@ TEST(DataSetEditing, EveryLetterThenRestoreGivesBackTheLoadedSeriesValueByValue)
 }
 
 TEST(DataSetEditing, OrderOfNumbersAllSetsAndRadiiOutsideTheRange) {
-  // "8 5 5" omits sets 5 and 8, whatever the order; every set is refused.
+  // "8 5 5" omits sets 5 and 8, whatever the order; every set, a range with
+  // an end below 1 and a range with more numbers after it are refused.
   // K not above the start radius and M not below the near-bottom radius are
   // refused; a scan that ends before the new start radius keeps its last point.
   auto st = Loaded();
-  console::StartTestConsole("1-10\r8 5 5\r6.01\r7.12\r7.12\r6.305\r" + std::string("100\rN"));
+  console::StartTestConsole("1-10\r2--5\r4-6 9\r8 5 5\r6.01\r7.12\r7.12\r6.305\r" + std::string("100\rN"));
   ASSERT_TRUE(OmitDataSets(*st));
   EXPECT_EQ(Used(*st), (std::vector<int>{1, 2, 3, 4, 6, 7, 9, 10}));
   NewNearBottomRadius(*st);
