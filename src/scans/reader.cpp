@@ -40,11 +40,11 @@ constexpr int kMinPoints = kMinScanPoints;               // fewer points: file s
 constexpr double kEndRadius = 7.25;                      // [cm] beyond it a wild value ends the data
 constexpr double kLowValue = -0.6;                       // [OD or fringes] lowest sound value there
 constexpr double kSameRadius = 1e-6;                     // [cm] closer radii are one radius twice
-constexpr double kNoSignal = 1e-8;                       // absorbance sum at most this: empty file
+constexpr double kNoSignal = 1e-8;  // sum of |absorbance| at most this: an empty file
 constexpr std::size_t kMaxFileBytes = 64u << 20;         // no scan file comes near 64 MB
-constexpr int kHaltCode = 1;                             // exit code after "to much data points !"
+constexpr double kOtherWavelength = 5;  // [nm] wider apart: scans of another setting
 
-enum class FileResult { kAccepted, kSkipped, kDropped, kEndLoading, kTooManyPoints };
+enum class FileResult { kAccepted, kSkipped, kDropped, kEndLoading };
 
 // Working data of one loading run.
 struct Session {
@@ -56,6 +56,7 @@ struct Session {
   bool inSecondSet = false;         // files after "FURTHER FILE NOT FOUND" answered N
   bool secondSetTitlesTaken = false;
   std::string firstLoaded, lastLoaded;  // file names of the first and last scan
+  double firstWavelength = 0;           // [nm] of the first scan loaded
 };
 
 bool Simultaneous(const AnalysisState& st) { return !st.loadOneByOne; }
@@ -142,20 +143,14 @@ void PrintHeaderValues(const AnalysisState& st) {
   console::WriteLn("running time (sec) : " + FormatF(st.runTime, 6, 0));
 }
 
-// A file with more points than a scan can hold stops the program.
-[[noreturn]] void Halt() {
-  console::ClearScreen();
+void Note(const std::string& text) {
   console::SetTextColor(console::kLightMagenta);
-  console::WriteLn("to much data points !");
+  console::WriteLn(text);
   console::SetTextColor(console::kWhite);
-  console::ReadLine();
-  console::ConsoleHalt(kHaltCode);
 }
 
 void NoteUnreadable(const std::string& path, const std::string& why) {
-  console::SetTextColor(console::kLightMagenta);
-  console::WriteLn("file skipped: " + BaseName(path) + " (" + why + ")");
-  console::SetTextColor(console::kWhite);
+  Note("file skipped: " + BaseName(path) + " (" + why + ")");
 }
 
 // Copies points 1..n of the scratch arrays into scan `scan` of the state.
@@ -222,6 +217,12 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
     NoteUnreadable(path, "header unreadable");
     return FileResult::kSkipped;
   }
+  // Every time of the models is ω²t over ω²: a scan without a positive
+  // integral has no place in the run.
+  if (!(header.omega2t > 0)) {
+    NoteUnreadable(path, "omega^2t not above 0");
+    return FileResult::kSkipped;
+  }
   const double omega2 = Omega2(header.rotorSpeed);
   st.cellNumber = head.header[2] - '0';
   st.temperature = header.temperature;
@@ -252,7 +253,10 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
     if ((v < kLowValue || v > st.valueLimit) && r > kEndRadius) break;
     if (r == 0 && v == 0) break;
     if (grid) r = n * st.radialStep + s.gridStart;
-    if (++n > kMaxPoints) return FileResult::kTooManyPoints;
+    if (++n > kMaxPoints) {
+      NoteUnreadable(path, "more than " + std::to_string(kMaxPoints) + " data points");
+      return FileResult::kSkipped;
+    }
     if (r < 0) r = 0;
     if (n > 1 && std::fabs(r - s.radius[static_cast<std::size_t>(n - 1)]) < kSameRadius) {
       NoteUnreadable(path, "line " + std::to_string(cursor.lineNumber()) + " repeats a radius");
@@ -260,7 +264,7 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
     }
     s.radius[static_cast<std::size_t>(n)] = r;
     s.value[static_cast<std::size_t>(n)] = v;
-    sum += v;
+    sum += std::fabs(v);  // a base line below 0 is still a signal
   }
 
   // 6. Too short, or an absorbance scan without signal.
@@ -329,7 +333,17 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
     if (st.interpolate) InterpolateScan(st, scan, step);
   }
 
-  // Accepted.
+  // Accepted. Scans of another wavelength, or taken before the scan loaded
+  // last, are kept (the user chose the files) but named: fitted together
+  // with the others they cannot be described by one model.
+  if (scan == 1) s.firstWavelength = header.wavelength;
+  if (!Interference(st) && std::fabs(header.wavelength - s.firstWavelength) > kOtherWavelength) {
+    Note(BaseName(path) + ": wavelength " + FormatF(header.wavelength, 3, 0) +
+         " nm, the series began at " + FormatF(s.firstWavelength, 3, 0) + " nm");
+  }
+  if (scan > 1 && header.omega2t < st.scanRunTime[scan - 1] * st.scanOmega2[scan - 1]) {
+    Note(BaseName(path) + ": taken before the file loaded before it (its omega^2t is smaller)");
+  }
   st.scanCount = scan;
   st.scanOmega2[scan] = omega2;
   st.scanRunTime[scan] = st.runTime;
@@ -564,14 +578,16 @@ LoadOutcome LoadSeries(AnalysisState& st, const LoadHooks& hooks) {
       continue;
     }
     const FileResult result = LoadFile(st, s, hooks);
-    if (result == FileResult::kTooManyPoints) Halt();
     if (result == FileResult::kEndLoading) break;
     if (result == FileResult::kAccepted && st.use3000) {
       Evaluate3000(st, hooks);
       st.use3000 = false;
       return LoadOutcome::kFile3000Done;
     }
-    if (st.scanCount >= kMaxScans) break;
+    if (st.scanCount >= kMaxScans) {
+      Note(std::to_string(kMaxScans) + " scans loaded, the most a series holds: loading ends here");
+      break;
+    }
     st.currentFileName = NextFileName(st, number);
     if (!Simultaneous(st)) {
       console::WriteLn("Name des " + FormatI(st.scanCount + 1, 2) + ".  data files   : " +

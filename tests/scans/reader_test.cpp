@@ -52,23 +52,21 @@ class Reader : public ::testing::Test {
 
 // ---- Point limits, end and skip conditions ---------------------------------------------
 
-TEST_F(Reader, FullCapacityLoadsAndOnePointMoreHalts) {
+TEST_F(Reader, FullCapacityLoadsAndOnePointMoreIsSkipped) {
   Write("00001.ra2", Flat(kMaxPoints, 5.9, 0.0004));
+  Write("00002.ra2", Flat(kMaxPoints + 1, 5.9, 0.0004));
   ASSERT_EQ(LoadFirst(), LoadOutcome::kLoaded);
+  EXPECT_EQ(st.scanCount, 1);
   EXPECT_EQ(st.scanPointCount[1], 2800);
   EXPECT_NEAR(st.scanRadius[1][2800], 5.9 + 2799 * 0.0004, 1e-9);
-
-  Write("00001.ra2", Flat(kMaxPoints + 1, 5.9, 0.0004));
+  EXPECT_NE(console::TestTranscript().find("file skipped: 00002.ra2 (more than 2800 data points)"),
+            npos);
+  // A series of 701 files: the 700 a series holds, and a note that loading ends.
+  for (std::size_t k = 1; k <= 701; ++k) Write(Name(k), Flat(20));
   NewRun(st, 'R');
-  try {
-    LoadFirst("\r");
-    FAIL() << "no halt";
-  } catch (const console::ConsoleExited& h) {
-    EXPECT_NE(h.code, 0);
-  }
-  // The screen was cleared: the message stands in row 1, in colour 13.
-  EXPECT_EQ(console::ScreenRow(1).substr(0, 21), "to much data points !");
-  EXPECT_EQ(console::ScreenAttribute(1, 1) & 0x0F, console::kLightMagenta);
+  ASSERT_EQ(LoadFirst(""), LoadOutcome::kLoaded);
+  EXPECT_EQ(st.scanCount, 700);
+  EXPECT_NE(console::TestTranscript().find("700 scans loaded, the most a series holds"), npos);
 }
 
 TEST_F(Reader, EndAndSkipConditionsWithinOneSeries) {
@@ -97,22 +95,32 @@ TEST_F(Reader, EndAndSkipConditionsWithinOneSeries) {
       ScanText("no header at all", Flat(30)),                        // skipped
       unreadable,                                                    // skipped with a note
       ScanText("R 2 21.0 40000 0003700 5.7000E10 280 1", Flat(30)),
-      ScanText("R 2 21.0 40000 0003800 5.8000E10 280 1", Flat(31)).substr(0, 1260)};  // cut off
+      ScanText("R 2 21.0 40000 0003800 5.8000E10 280 1", Flat(31)).substr(0, 1260),  // cut off
+      ScanText("R 2 21.0 40000 0003900 0.0000E00 280 1", Flat(30)),  // no ω²t: skipped
+      // A base line below 0: a signal, 30; another wavelength, taken earlier: named, 30.
+      ScanText("R 2 21.0 40000 0003900 5.9000E10 280 1", Flat(30, 6.0, 0.01, -0.2)),
+      ScanText("R 2 21.0 40000 0003900 5.1000E10 230 1", Flat(30))};
   for (std::size_t k = 0; k < std::size(files); ++k) WriteFile(dir.file(Name(k + 1)), files[k]);
   ASSERT_EQ(LoadFirst(), LoadOutcome::kLoaded);
-  EXPECT_EQ(Counts(st), (std::vector<int>{25, 30, 20, 70, 40, 30, 50, 30, 30}));
+  EXPECT_EQ(Counts(st), (std::vector<int>{25, 30, 20, 70, 40, 30, 50, 30, 30, 30, 30}));
   EXPECT_NEAR(st.scanRadius[2][30], 6.29, 1e-9);
   EXPECT_DOUBLE_EQ(st.scanValue[5][31], 3.2);
   EXPECT_EQ(st.scanTitle[8], "R 2 21.0 40000 0003700 5.7000E10 280 1");
   EXPECT_DOUBLE_EQ(st.temperature, 21.0);
+  EXPECT_DOUBLE_EQ(st.scanValue[10][1], -0.2);
   // Every file left out is named, with the reason.
   const std::string t = console::TestTranscript();
-  for (int k : {3, 4, 6, 7, 12, 13, 14, 15})
+  for (int k : {3, 4, 6, 7, 12, 13, 14, 15, 18})
     EXPECT_NE(t.find("file skipped: " + Name(k) + " ("), npos) << k;
   for (const char* note : {"00004.ra2 (fewer than 20 data points)", "00007.ra2 (no signal)",
                            "00014.ra2 (no header line)", "00015.ra2 (line 4 unreadable)"})
     EXPECT_NE(t.find(std::string("file skipped: ") + note), npos) << note;
   EXPECT_NE(t.find("00017.ra2 ends inside a line: that line is left out"), npos);
+  EXPECT_NE(t.find("00018.ra2 (omega^2t not above 0)"), npos);
+  EXPECT_EQ(t.find("00019.ra2:"), npos);
+  EXPECT_NE(t.find("00020.ra2: wavelength 230 nm, the series began at 280 nm\n"
+                   "00020.ra2: taken before the file loaded before it (its omega^2t is smaller)"),
+            npos);
 
   // A series without a usable file says so.
   TempDir empty;
