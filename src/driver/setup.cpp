@@ -114,6 +114,10 @@ void ScanSpeed(AnalysisState& st) {
                               .first = FirstChar::kAny,
                               .defaultWidth = 7,
                               .defaultDecimals = 4,
+                              // 0 (or less) turns the correction off; a speed
+                              // below 0.001 mm/s (hours per cm) or above
+                              // 1000 mm/s is no scanner's and is asked again.
+                              .valid = [](double v) { return v <= 1e-10 || (v >= 1e-3 && v <= 1e3); },
                               .defaultKeys = "YN"});
     if (!a.empty) st.slitTimePerCm = a.value > 1e-10 ? 10.0 / a.value : 0.0;  // [s/cm]
   }

@@ -299,7 +299,7 @@ TEST(SetupDialog, WholeDialogueWithNewStartValuesAndFixedParameters) {
   auto st = LoadedState();
   int estimates = 0;
   StartTestConsole(std::string("\r")  // no new common end radius
-                   + "0.5\r"          // slit speed 0.5 mm/s: 20 s/cm
+                   + "1e-9\r0.5\r"    // slit speed 1e-9 mm/s refused, 0.5 mm/s: 20 s/cm
                    + "\r" + "3\r"     // 200 iterations, damping 3
                    + "0.74\r\r0\r1.1\r"  // psv, density kept, viscosity (0 refused)
                    + "\rJ"            // RI noise: Enter refused, J is yes
