@@ -637,6 +637,10 @@ bool PickAction(Session& v, int key) {
     const std::size_t k = static_cast<std::size_t>(key - '0');
     const double s = SvedbergAt(v, r);
     v.note = RefusedMark(st, k, s);
+    // A peak of the distribution is where g(s*) stands above 0: its height
+    // becomes the component's share of the start concentration.
+    if (v.note.empty() && v.req.distribution && !(v.scale.Value(v.cy) > 0))
+      v.note = "S" + std::to_string(k) + " refused: g(s*) is not above 0 there";
     if (!v.note.empty()) {
       gr::Beep(220, 300);
       return false;

@@ -362,13 +362,13 @@ TEST_F(Viewer, StartValuesCountComponentsAndRefuseASecondMarkAtTheSameS) {
 }
 
 // The distribution display: g(s*) in colour 14 against s*; 1..4 mark s*
-// and g at the crosshair, "=" takes it to s* at the height of g(s*), Escape
-// leaves without marks.
+// and g at the crosshair, "=" takes it to s* at the height of g(s*); a mark
+// where g is not above 0 is refused; Escape leaves without marks.
 TEST_F(Viewer, DistributionPeaksAreMarkedInSvedbergAndEscapeDropsThem) {
   st.distStart = 25, st.distEnd = 400;
   for (int i = 1; i <= 400; ++i)
     st.distS[i] = 0.025 * i, st.distG[i] = 2 * std::exp(-std::pow(0.025 * i - 5, 2));
-  st.distMin = st.distG[25], st.distMax = 2;
+  st.distMin = -0.5, st.distMax = 2;
   scale = DrawDistributionPlot(st);
   EXPECT_EQ(std::pair(scale.xMin, scale.xSpan), std::pair(0.625, 10 - 0.625));  // points 25 .. 400
   EXPECT_EQ(gr::GetPixel(scale.XPixel(5.0), scale.YPixel(2.0)), 14);
@@ -379,6 +379,9 @@ TEST_F(Viewer, DistributionPeaksAreMarkedInSvedbergAndEscapeDropsThem) {
   ASSERT_TRUE(Run("=5\r3" + kFinish, {'B', true, true}));
   EXPECT_DOUBLE_EQ(st.markedS[3], scale.Radius(scale.XPixel(5.0)));
   EXPECT_DOUBLE_EQ(st.markedAmp[3], scale.Value(scale.YPixel(2.0)));
+  ASSERT_TRUE(Run("=7\r" + Press('P', 2000) + "4" + kFinish, {'B', true, true}));
+  EXPECT_EQ(st.markedS[4], 0.0);
+  EXPECT_NE(gr::TestTranscript().find("S4 refused: g(s*) is not above 0 there"), std::string::npos);
   ASSERT_TRUE(Run("1\x1b", {'B', true, true}));
   EXPECT_EQ(st.markedCount + st.markedS[1] + st.markedS[2] + st.markedS[3], 0.0);
 }
