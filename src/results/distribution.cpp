@@ -16,6 +16,10 @@
 // 2i − 1 points around them instead, computed in place from the inside out.
 // The derivative profile is smoothed again with a 103-point kernel (1591 − q²)
 // and running means at both ends. Each kernel reproduces a quadratic exactly.
+// The widths are made for scans every 0.001 cm (or closer). On a coarser grid
+// (absorbance scans every 0.003 cm) every width in points is divided by the
+// grid's spacing in 0.001 cm, so the smoothing spans the same width in cm:
+// counted in points it would reach three times as far and merge species.
 //
 // Invariant: everything happens on a working copy; scanValue is never written.
 #include "results/distribution.h"
@@ -46,6 +50,9 @@ constexpr double kScale = 1e-12;            // scale of the stored g(s*)
 constexpr int kCutRadial = 130;             // m_cut: points left out before the plateau, R
 constexpr int kCutTime = 180;               //        and T (its differences reach further)
 constexpr double kFineGrid = 0.001;         // [cm] the grid the m_cut counts are made for
+// The scans of the range may span at most this share of their mean run time
+// before the console warns that the distribution is smeared.
+constexpr double kMaxSpan = 0.5;
 constexpr double kFilePsv = 0.736;          // psv written with the radial distribution [ml/g]
 
 // A quadratic Savitzky–Golay kernel of half-width h: weight a − q² at
@@ -55,9 +62,22 @@ struct Kernel {
   double a;
   double norm;
 };
-constexpr Kernel kScan53{26, 421, 9911};
-constexpr Kernel kScan27{13, 109, 1305};
-constexpr Kernel kProfile103{51, 1591, 72821};
+constexpr int kScanHalf1 = 26;     // 53 points: a = 421, normaliser 9911
+constexpr int kScanHalf2 = 13;     // 27 points: a = 109, normaliser 1305
+constexpr int kProfileHalf = 51;   // 103 points: a = 1591, normaliser 72821
+
+// Half-width h (made for the 0.001 cm grid) on a grid `grid` times coarser:
+// the same width in cm, at least 2 points.
+int ScaledHalf(int h, double grid) {
+  return grid > 1 ? std::max(2, static_cast<int>(std::lround(h / grid))) : h;
+}
+
+Kernel MakeKernel(int h) {
+  const double a = (3.0 * h * h + 3.0 * h - 1) / 5;
+  double norm = 0;
+  for (int q = -h; q <= h; ++q) norm += a - q * q;
+  return {h, a, norm};
+}
 
 double Smoothed(const std::vector<double>& y, int i, const Kernel& k) {
   Extended sum = 0;
@@ -95,20 +115,29 @@ double MidTime(const AnalysisState& st, const DistributionRange& r) {
 
 }  // namespace
 
-void SmoothScanPass(std::vector<double>& w, int n) {
-  ScanStage(w, n, kScan53);
-  ScanStage(w, n, kScan27);
+namespace {
+
+void ScanPass(std::vector<double>& w, int n, double grid) {
+  ScanStage(w, n, MakeKernel(ScaledHalf(kScanHalf1, grid)));
+  ScanStage(w, n, MakeKernel(ScaledHalf(kScanHalf2, grid)));
 }
 
-void SmoothProfilePass(std::vector<double>& g, int n) {
-  const int h = kProfile103.h;
+void ProfilePass(std::vector<double>& g, int n, double grid) {
+  const Kernel kernel = MakeKernel(ScaledHalf(kProfileHalf, grid));
+  const int h = kernel.h;
   std::vector<double> scratch = g;
-  for (int i = h + 1; i <= n - h; ++i) scratch[static_cast<std::size_t>(i)] = Smoothed(g, i, kProfile103);
+  for (int i = h + 1; i <= n - h; ++i) scratch[static_cast<std::size_t>(i)] = Smoothed(g, i, kernel);
   for (int i = std::min(h, n); i >= 1; --i) scratch[static_cast<std::size_t>(i)] = Mean(scratch, i, i - 1, n);
   for (int i = std::max(1, n - h + 1); i <= n; ++i)
     scratch[static_cast<std::size_t>(i)] = Mean(scratch, i, n - i, n);
   g = std::move(scratch);
 }
+
+}  // namespace
+
+void SmoothScanPass(std::vector<double>& w, int n) { ScanPass(w, n, 1); }
+
+void SmoothProfilePass(std::vector<double>& g, int n) { ProfilePass(g, n, 1); }
 
 // Whether the 11-point mean `level` at point i lies kPlateauRise above the
 // lowest 11-point mean between the scan's first used point and i.
@@ -181,6 +210,10 @@ bool ChooseDistributionRange(const AnalysisState& st, char method, int lastScan,
   // whole used scan is taken.
   if (r.p <= 0 || r.p > r.n) r.p = r.n;
   r.c = r.method == 'R' ? r.k0 + r.nAvg / 2 : (2 * r.k0 + r.nAvg + r.d) / 2;
+  const double* rc = st.scanRadius[r.c];
+  const int nc = st.scanPointCount[r.c];
+  const double step = nc > 1 ? (rc[nc] - rc[1]) / (nc - 1) : 0.0;  // mean spacing [cm]
+  r.grid = step > kFineGrid ? step / kFineGrid : 1.0;
   return true;
 }
 
@@ -191,21 +224,24 @@ std::vector<double> DerivativeProfile(const AnalysisState& st, const Distributio
   for (int j = r.k0; j <= r.k; ++j) {
     std::vector<double>& row = w[static_cast<std::size_t>(j - r.k0)];
     row.assign(st.scanValue[j], st.scanValue[j] + loaded + 1);
-    for (int pass = 0; pass < r.passes; ++pass) SmoothScanPass(row, loaded);
+    for (int pass = 0; pass < r.passes; ++pass) ScanPass(row, loaded, r.grid);
   }
   auto W = [&](int j) -> std::vector<double>& { return w[static_cast<std::size_t>(j - r.k0)]; };
 
   const int n = r.n;
   std::vector<double> g(static_cast<std::size_t>(n) + 1, 0.0);
   if (r.method == 'R') {
-    // Least-squares slope over 103 points [data units per point], weighted by
-    // the scan's run time: G = Σ t_j · ∂c/∂i.
+    // Least-squares slope over 2h + 1 points (103 on the 0.001 cm grid)
+    // [data units per point], weighted by the scan's run time: G = Σ t_j · ∂c/∂i.
+    const int h = ScaledHalf(kProfileHalf, r.grid);
+    Extended sumSq = 0;  // Σ q² over q = −h..h: 91052 for h = 51
+    for (int q = 1; q <= h; ++q) sumSq += 2.0 * q * q;
     for (int j = r.k0; j <= r.k0 + r.nAvg; ++j) {
       const std::vector<double>& y = W(j);
-      for (int i = 52; i <= n - 51; ++i) {
+      for (int i = h + 1; i <= n - h; ++i) {
         Extended slope = 0;
-        for (int q = 1; q <= 51; ++q) slope += q * (y[static_cast<std::size_t>(i + q)] - y[static_cast<std::size_t>(i - q)]);
-        g[static_cast<std::size_t>(i)] += static_cast<double>(RunTime(st, j) * slope / 91052);
+        for (int q = 1; q <= h; ++q) slope += q * (y[static_cast<std::size_t>(i + q)] - y[static_cast<std::size_t>(i - q)]);
+        g[static_cast<std::size_t>(i)] += static_cast<double>(RunTime(st, j) * slope / sumSq);
       }
     }
   } else {
@@ -228,7 +264,7 @@ std::vector<double> DerivativeProfile(const AnalysisState& st, const Distributio
 
 void StoreDistribution(AnalysisState& st, const DistributionRange& r, std::vector<double> g) {
   const int n = r.n;
-  for (int pass = 0; pass < r.passes; ++pass) SmoothProfilePass(g, n);
+  for (int pass = 0; pass < r.passes; ++pass) ProfilePass(g, n, r.grid);
 
   const double rm = st.meniscusMarked;  // [cm]
   const double w2 = st.omega2First;     // [rad²/s²]
@@ -268,10 +304,7 @@ void StoreDistribution(AnalysisState& st, const DistributionRange& r, std::vecto
   // 0.003 cm) the same count would reach three times as far and hide the
   // boundary, so it is scaled to keep that margin in cm.
   const int cut = r.method == 'R' ? kCutRadial : kCutTime;
-  const double* rc = st.scanRadius[r.c];
-  const int nc = st.scanPointCount[r.c];
-  const double step = nc > 1 ? (rc[nc] - rc[1]) / (nc - 1) : 0.0;  // mean spacing [cm]
-  st.distCut = step > kFineGrid ? static_cast<int>(std::lround(cut * kFineGrid / step)) : cut;
+  st.distCut = r.grid > 1 ? static_cast<int>(std::lround(cut / r.grid)) : cut;
   st.distMidTime = tMid;
   // The end shown lies m_cut points before the plateau; a scan too short for
   // that cut is shown up to its plateau.
@@ -294,6 +327,21 @@ bool CalculateDistribution(AnalysisState& st, char method, int lastScan) {
   StoreDistribution(st, r, DerivativeProfile(st, r));
   return true;
 }
+
+namespace {
+
+// Both methods take the boundary as one picture at t_mid. Scans that span
+// much of the run time smear a species over the s* it had at each of them.
+void NoteSpan(const AnalysisState& st, const DistributionRange& r) {
+  const double span = RunTime(st, r.k0 + r.nAvg + r.d) - RunTime(st, r.k0);  // [s]
+  const double tMid = MidTime(st, r);
+  if (!(tMid > 0) || span <= kMaxSpan * tMid) return;
+  console::WriteLn("note: the scans used span " + console::FormatF(span, 0, 0) + " s, " +
+                   console::FormatF(100 * span / tMid, 0, 0) + " % of their mean run time:");
+  console::WriteLn("g(s*) is smeared; scans closer in time show it truer");
+}
+
+}  // namespace
 
 void CorrectTimeDistribution(AnalysisState& st) {
   const double K = st.distCorrectionK;
@@ -379,6 +427,7 @@ bool ComputeDistribution(AnalysisState& st, const DistributionHooks& hooks) {
     console::WriteLn("computing the distribution ...");
     StoreDistribution(st, r, DerivativeProfile(st, r));
     if (hooks.show) hooks.show(st);
+    NoteSpan(st, r);
 
     console::Write("Designate new last file for difference between  " +
                    console::FormatI(r.nAvg + r.d + st.seqFirst, 2) + "-" + console::FormatI(st.seqLast, 3) +

@@ -49,6 +49,9 @@ struct DistributionRange {
   bool plateauFound = false;
   int c = 0;           // middle scan: its radii carry G
   int n = 0;           // points of G: last used point of scan k
+  // Point spacing of the middle scan in units of 0.001 cm, at least 1: the
+  // kernels and margins, made for that grid, span the same width in cm.
+  double grid = 1;
 };
 // The table of the method and data kind, its reductions for a short series
 // (lastScan is the usable last scan N), the plateau search and the range.

@@ -118,6 +118,10 @@ TEST(DistributionRange, PlateauSearchReductionsAndDerivatives) {
   ASSERT_TRUE(ChooseDistributionRange(*st, 'T', 3, r));
   std::vector<double> g = DerivativeProfile(*st, r);
   for (int i = 1; i <= 200; ++i) EXPECT_NEAR(g[i], 0.001 * (150.0 * 150 + 300.0 * 300), 1e-9) << i;
+  // Scans spanning 300 s around a mean run time of 250 s: the console warns.
+  console::StartTestConsole("T\rN");
+  EXPECT_FALSE(ComputeDistribution(*st, {}));
+  EXPECT_NE(console::TestTranscript().find("note: the scans used span 300 s, 120 % of"), std::string::npos);
   // Radial: slopes 0.003 and 0.004 per point give Σ t_j·slope_j, 0 within 51
   // points of either end.
   st = Series(2, 200, [](int s, int i) { return 0.001 * (s + 2) * i; });
@@ -126,11 +130,16 @@ TEST(DistributionRange, PlateauSearchReductionsAndDerivatives) {
   for (int i = 1; i <= 200; ++i) EXPECT_NEAR(g[i], i >= 52 && i <= 149 ? 600 * 0.003 + 1200 * 0.004 : 0, 1e-9) << i;
 }
 
-// s* [S] of the local maxima of g shown that reach a fifth of the largest.
+// s* [S] of the local maxima of g shown from 1 S on that reach a fifth of the
+// largest there (the time method's 1/ln(r/r_m) lifts the points next to the
+// meniscus of these series, whose scans begin 0.05 cm inside it).
 std::vector<double> Peaks(const AnalysisState& st) {
+  int from = st.distStart + 1;
+  while (from < st.distEnd && st.distS[from] < 1.0) ++from;
+  const double top = *std::max_element(&st.distG[from], &st.distG[st.distEnd] + 1);
   std::vector<double> s;
-  for (int i = st.distStart + 1; i < st.distEnd; ++i)
-    if (st.distG[i] > st.distG[i - 1] && st.distG[i] >= st.distG[i + 1] && st.distG[i] > 0.2 * st.distMax)
+  for (int i = from; i < st.distEnd; ++i)
+    if (st.distG[i] > st.distG[i - 1] && st.distG[i] >= st.distG[i + 1] && st.distG[i] > 0.2 * top)
       s.push_back(st.distS[i]);
   return s;
 }
@@ -141,9 +150,13 @@ TEST(DistributionPeaks, SimulatedRunsOfOneAndTwoSpecies) {
   // 0.003 cm: the peak must not fall into the margin before the plateau),
   // noise 0.002 OD.
   const std::vector<sim::Component> one = {{4.4, 6e-7, 0.8}};
-  const std::tuple<std::vector<sim::Component>, int, double> runs[] = {
-      {one, 31, 0.001}, {{{4.4, 6e-7, 0.5}, {7.5, 4.5e-7, 0.3}}, 19, 0.001}, {one, 31, 0.003}};
-  for (const auto& [species, scans, step] : runs) {
+  // The last run: 3 and 9 S on the coarse grid, which smoothing windows
+  // counted in points merge into one peak (its 3 S boundary lies too near the
+  // meniscus at these times for the time method).
+  const std::tuple<std::vector<sim::Component>, int, double, std::string> runs[] = {
+      {one, 31, 0.001, "RT"}, {{{4.4, 6e-7, 0.5}, {7.5, 4.5e-7, 0.3}}, 19, 0.001, "RT"},
+      {one, 31, 0.003, "RT"}, {{{3.0, 7e-7, 0.4}, {9.0, 3.5e-7, 0.4}}, 12, 0.003, "R"}};
+  for (const auto& [species, scans, step, methods] : runs) {
     const sim::Experiment run{6.05, 7.2, 50000, 0, species};
     const int points = static_cast<int>(std::lround(1.1 / step)) + 1;
     std::vector<double> times, radii;
@@ -155,7 +168,7 @@ TEST(DistributionPeaks, SimulatedRunsOfOneAndTwoSpecies) {
     auto st = Series(scans, points, [&](int s, int i) { return c.c[s - 1][i - 1] + noise(rng); },
                      times, 'R', step);
     const std::vector<double> loaded(st->scanValue[9], st->scanValue[9] + points + 1);
-    for (char method : {'R', 'T'}) {
+    for (char method : methods) {
       ASSERT_TRUE(CalculateDistribution(*st, method, scans));
       const std::vector<double> peaks = Peaks(*st);
       ASSERT_EQ(peaks.size(), species.size()) << method;
