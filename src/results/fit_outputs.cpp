@@ -272,6 +272,7 @@ std::string FitResultsJson(const AnalysisState& st, const FitOutputSettings& set
                 {"mean_ri_offset", Number(st.meanRiOffset)}};
   j["slit_speed_mm_per_s"] = Number(st.slitTimePerCm > 1e-10 ? 10.0 / st.slitTimePerCm : 0.0);
   j["time_offset"] = Number(st.diffTimeOffset);
+  j["data_offset"] = Number(st.dataOffset);
   j["fit_seconds"] = Number(st.fitSeconds);
   j["max_iterations"] = st.maxIterations;
   j["outlier_correction"] = st.outlierCorrection == 'Y';
@@ -298,8 +299,10 @@ std::string ScanCurveCsv(const AnalysisState& st, int scan) {
   const double ri = st.riNoiseOn ? st.riNoise[scan] : 0.0;
   const int last = std::min(st.scanLastPoint[scan], kMaxPoints);
   for (int j = std::max(st.scanFirstPoint[scan], 1); j <= last; ++j) {
-    const double measured = st.scanValue[scan][j];
-    const double fitted = st.fitCurve[scan][j];
+    // Interference values were loaded less the data offset (half the
+    // smallest value); here they are as in the scan file again.
+    const double measured = st.scanValue[scan][j] + st.dataOffset;
+    const double fitted = st.fitCurve[scan][j] + st.dataOffset;  // residual: their difference
     for (const double v : {st.scanRadius[scan][j], measured, fitted, measured - fitted, ri,
                            st.tiNoiseOn ? st.tiNoise[j] : 0.0}) {
       AppendNumber(out, v);

@@ -11,7 +11,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -251,8 +253,8 @@ TEST(FitOutputs, EveryFieldTypedAndPrintedAsTheReportPrintsIt) {
   const std::pair<const char*, std::function<bool(const json&)>> kTypes[] = {
       {"program version date directory data_kind model outcome", &json::is_string},
       {"fit cell components points scans iterations faults max_iterations", &json::is_number_unsigned},
-      {"rmsd ssr epsilon tau slit_speed_mm_per_s time_offset density viscosity temperature "
-       "wavelength rotor_speed",
+      {"rmsd ssr epsilon tau slit_speed_mm_per_s time_offset data_offset density viscosity "
+       "temperature wavelength rotor_speed",
        &json::is_number_float},
       {"files parameters psv molecular undetermined", &json::is_array},
       {"damping radius_range noise archibald", &json::is_object}};
@@ -347,6 +349,17 @@ TEST(FitOutputs, EachFitAppendsOneLineAndAFailureIsToldOnce) {
             "curve files cannot be written (Not a directory):\n  " + dir + "r.jsonl/c\n" +
                 "results file cannot be written (No such file or directory):\n  " + dir +
                 "missing/r.jsonl\n");
+  // Curve rows: interference values as in the scan file, the loader's offset added back.
+  st->dataOffset = 0.25;
+  std::istringstream csv(ScanCurveCsv(*st, 1));
+  std::string row;
+  double v[6];
+  ASSERT_TRUE(std::getline(csv, row) && std::getline(csv, row));
+  ASSERT_EQ(std::sscanf(row.c_str(), "%lf,%lf,%lf,%lf,%lf,%lf", v, v + 1, v + 2, v + 3, v + 4, v + 5), 6);
+  const int first = std::max(st->scanFirstPoint[1], 1);
+  EXPECT_EQ(v[1], st->scanValue[1][first] + 0.25);
+  EXPECT_EQ(v[2], st->fitCurve[1][first] + 0.25);
+  EXPECT_EQ(v[3], v[1] - v[2]);
 }
 
 }  // namespace
