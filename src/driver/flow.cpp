@@ -279,7 +279,12 @@ void SetFitOutputs(const results::FitOutputSettings& settings) {
 }
 
 void PrintHardcopies(AnalysisState&) {
-  if (console::HardcopyPending()) console::WriteLn(console::EndHardcopyJob());
+  if (console::HardcopyPending()) {
+    console::WriteLn(console::EndHardcopyJob());
+    return;
+  }
+  console::WriteLn("no hardcopy to print: Ctrl-L in a graph makes one");
+  console::Delay(1500);  // the option menu clears the screen next
 }
 
 void WriteSedfitFiles(AnalysisState& st) { results::ExportForSedfit(st); }

@@ -470,7 +470,7 @@ TEST_F(Session, EveryOptionLetterAsksItsQuestionsAndGoesOnWhereItShould) {
       {block('O'), "Also the cutted data points shall be restored   (Y/N)  :  Y\nR"},
       {block('A', 2), "What data files shall be omitted (between  1 and  30)   :  \nR"},
       {block('E'), "Really (F)inish  (F/N) N\nR"},
-      {block('X'), "R"},
+      {block('X'), "no hardcopy to print: Ctrl-L in a graph makes one\nR"},
       {block('U'), "device with path way (without file name)       : "},
       {block('Z'), "Bold text for slide ?             (Y/N) : N\n"}};
   for (const auto& [text, start] : starts)
