@@ -146,11 +146,28 @@ void Damping(AnalysisState& st) {
   st.dampQ = std::fabs(st.dampStart);
 }
 
+// 1 − v̄ρ is the buoyancy of a component: at 0 or below its particles would
+// float, and a molar mass (from D, or fixed) has no meaning. The constants
+// are kept (the user may go on), but the console says so.
+void NoteFloating(const AnalysisState& st) {
+  for (int k = 1; k <= std::max(1, st.componentCount); ++k) {
+    if (st.psvRho[k] >= 1)
+      console::WriteLn("note: psv*rho of component " + std::to_string(k) + " is " +
+                       F(st.psvRho[k], 0, 3) + ", not below 1: it would float, its molar mass has no meaning");
+  }
+}
+
 void SolutionConstants(AnalysisState& st) {
-  if (st.componentCount < 2)
+  if (st.componentCount < 2) {
+    // Components 2..4 that had the solution's volume keep following it.
+    const double before = st.psv[1];
     st.psv[1] = AskPsv("partial specific volume          (standard)  ", st.psv[1]);
+    for (int k = 2; k <= kMaxComponents; ++k)
+      if (st.psv[k] == before) st.psv[k] = st.psv[1];
+  }
   st.rho = AskConstant("specific density (rho)           (standard)  ", st.rho);
   st.updatePsvRho();
+  NoteFloating(st);
   st.viscosity = AskConstant("viscosity of solution(water=standard cpoise) ", st.viscosity);
 }
 
@@ -190,6 +207,7 @@ void ComponentVolumes(AnalysisState& st) {
   for (int k = 1; k <= st.componentCount; ++k)
     st.psv[k] = AskPsv(std::to_string(k) + ". part.spec.vol.  ", st.psv[k]);
   st.updatePsvRho();
+  NoteFloating(st);
 }
 
 void DiffusionTime(AnalysisState& st) {
@@ -412,6 +430,7 @@ void AskPostFitConstants(AnalysisState& st) {
                          st.psv[k]);
   }
   st.updatePsvRho();
+  NoteFloating(st);
 }
 
 void SetComponentStartValues(AnalysisState& st) {

@@ -312,6 +312,7 @@ TEST(SetupDialog, WholeDialogueWithNewStartValuesAndFixedParameters) {
   EXPECT_DOUBLE_EQ(st->scanTime[3], 3000.0 + 0.02 * 20.0);
   EXPECT_EQ(st->dampQ, 3.0);  // new start values: the damping answer
   EXPECT_DOUBLE_EQ(st->psvRho[1], 0.74);
+  EXPECT_EQ(st->psv[3], 0.74);  // components left at the solution's volume follow it
   EXPECT_DOUBLE_EQ(st->rho, 1.0);
   EXPECT_DOUBLE_EQ(st->viscosity, 1.1);
   EXPECT_TRUE(st->riNoiseOn && !st->tiNoiseOn);
@@ -327,6 +328,11 @@ TEST(SetupDialog, WholeDialogueWithNewStartValuesAndFixedParameters) {
   EXPECT_EQ(st->pointTotal, 150);
   EXPECT_TRUE(Shown("(RI) noise          (Y/N) :  \nEliminate radial independent (RI) noise"));
   EXPECT_TRUE(Shown("  4.0000E+00 : 4.5\n"));  // the estimate offered in Svedberg units
+  // After the fit: density 1.2 with psv 0.9 would float, and the console says so.
+  StartTestConsole("1.2\r\r0.9\r");
+  st->componentCount = 1;
+  AskPostFitConstants(*st);
+  EXPECT_TRUE(Shown("note: psv*rho of component 1 is 1.080, not below 1: it would float"));
 }
 
 // Interference data with TI noise, model N with components marked at keys 1
