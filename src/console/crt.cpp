@@ -268,6 +268,12 @@ void WriteLn(std::string_view latin1) {
   s += "\r\n";
   c.Write(s);
 }
+
+void WriteNote(std::string_view latin1) {
+  SetTextColor(kLightMagenta);
+  WriteLn(latin1);
+  SetTextColor(kWhite);
+}
 void ClearScreen() {
   auto& c = Instance();
   c.grid.ClearScreen();

@@ -120,6 +120,7 @@ bool IsScriptFrontend();  // true for the script and the test front end
 // ---- Output -------------------------------------------------------------------
 void Write(std::string_view latin1);  // bytes through the grid: BEL, BS, LF, CR handled
 void WriteLn(std::string_view latin1 = {});  // the text, then CR LF
+void WriteNote(std::string_view latin1);     // a line in light magenta (notes, refusals), then white
 void ClearScreen();                   // blanks in the current attribute, cursor to (1, 1)
 void ClearToEndOfLine();              // from the cursor to column 80, current attribute
 void DeleteLine();                    // removes the cursor row; rows below move up

@@ -148,10 +148,8 @@ bool RunFit(AnalysisState& st) {
   // were changed.
   const long points = UsedPointCount(st);
   if (st.freeCount > 0 && points <= st.freeCount) {
-    console::SetTextColor(console::kLightMagenta);
-    console::WriteLn("only " + std::to_string(points) + " data points for " +
-                     std::to_string(st.freeCount) + " parameters to estimate: no fit");
-    console::SetTextColor(console::kWhite);
+    console::WriteNote("only " + std::to_string(points) + " data points for " +
+                       std::to_string(st.freeCount) + " parameters to estimate: no fit");
     return false;
   }
   // For the report: where this fit started (F continues the same fit, so

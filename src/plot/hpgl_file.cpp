@@ -41,12 +41,6 @@ using console::YesNo;
 
 constexpr int kRotatedTopLimit = 7720;  // highest frame top of a rotated pen-plotter page
 
-void Message(const std::string& text) {
-  console::SetTextColor(console::kLightMagenta);
-  console::WriteLn(text);
-  console::SetTextColor(console::kWhite);
-}
-
 std::string SystemError() { return errno != 0 ? std::string(": ") + std::strerror(errno) : ""; }
 
 // A whole number asked with its current value in the prompt; an empty
@@ -211,7 +205,7 @@ OpenedPlot OpenPlotFile(const AnalysisState& st, PlotFileSettings& s, PlotKind k
       p.appended = true;
     } else {
       // The file of the earlier plots is finished; the new one starts at the foot of the page.
-      if (!Append(s.path, "DF;")) Message("plot file " + s.path + " could not be finished" + SystemError());
+      if (!Append(s.path, "DF;")) console::WriteNote("plot file " + s.path + " could not be finished" + SystemError());
       s.open = false;
       s.plotCounter = 1;
       s.yOffset = 0;
@@ -239,7 +233,7 @@ OpenedPlot OpenPlotFile(const AnalysisState& st, PlotFileSettings& s, PlotKind k
         s.name = name;
         break;
       }
-      Message("the plot file " + path + " cannot be created" + SystemError());
+      console::WriteNote("the plot file " + path + " cannot be created" + SystemError());
     }
     s.width = AskSize("Width of the graph    cm    =  ", 20, 5);
     s.height = AskSize("Height of the graph   cm    =  ", noisePlot ? 9 : 15, 4);
@@ -275,7 +269,7 @@ std::string PlotTrailer(bool withName, const std::string& directory, const std::
 
 bool WritePlotText(PlotFileSettings& s, const std::string& text) {
   if (!Append(s.path, text)) {
-    Message("the plot could not be written to " + s.path + SystemError());
+    console::WriteNote("the plot could not be written to " + s.path + SystemError());
     return false;
   }
   s.open = true;
@@ -285,7 +279,7 @@ bool WritePlotText(PlotFileSettings& s, const std::string& text) {
 void FinishPlotFile(PlotFileSettings& s) {
   if (!s.open || s.path.empty()) return;
   if (!Append(s.path, "\x1b%0A\x1b" "E"))
-    Message("plot file " + s.path + " could not be finished" + SystemError());
+    console::WriteNote("plot file " + s.path + " could not be finished" + SystemError());
   s.open = false;
 }
 

@@ -113,10 +113,6 @@ double MidTime(const AnalysisState& st, const DistributionRange& r) {
   return (RunTime(st, r.k0) + RunTime(st, r.k0 + r.nAvg + r.d)) / 2;
 }
 
-}  // namespace
-
-namespace {
-
 void ScanPass(std::vector<double>& w, int n, double grid) {
   ScanStage(w, n, MakeKernel(ScaledHalf(kScanHalf1, grid)));
   ScanStage(w, n, MakeKernel(ScaledHalf(kScanHalf2, grid)));
@@ -398,9 +394,7 @@ bool WriteDistributionFile(const AnalysisState& st, double psv) {
   if (out) out << DistributionFileText(st, psv);
   out.close();
   if (out) return true;
-  console::SetTextColor(console::kLightMagenta);
-  console::WriteLn("cannot write the distribution file " + name + " in the current directory");
-  console::SetTextColor(console::kWhite);
+  console::WriteNote("cannot write the distribution file " + name + " in the current directory");
   return false;
 }
 

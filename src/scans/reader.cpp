@@ -143,14 +143,8 @@ void PrintHeaderValues(const AnalysisState& st) {
   console::WriteLn("running time (sec) : " + FormatF(st.runTime, 6, 0));
 }
 
-void Note(const std::string& text) {
-  console::SetTextColor(console::kLightMagenta);
-  console::WriteLn(text);
-  console::SetTextColor(console::kWhite);
-}
-
 void NoteUnreadable(const std::string& path, const std::string& why) {
-  Note("file skipped: " + BaseName(path) + " (" + why + ")");
+  console::WriteNote("file skipped: " + BaseName(path) + " (" + why + ")");
 }
 
 // Copies points 1..n of the scratch arrays into scan `scan` of the state.
@@ -189,9 +183,7 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
   const std::size_t lastEnd = s.text.find_last_of("\r\n", end == 0 ? 0 : end - 1);
   if (end > 0 && lastEnd != std::string::npos && lastEnd + 1 < end) {
     s.text.resize(lastEnd + 1);
-    console::SetTextColor(console::kLightMagenta);
-    console::WriteLn(BaseName(path) + " ends inside a line: that line is left out");
-    console::SetTextColor(console::kWhite);
+    console::WriteNote(BaseName(path) + " ends inside a line: that line is left out");
   }
   // 1. Lines up to the header.
   const HeaderSearch head = FindHeader(s.text, st.dataKind);
@@ -338,11 +330,11 @@ FileResult LoadFile(AnalysisState& st, Session& s, const LoadHooks& hooks) {
   // with the others they cannot be described by one model.
   if (scan == 1) s.firstWavelength = header.wavelength;
   if (!Interference(st) && std::fabs(header.wavelength - s.firstWavelength) > kOtherWavelength) {
-    Note(BaseName(path) + ": wavelength " + FormatF(header.wavelength, 3, 0) +
+    console::WriteNote(BaseName(path) + ": wavelength " + FormatF(header.wavelength, 3, 0) +
          " nm, the series began at " + FormatF(s.firstWavelength, 3, 0) + " nm");
   }
   if (scan > 1 && header.omega2t < st.scanRunTime[scan - 1] * st.scanOmega2[scan - 1]) {
-    Note(BaseName(path) + ": taken before the file loaded before it (its omega^2t is smaller)");
+    console::WriteNote(BaseName(path) + ": taken before the file loaded before it (its omega^2t is smaller)");
   }
   st.scanCount = scan;
   st.scanOmega2[scan] = omega2;
@@ -585,7 +577,7 @@ LoadOutcome LoadSeries(AnalysisState& st, const LoadHooks& hooks) {
       return LoadOutcome::kFile3000Done;
     }
     if (st.scanCount >= kMaxScans) {
-      Note(std::to_string(kMaxScans) + " scans loaded, the most a series holds: loading ends here");
+      console::WriteNote(std::to_string(kMaxScans) + " scans loaded, the most a series holds: loading ends here");
       break;
     }
     st.currentFileName = NextFileName(st, number);
@@ -595,9 +587,7 @@ LoadOutcome LoadSeries(AnalysisState& st, const LoadHooks& hooks) {
     }
   }
   if (st.scanCount == 0) {
-    console::SetTextColor(console::kLightMagenta);
-    console::WriteLn("no usable scan file found");
-    console::SetTextColor(console::kWhite);
+    console::WriteNote("no usable scan file found");
     return LoadOutcome::kNothingLoaded;
   }
   st.dataFileNote = "data files " + s.firstLoaded + " - " + s.lastLoaded;

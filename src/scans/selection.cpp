@@ -61,12 +61,6 @@ bool MatchPart(std::string_view name, std::string_view mask) {
   return MatchPart(name.substr(1), mask.substr(1));
 }
 
-void Message(std::string_view text) {
-  console::SetTextColor(console::kLightMagenta);
-  console::WriteLn(text);
-  console::SetTextColor(console::kWhite);
-}
-
 // The device prompt: a directory, or Y (restart) and Z (end the program).
 // Returns the directory; "" for Y.
 std::string AskDirectory(std::string_view prompt) {
@@ -86,7 +80,7 @@ std::string AskDirectory(std::string_view prompt) {
     }
     const std::string directory = DirectoryFromAnswer(trimmed);
     if (IsDirectory(directory)) return directory;
-    Message("directory not found: " + directory);
+    console::WriteNote("directory not found: " + directory);
   }
 }
 
@@ -197,7 +191,7 @@ bool CellDialog(AnalysisState& st) {
     const std::string chosen = ChooseFromListing(runDirs);
     if (!chosen.empty()) {
       if (!IsDirectory(directory + chosen)) {
-        Message("directory not found: " + directory + chosen);
+        console::WriteNote("directory not found: " + directory + chosen);
         return false;
       }
       directory += chosen + "/";
@@ -227,7 +221,7 @@ bool CellDialog(AnalysisState& st) {
     int next = cell + 1;
     while (next <= 8 && filesOfCell(next).empty()) ++next;
     if (next > 8) {
-      Message("no scan files of cells " + std::to_string(cell) + " to 8 in " + directory);
+      console::WriteNote("no scan files of cells " + std::to_string(cell) + " to 8 in " + directory);
       return false;
     }
     proposed = next;
@@ -240,7 +234,7 @@ bool CellDialog(AnalysisState& st) {
   if (dot == std::string::npos || digits.empty() ||
       !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }) ||
       digits.size() > 9) {
-    Message("no numbered scan file: " + first);
+    console::WriteNote("no numbered scan file: " + first);
     return false;
   }
   const int width = static_cast<int>(digits.size());
@@ -301,7 +295,7 @@ bool NameDialog(AnalysisState& st) {
       return false;
     }
     if (!SetStartFile(st, path)) {
-      Message("the name does not end in a two-digit file number: " + chosen);
+      console::WriteNote("the name does not end in a two-digit file number: " + chosen);
       return false;
     }
     st.fileStep = 1;
@@ -384,12 +378,12 @@ std::string AskExportPath() {
       std::error_code error;
       std::filesystem::create_directories(directory, error);
       if (error || !IsDirectory(directory)) {
-        Message("cannot create " + directory + ": " + error.message());
+        console::WriteNote("cannot create " + directory + ": " + error.message());
         continue;
       }
     }
     if (::access(directory.c_str(), W_OK) != 0) {
-      Message("cannot write to " + directory);
+      console::WriteNote("cannot write to " + directory);
       continue;
     }
     return directory;
