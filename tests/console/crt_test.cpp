@@ -425,8 +425,6 @@ TEST(NumberList, RunsOfCodes43To69AreNumbersShortHyphenatedPairsRangesEmptyLines
     EXPECT_EQ(r.isRange, c.isRange) << c.text;
     if (c.ok) { EXPECT_EQ(r.values, c.v) << c.text; }
   }
-  EXPECT_TRUE(ScanNumberList("4-6 9", 700, true).more);  // left unread after the range
-  EXPECT_FALSE(ScanNumberList("4-6 x", 700, true).more);
   // Asked: an empty line is read again unless allowed.
   StartTestConsole("\r1/2\r4 9\r\r2-9\r");
   EXPECT_EQ(AskNumberList("which :  ", 10).values, (std::vector<double>{4, 9}));
